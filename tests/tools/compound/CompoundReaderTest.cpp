@@ -1,0 +1,181 @@
+// The reader against a real package made by wixl, and against broken and hostile files.
+#include "CompoundFile.h"
+#include "MsiStreamName.h"
+#include "PropertySet.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace {
+
+compound::Bytes Load(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return compound::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put32(compound::Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+uint32_t Get32(const compound::Bytes& b, size_t at) {
+    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+std::set<std::string> StreamNames(const compound::Reader& reader) {
+    std::set<std::string> names;
+    for (const compound::Entry* e : reader.Children(reader.Root())) names.insert(compound::DecodeMsiStreamName(e->name));
+    return names;
+}
+
+TEST(CompoundReader, OpensAWixlPackageWithTheDatabaseClassId) {
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
+    EXPECT_EQ(reader.Root().type, compound::EntryType::Root);
+    EXPECT_EQ(reader.Root().classId, compound::ParseClassId("{000C1084-0000-0000-C000-000000000046}"));
+    std::set<std::string> names = StreamNames(reader);
+    for (const char* expected : {"!_StringPool", "!_StringData", "!_Tables", "!_Columns", "!File", "!Media", "tiny.cab"})
+        EXPECT_EQ(names.count(expected), 1u) << expected;
+    EXPECT_EQ(names.count("\x05SummaryInformation"), 1u);
+}
+
+TEST(CompoundReader, ReadsTheTemplateFromSummaryInformation) {
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
+    const compound::Entry* info = reader.Find(reader.Root(), u"\x0005SummaryInformation");
+    ASSERT_NE(info, nullptr);
+    compound::Bytes stream;
+    ASSERT_TRUE(reader.ReadStream(*info, stream, &error)) << error;
+    std::string value;
+    ASSERT_TRUE(compound::ReadStringProperty(stream, compound::PID_TEMPLATE, value, &error)) << error;
+    EXPECT_EQ(value, "Intel;1033");
+    ASSERT_TRUE(compound::ReadStringProperty(stream, compound::PID_SUBJECT, value, &error)) << error;
+    EXPECT_EQ(value, "Compound Tiny");
+    EXPECT_FALSE(compound::ReadStringProperty(stream, compound::PID_LASTAUTHOR + 100, value, &error));
+}
+
+TEST(CompoundReader, ReadsTheCabinetStreamAsMsiinfoExtractsIt) {
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
+    const compound::Entry* cab = reader.Find(reader.Root(), compound::EncodeMsiStreamName("tiny.cab", false));
+    ASSERT_NE(cab, nullptr);
+    compound::Bytes stream;
+    ASSERT_TRUE(reader.ReadStream(*cab, stream, &error)) << error;
+    EXPECT_GT(stream.size(), 4096u);  // a chain of ordinary sectors, not the mini stream
+    EXPECT_EQ(stream, Load(TINY_CAB));
+}
+
+TEST(CompoundReader, ReadsSmallStreamsFromTheMiniStream) {
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
+    const compound::Entry* pool = reader.Find(reader.Root(), compound::EncodeMsiStreamName("_StringPool", true));
+    ASSERT_NE(pool, nullptr);
+    compound::Bytes stream;
+    ASSERT_TRUE(reader.ReadStream(*pool, stream, &error)) << error;
+    EXPECT_LT(stream.size(), 4096u);
+    ASSERT_GE(stream.size(), 4u);
+    EXPECT_EQ(stream.size() % 4, 0u);
+}
+
+TEST(CompoundReader, RejectsInputThatIsNotACompoundFile) {
+    const compound::Bytes package = Load(TINY_MSI);
+    const std::vector<compound::Bytes> inputs = {
+        {},
+        compound::Bytes(511, 0xD0),
+        compound::Bytes(4096, 0),
+        compound::Bytes(package.begin(), package.begin() + 600),
+    };
+    for (const compound::Bytes& input : inputs) {
+        compound::Reader reader;
+        std::string error;
+        EXPECT_FALSE(reader.Open(input, &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(reader.Children(reader.Root()).empty());
+    }
+}
+
+TEST(CompoundReader, RejectsADirectoryChainThatLoops) {
+    compound::Bytes bytes = Load(TINY_MSI);
+    uint32_t dirSector = Get32(bytes, 48);
+    uint32_t fatSector = Get32(bytes, 76);
+    Put32(bytes, (size_t(fatSector) + 1) * 512 + dirSector * 4, dirSector);
+    compound::Reader reader;
+    std::string error;
+    EXPECT_FALSE(reader.Open(bytes, &error));
+    EXPECT_NE(error.find("loops"), std::string::npos) << error;
+}
+
+TEST(CompoundReader, RejectsADirectoryTreeThatLoops) {
+    compound::Bytes bytes = Load(TINY_MSI);
+    size_t dir = (size_t(Get32(bytes, 48)) + 1) * 512;
+    uint32_t child = Get32(bytes, dir + 76);
+    Put32(bytes, dir + size_t(child) * 128 + 68, child);  // the root's first child is its own left sibling
+    compound::Reader reader;
+    std::string error;
+    EXPECT_FALSE(reader.Open(bytes, &error));
+    EXPECT_NE(error.find("loops"), std::string::npos) << error;
+}
+
+TEST(CompoundReader, RejectsPointersOutsideTheFile) {
+    const std::vector<std::pair<size_t, uint32_t>> corruptions = {
+        {48, 0x00FFFFFF},  // first directory sector
+        {76, 0x00FFFFFF},  // first FAT sector
+        {44, 0x7FFFFFFF},  // number of FAT sectors
+    };
+    for (const auto& c : corruptions) {
+        compound::Bytes bytes = Load(TINY_MSI);
+        Put32(bytes, c.first, c.second);
+        compound::Reader reader;
+        std::string error;
+        EXPECT_FALSE(reader.Open(bytes, &error)) << c.first;
+    }
+}
+
+TEST(CompoundReader, SurvivesEveryByteOfTheHeaderAndDirectoryCorrupted) {
+    // Not a proof, but each corruption must end in an error or a clean read, never a crash.
+    const compound::Bytes original = Load(TINY_MSI);
+    size_t dir = (size_t(Get32(original, 48)) + 1) * 512;
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < 512; i++) offsets.push_back(i);
+    for (size_t i = 0; i < 1024 && dir + i < original.size(); i++) offsets.push_back(dir + i);
+    for (size_t at : offsets) {
+        for (uint8_t value : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0xFF)}) {
+            compound::Bytes bytes = original;
+            bytes[at] = value;
+            compound::Reader reader;
+            std::string error;
+            if (!reader.Open(bytes, &error)) continue;
+            for (const compound::Entry* e : reader.Children(reader.Root())) {
+                compound::Bytes stream;
+                if (e->type == compound::EntryType::Stream) reader.ReadStream(*e, stream, &error);
+            }
+        }
+    }
+}
+
+TEST(CompoundReader, ParsesClassIdsInRegistryForm) {
+    compound::ClassId patch = compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}");
+    const compound::ClassId expected = {0x86, 0x10, 0x0C, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
+    EXPECT_EQ(patch, expected);
+    EXPECT_EQ(compound::ParseClassId("000C1086-0000-0000-C000-000000000046"), compound::ClassId{});
+    EXPECT_EQ(compound::ParseClassId("{000C1086+0000-0000-C000-000000000046}"), compound::ClassId{});
+}
+
+TEST(MsiStreamName, EncodesAsWindowsInstallerDoes) {
+    EXPECT_EQ(compound::EncodeMsiStreamName("File", true), std::u16string({0x4840, 0x430F, 0x422F}));
+    // "PATCH_CAB": pairs PA, TC, H_, CA, then B alone.
+    std::u16string cab = compound::EncodeMsiStreamName("PATCH_CAB", false);
+    EXPECT_EQ(cab.size(), 5u);
+    EXPECT_EQ(cab[4], char16_t(0x4800 + 11));
+    EXPECT_EQ(compound::DecodeMsiStreamName(cab), "PATCH_CAB");
+    EXPECT_EQ(compound::DecodeMsiStreamName(compound::EncodeMsiStreamName("_StringPool", true)), "!_StringPool");
+    EXPECT_EQ(compound::EncodeMsiStreamName("a b", false), std::u16string({0x4824, u' ', 0x4825}));
+}
+
+}  // namespace
