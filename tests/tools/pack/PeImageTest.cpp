@@ -1,0 +1,105 @@
+// The payload offset as the updater computes it, and the stubs the packer refuses.
+#include "PeImage.h"
+#include "InputFile.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using packtest::MakeImage;
+using packtest::Section;
+
+bool Parse(const packtest::Bytes& image, pack::PeInfo& info, std::string& error) {
+    pack::InputFile input(image.data(), image.size());
+    return pack::ReadPeHeaders(input, info, error);
+}
+
+TEST(PayloadOffset, FollowsTheUpdatersRuleForChoosingTheSection) {
+    struct Case {
+        const char* what;
+        std::vector<Section> sections;
+        uint32_t payloadOffset;
+        uint32_t lastSection;
+    } cases[] = {
+        {"furthest section last in the table", {{0x200, 0x200}, {0x400, 0x600}}, 0xA00, 1},
+        {"furthest section first in the table", {{0x800, 0x200}, {0x200, 0x400}}, 0xA00, 0},
+        // The larger pointer wins even when another section's data end further out.
+        {"pointer decides, not end", {{0x200, 0x1000}, {0x400, 0x200}}, 0x600, 1},
+        {"tie keeps the earlier section", {{0x400, 0x200}, {0x400, 0x600}}, 0x600, 0},
+        {"all pointers zero take section 0", {{0, 0x300}, {0, 0x500}}, 0x300, 0},
+    };
+    for (const Case& c : cases) {
+        packtest::Bytes image = MakeImage(c.sections);
+        if (image.size() < 0x200) image.resize(0x200);
+        pack::PeInfo info;
+        std::string error;
+        ASSERT_TRUE(Parse(image, info, error)) << c.what << ": " << error;
+        EXPECT_EQ(info.payloadOffset, c.payloadOffset) << c.what;
+        EXPECT_EQ(info.lastSection, c.lastSection) << c.what;
+    }
+}
+
+TEST(PayloadOffset, ReadsTheSecurityDirectory) {
+    packtest::Bytes image = MakeImage(0x1000);
+    packtest::PutU32At(image, packtest::kSecurityDirectory, 0x1008);
+    packtest::PutU32At(image, packtest::kSecurityDirectory + 4, 0x300);
+    pack::PeInfo info;
+    std::string error;
+    ASSERT_TRUE(Parse(image, info, error)) << error;
+    EXPECT_EQ(info.certificateOffset, 0x1008u);
+    EXPECT_EQ(info.certificateSize, 0x300u);
+}
+
+TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
+    packtest::Bytes good = MakeImage(0x1000);
+    struct Case {
+        const char* what;
+        packtest::Bytes image;
+        const char* reason;
+    } cases[] = {
+        {"empty file", {}, "no MZ header"},
+        {"text file", packtest::Bytes(200, 'x'), "no MZ header"},
+        {"MZ without PE", packtest::Bytes(good.begin(), good.begin() + 0x40), "no PE signature"},
+        {"PE32+", MakeImage({{0x200, 0x200}}, 0x20B, 240), "64-bit (PE32+)"},
+        {"ROM image", MakeImage({{0x200, 0x200}}, 0x107), "magic 0x107"},
+        {"short optional header", MakeImage({{0x200, 0x200}}, 0x10B, 96), "96-byte optional header"},
+        {"no sections", MakeImage(std::vector<Section>{}), "without sections"},
+        {"cut in section table", packtest::Bytes(good.begin(), good.begin() + 0x40 + 248 + 50),
+         "section table"},
+    };
+    for (const Case& c : cases) {
+        pack::PeInfo info;
+        std::string error;
+        EXPECT_FALSE(Parse(c.image, info, error)) << c.what;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+    }
+}
+
+TEST(PayloadOffset, MustFitTheUpdatersSignedSeek) {
+    packtest::Bytes image = MakeImage({{0x200, 0x200}});
+    size_t header = 0x40 + 248;
+    packtest::PutU32At(image, header + 20, 0x7FFFF000);
+    packtest::PutU32At(image, header + 16, 0xFFF);
+    pack::PeInfo info;
+    std::string error;
+    EXPECT_TRUE(Parse(image, info, error)) << error;
+    EXPECT_EQ(info.payloadOffset, 0x7FFFFFFFu);
+    packtest::PutU32At(image, header + 16, 0x1000);
+    EXPECT_FALSE(Parse(image, info, error));
+    EXPECT_NE(error.find("2 GiB"), std::string::npos) << error;
+    // The sum is taken without the 32-bit wrap-around the updater would suffer.
+    packtest::PutU32At(image, header + 20, 0xFFFFFE00);
+    packtest::PutU32At(image, header + 16, 0x400);
+    EXPECT_FALSE(Parse(image, info, error));
+}
+
+TEST(PayloadOffset, BoundsAHostileHeaderOffset) {
+    packtest::Bytes image = MakeImage(0x1000);
+    packtest::PutU32At(image, 0x3C, 0xFFFFFF00);
+    pack::PeInfo info;
+    std::string error;
+    EXPECT_FALSE(Parse(image, info, error));
+}
+
+}  // namespace

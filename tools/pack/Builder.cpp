@@ -1,0 +1,225 @@
+// Packing an updater. All checks read the inputs before the output is created; the copy then
+// streams each input through one buffer, so memory stays flat whatever the files' sizes.
+#include "Builder.h"
+
+#include "FileName.h"
+#include "Inspector.h"
+#include "OutputFile.h"
+#include "PatchTargets.h"
+#include "PayloadFormat.h"
+#include "PeImage.h"
+#include "Utf.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace pack {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kCopyBuffer = 4 << 20;
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+bool CheckText(const char* option, const std::string& text, std::u16string& out, std::string& error) {
+    std::string which = std::string(option) + " \"" + text + "\": ";
+    if (!Utf8ToUtf16(text, out)) {
+        error = which + "is not valid UTF-8";
+        return false;
+    }
+    if (out.size() > kMaxTextUnits) {
+        error = which + "is " + std::to_string(out.size()) +
+                " UTF-16 code units long; the payload holds at most 127";
+        return false;
+    }
+    return true;
+}
+
+// Why a stub that does not end at P cannot be packed, in the terms a release engineer acts on.
+std::string StubTrailerProblem(InputFile& stub, const PeInfo& pe) {
+    uint64_t p = pe.payloadOffset;
+    const std::string advice = "; pack the unsigned, stripped updater, and sign only after packing";
+    if (stub.Size() < p)
+        return "is truncated: it ends at " + Hex(stub.Size()) + ", before its last section's data end at " +
+               Hex(p);
+    if (ClassifyTrailer(stub, pe, p).kind == TrailerKind::CertificateTable)
+        return "is signed: a certificate table follows its last section" + advice;
+    PayloadLayout layout;
+    std::string ignored;
+    if (ReadPayload(stub, p, layout, ignored))
+        return "already carries a payload (product \"" + Utf16ToUtf8(layout.name) + "\", " +
+               std::to_string(layout.records.size()) + " files)" + advice;
+    return "has " + std::to_string(stub.Size() - p) + " unexpected bytes behind its last section's data at " +
+           Hex(p) + " (an unstripped build carries its symbols there)" + advice;
+}
+
+struct Input {
+    fs::path path;
+    std::string display;
+    PayloadEntry entry;
+};
+
+bool CheckFile(const std::string& argument, bool allowAnyFile, Input& input,
+               std::vector<std::string>& warnings, std::string& error) {
+    input.display = argument;
+    input.path = fs::u8path(argument);
+    std::string which = argument + ": ";
+    std::string leaf = input.path.filename().u8string();
+    if (!Utf8ToUtf16(leaf, input.entry.fileName)) {
+        error = which + "the file name is not valid UTF-8";
+        return false;
+    }
+    std::string nameProblem = CheckWindowsFileName(input.entry.fileName);
+    if (!nameProblem.empty()) {
+        error = which + nameProblem;
+        return false;
+    }
+    InputFile file;
+    if (!file.Open(input.path, error)) {
+        error = which + error;
+        return false;
+    }
+    if (file.Size() > kMaxFileSize) {
+        error = which + "is 4 GiB or larger; the update table holds 32-bit sizes";
+        return false;
+    }
+    input.entry.fileSize = static_cast<uint32_t>(file.Size());
+
+    uint8_t head[sizeof kCompoundSignature] = {};
+    size_t headSize = std::min<size_t>(sizeof head, input.entry.fileSize);
+    if (!file.Read(0, head, headSize)) {
+        error = which + "cannot be read";
+        return false;
+    }
+    std::string problem;
+    if (!HasCompoundSignature(head, headSize)) {
+        problem = "is not a Windows Installer patch (no compound-file signature D0 CF 11 E0 A1 B1 1A E1)";
+    } else {
+        Bytes bytes(input.entry.fileSize);
+        if (!file.Read(0, bytes.data(), bytes.size())) {
+            error = which + "cannot be read";
+            return false;
+        }
+        std::vector<std::string> targets;
+        if (!ReadPatchTargets(std::move(bytes), targets, problem)) {
+            problem = "is not a readable patch: it " + problem;
+        } else if (!HasTargetProduct(targets)) {
+            problem = "names no target product in its summary information";
+        }
+    }
+    if (problem.empty()) return true;
+    if (allowAnyFile) {
+        warnings.push_back("warning: " + which + problem + "; the updater can only extract it (-x)");
+        return true;
+    }
+    error = which + problem + "; the updater would fail on it (--allow-any-file packs it for -x only)";
+    return false;
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code code;
+    return fs::equivalent(a, b, code) && !code;
+}
+
+bool Copy(InputFile& from, uint64_t size, OutputFile& to, Bytes& buffer) {
+    for (uint64_t done = 0; done < size;) {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
+        if (!from.Read(done, buffer.data(), take) || !to.Write(buffer.data(), take)) return false;
+        done += take;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warnings, std::string& error) {
+    std::u16string name, version;
+    if (!CheckText("--name", request.name, name, error)) return false;
+    if (!CheckText("--version", request.version, version, error)) return false;
+
+    fs::path stubPath = fs::u8path(request.stub);
+    InputFile stub;
+    PeInfo pe;
+    if (!stub.Open(stubPath, error) || !ReadPeHeaders(stub, pe, error)) {
+        error = request.stub + ": " + error;
+        return false;
+    }
+    if (stub.Size() != pe.payloadOffset) {
+        error = request.stub + ": " + StubTrailerProblem(stub, pe);
+        return false;
+    }
+
+    std::vector<Input> inputs(request.files.size());
+    std::vector<PayloadEntry> entries;
+    uint64_t total = pe.payloadOffset;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (!CheckFile(request.files[i], request.allowAnyFile, inputs[i], warnings, error)) return false;
+        for (size_t k = 0; k < i; ++k) {
+            if (SameWindowsFileName(inputs[k].entry.fileName, inputs[i].entry.fileName)) {
+                error = request.files[i] + ": its file name equals that of " + request.files[k] +
+                        " without regard to case; Windows would extract both to one file";
+                return false;
+            }
+        }
+        entries.push_back(inputs[i].entry);
+        total += inputs[i].entry.fileSize;
+    }
+
+    fs::path outputPath = fs::u8path(request.output);
+    if (SameFile(outputPath, stubPath)) {
+        error = request.output + ": the output would replace the stub";
+        return false;
+    }
+    for (const Input& input : inputs) {
+        if (SameFile(outputPath, input.path)) {
+            error = request.output + ": the output would replace the input " + input.display;
+            return false;
+        }
+    }
+    Bytes header = EncodePayloadHeader(name, version, entries);
+    total += header.size();
+    if ((total & 0xFFFFFFFF) == pe.payloadOffset) {
+        // The updater compares only the low 32 bits of its size with P.
+        error = request.output + ": its size would be a multiple of 4 GiB plus P, which the updater "
+                "takes for an empty updater";
+        return false;
+    }
+
+    OutputFile out(outputPath);
+    if (!out.Create(error)) {
+        error = request.output + ": " + error;
+        return false;
+    }
+    Bytes buffer(kCopyBuffer);
+    if (!Copy(stub, stub.Size(), out, buffer) || !out.Write(header.data(), header.size())) {
+        error = request.output + ": writing it failed";
+        return false;
+    }
+    for (Input& input : inputs) {
+        InputFile file;
+        if (!file.Open(input.path, error) || file.Size() != input.entry.fileSize) {
+            error = input.display + ": changed while it was being packed";
+            return false;
+        }
+        if (!Copy(file, file.Size(), out, buffer)) {
+            error = input.display + ": reading it or writing the output failed";
+            return false;
+        }
+    }
+    if (!out.Commit(error)) {
+        error = request.output + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace pack

@@ -1,0 +1,25 @@
+// tessarvane-pack's command line: `build` and `inspect` with their options.
+#pragma once
+
+#include "Builder.h"
+
+#include <string>
+#include <vector>
+
+namespace pack {
+
+enum class Command { Help, Build, Inspect };
+
+struct CommandLine {
+    Command command = Command::Help;
+    BuildRequest build;
+    std::string inspectPath;
+    bool json = false;
+};
+
+extern const char kUsage[];
+
+// Arguments without the program name. False with a one-line reason on a usage error.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error);
+
+}  // namespace pack

@@ -1,0 +1,67 @@
+// Target product codes of a carried patch, read with the project's compound-file reader.
+#include "PatchTargets.h"
+
+#include "PayloadFormat.h"
+#include "CompoundFile.h"
+#include "PropertySet.h"
+
+#include <cstring>
+
+namespace pack {
+
+bool HasCompoundSignature(const uint8_t* data, size_t size) {
+    return size >= sizeof kCompoundSignature &&
+           std::memcmp(data, kCompoundSignature, sizeof kCompoundSignature) == 0;
+}
+
+std::vector<std::string> SplitProductCodes(const std::string& text) {
+    std::vector<std::string> pieces;
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t semicolon = text.find(';', position);
+        if (semicolon == std::string::npos) break;
+        pieces.push_back(text.substr(position, semicolon - position));
+        position = semicolon + 1;
+    }
+    if (position < text.size()) pieces.push_back(text.substr(position));
+    return pieces;
+}
+
+bool ReadPatchTargets(Bytes bytes, std::vector<std::string>& targets, std::string& error) {
+    targets.clear();
+    if (!HasCompoundSignature(bytes.data(), bytes.size())) {
+        error = "is not a compound file (no D0 CF 11 E0 A1 B1 1A E1 signature)";
+        return false;
+    }
+    compound::Reader reader;
+    std::string reason;
+    if (!reader.Open(std::move(bytes), &reason)) {
+        error = "is not a readable compound file: " + reason;
+        return false;
+    }
+    const compound::Entry* summary = reader.Find(reader.Root(), u"\x0005SummaryInformation");
+    if (!summary || summary->type != compound::EntryType::Stream) {
+        error = "has no summary information";
+        return false;
+    }
+    compound::Bytes stream;
+    if (!reader.ReadStream(*summary, stream, &reason)) {
+        error = "has unreadable summary information: " + reason;
+        return false;
+    }
+    std::string templateText;
+    if (!compound::ReadStringProperty(stream, compound::PID_TEMPLATE, templateText, &reason)) {
+        error = "has no target product list in its summary information: " + reason;
+        return false;
+    }
+    targets = SplitProductCodes(templateText);
+    return true;
+}
+
+bool HasTargetProduct(const std::vector<std::string>& targets) {
+    for (const std::string& code : targets)
+        if (!code.empty()) return true;
+    return false;
+}
+
+}  // namespace pack

@@ -1,0 +1,139 @@
+// PE32 header parsing for the packer. Every read is checked against the bytes given, since
+// inspect runs this on arbitrary files.
+#include "PeImage.h"
+
+#include "ByteOrder.h"
+#include "InputFile.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace pack {
+
+namespace {
+
+constexpr uint32_t kFileHeaderOffset = 4;      // behind "PE\0\0"
+constexpr uint32_t kOptionalHeaderOffset = 24; // signature + file header
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
+constexpr uint16_t kPe32OptionalHeaderSize = 224;
+constexpr uint32_t kDataDirectoryCountOffset = 92;
+constexpr uint32_t kSecurityDirectoryOffset = 128; // data directory 4
+constexpr uint32_t kSecurityDirectoryIndex = 4;
+// Real images keep their headers in the first few kilobytes; the bound keeps a hostile
+// e_lfanew from making the reader allocate gigabytes.
+constexpr uint64_t kMaxHeaderSpan = 16u << 20;
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+}  // namespace
+
+uint64_t PeHeaderSpan(const uint8_t* data, size_t size) {
+    if (size < 0x40) return 0x40;
+    if (data[0] != 'M' || data[1] != 'Z') return size; // nothing more to read: not an image
+    uint64_t ntOffset = GetU32(data + 0x3C);
+    uint64_t fixedEnd = ntOffset + kPe32NtHeadersSize;
+    if (size < ntOffset + kFileHeaderOffset + 4) return fixedEnd;
+    uint16_t sections = GetU16(data + ntOffset + kFileHeaderOffset + 2);
+    return fixedEnd + uint64_t(sections) * kSectionHeaderSize;
+}
+
+bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string& error) {
+    info = PeInfo{};
+    if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') {
+        error = "is not a PE image (no MZ header)";
+        return false;
+    }
+    uint64_t nt = GetU32(data + 0x3C);
+    if (nt + kOptionalHeaderOffset + 2 > size || data[nt] != 'P' || data[nt + 1] != 'E' ||
+        data[nt + 2] != 0 || data[nt + 3] != 0) {
+        error = "is not a PE image (no PE signature where the MZ header points)";
+        return false;
+    }
+    const uint8_t* fileHeader = data + nt + kFileHeaderOffset;
+    const uint8_t* optional = data + nt + kOptionalHeaderOffset;
+    uint16_t magic = GetU16(optional);
+    if (magic == kPe32PlusMagic) {
+        error = "is a 64-bit (PE32+) image; the updater must be a 32-bit (PE32) image";
+        return false;
+    }
+    if (magic != kPe32Magic) {
+        error = "is not a PE32 image (optional header magic " + Hex(magic) + ")";
+        return false;
+    }
+    uint16_t optionalSize = GetU16(fileHeader + 16);
+    if (optionalSize != kPe32OptionalHeaderSize) {
+        // The updater reads the section table at a fixed distance, so any other size would
+        // make it compute a different payload offset than the one written here.
+        error = "has a " + std::to_string(optionalSize) +
+                "-byte optional header instead of 224; the updater would misread its section table";
+        return false;
+    }
+    uint16_t sections = GetU16(fileHeader + 2);
+    if (sections == 0) {
+        error = "is a PE image without sections";
+        return false;
+    }
+    uint64_t tableEnd = nt + kPe32NtHeadersSize + uint64_t(sections) * kSectionHeaderSize;
+    if (tableEnd > size) {
+        error = "is truncated inside its PE section table";
+        return false;
+    }
+
+    info.ntOffset = static_cast<uint32_t>(nt);
+    info.sectionCount = sections;
+    if (GetU32(optional + kDataDirectoryCountOffset) > kSecurityDirectoryIndex) {
+        info.certificateOffset = GetU32(optional + kSecurityDirectoryOffset);
+        info.certificateSize = GetU32(optional + kSecurityDirectoryOffset + 4);
+    }
+
+    // The updater's rule: the strictly greatest PointerToRawData wins, ties keep the earlier
+    // section, and section 0 stands when every pointer is 0.
+    const uint8_t* table = data + nt + kPe32NtHeadersSize;
+    uint32_t bestIndex = 0;
+    uint32_t bestPointer = 0;
+    for (uint32_t i = 0; i < sections; ++i) {
+        uint32_t pointer = GetU32(table + i * kSectionHeaderSize + 20);
+        if (pointer > bestPointer) {
+            bestPointer = pointer;
+            bestIndex = i;
+        }
+    }
+    const uint8_t* best = table + bestIndex * kSectionHeaderSize;
+    uint64_t end = uint64_t(GetU32(best + 20)) + GetU32(best + 16);
+    if (end > 0x7FFFFFFF) {
+        error = "has its last section ending at " + Hex(end) +
+                ", beyond the 2 GiB that the updater can seek to";
+        return false;
+    }
+    info.lastSection = bestIndex;
+    info.payloadOffset = static_cast<uint32_t>(end);
+    return true;
+}
+
+bool ReadPeHeaders(InputFile& input, PeInfo& info, std::string& error) {
+    // The span grows at most twice: once the DOS header is known, once the section count is.
+    Bytes headers;
+    uint64_t want = 0x40;
+    for (int step = 0; step < 3; ++step) {
+        uint64_t take = std::min<uint64_t>(want, input.Size());
+        headers.resize(static_cast<size_t>(take));
+        if (!input.Read(0, headers.data(), headers.size())) {
+            error = "cannot be read";
+            return false;
+        }
+        want = PeHeaderSpan(headers.data(), headers.size());
+        if (want > kMaxHeaderSpan) {
+            error = "is not a PE image the updater can be (its headers lie too far into the file)";
+            return false;
+        }
+        if (want <= headers.size() || take == input.Size()) break;
+    }
+    return ParsePeHeaders(headers.data(), headers.size(), info, error);
+}
+
+}  // namespace pack
