@@ -1,0 +1,78 @@
+// The command line of tessarvane-mkpatch; each --target starts a new product and the
+// --replace options after it belong to that product.
+#include "PatchBuilder.h"
+
+#include <cctype>
+
+namespace mkpatch {
+
+const char* const kUsage =
+    "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
+    "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...]\n"
+    "                          [--target PRODUCT2.msi --replace ...]\n";
+
+namespace {
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+bool IsVersion(const std::string& text) {
+    // Two to four dot-separated numbers; Windows Installer allows 255.255.65535.
+    size_t fields = 0, digits = 0;
+    for (char c : text) {
+        if (c == '.') {
+            if (digits == 0) return false;
+            fields++, digits = 0;
+        } else if (isdigit(static_cast<unsigned char>(c)) && digits < 5) {
+            digits++;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0 && fields >= 1 && fields <= 3;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& options, std::string* error) {
+    options = PatchOptions{};
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string& arg = args[i];
+        if (arg == "--restart") {
+            options.restart = true;
+            continue;
+        }
+        if (arg == "--broken-cabinet") {
+            options.brokenCabinet = true;
+            continue;
+        }
+        if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace")
+            return Fail(error, "unknown argument '" + arg + "'");
+        if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(error, arg + " needs a value");
+        const std::string& value = args[++i];
+        if (arg == "--output") {
+            if (!options.output.empty()) return Fail(error, "--output given twice");
+            options.output = value;
+        } else if (arg == "--product-version") {
+            if (!IsVersion(value)) return Fail(error, "--product-version '" + value + "' is not a version like 1.2.3");
+            options.productVersion = value;
+        } else if (arg == "--target") {
+            options.targets.push_back(TargetSpec{value, {}});
+        } else {
+            if (options.targets.empty()) return Fail(error, "--replace '" + value + "' comes before any --target");
+            size_t equals = value.find('=');
+            if (equals == 0 || equals == std::string::npos || equals + 1 == value.size())
+                return Fail(error, "--replace '" + value + "' is not FILENAME=NEWFILE");
+            options.targets.back().replacements.push_back({value.substr(0, equals), value.substr(equals + 1)});
+        }
+    }
+    if (options.output.empty()) return Fail(error, "--output is missing");
+    if (options.targets.empty()) return Fail(error, "--target is missing");
+    for (const TargetSpec& target : options.targets)
+        if (target.replacements.empty()) return Fail(error, "--target '" + target.product + "' has no --replace");
+    return true;
+}
+
+}  // namespace mkpatch

@@ -1,0 +1,350 @@
+// Building the patch. For each target product: the first transform (T<n>) updates File.FileSize,
+// writes MsiFileHash rows, and optionally ProductVersion and ScheduleReboot; the second (#T<n>)
+// defines and fills PatchPackage, adds the patch's Media row and marks the files PatchAdded with
+// sequence numbers after the product's last. All products share one cabinet, PATCH_CAB.
+// The facts behind each row are in ../shared/MSP-FORMAT.md.
+#include "PatchBuilder.h"
+
+#include "CompoundFile.h"
+#include "Md5.h"
+#include "MsiDatabase.h"
+#include "MsiStreamName.h"
+#include "PropertySet.h"
+#include "Transform.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+
+namespace mkpatch {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kPatchClassId = "{000C1086-0000-0000-C000-000000000046}";
+const char* const kTransformClassId = "{000C1082-0000-0000-C000-000000000046}";
+const char* const kCabinetStream = "PATCH_CAB";
+const char* const kMediaSourceProperty = "TessarvanePatchSource";
+const int32_t kPatchAdded = 0x1000;
+const int32_t kScheduleRebootSequence = 6590;
+// PRODUCT | UPGRADECODE, and MAJORVERSION on the first transform only: the second is checked
+// against the database the first has changed, whose ProductVersion may be new.
+const int32_t kFirstValidation = 0x080A;
+const int32_t kSecondValidation = 0x0802;
+
+const std::vector<Column> kPatchPackageColumns = {{"PatchId", 0x2D26}, {"Media_", 0x0502}};
+const std::vector<Column> kMsiFileHashColumns = {{"File_", 0x2D48}, {"Options", 0x0502}, {"HashPart1", 0x0104},
+                                                 {"HashPart2", 0x0104}, {"HashPart3", 0x0104}, {"HashPart4", 0x0104}};
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+bool ReadFile(const std::string& path, compound::Bytes& out) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+std::string NewGuid() {
+    std::random_device device;
+    std::mt19937_64 random((uint64_t(device()) << 32) ^ device());
+    uint8_t b[16];
+    for (uint8_t& x : b) x = uint8_t(random());
+    b[6] = uint8_t((b[6] & 0x0F) | 0x40);  // version 4
+    b[8] = uint8_t((b[8] & 0x3F) | 0x80);
+    char text[39];
+    snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0], b[1],
+             b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return text;
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// The row's values in column order, from a map by column name; absent columns are NULL.
+std::vector<Value> RowByName(const Table& table, const std::map<std::string, Value>& fields) {
+    std::vector<Value> row;
+    for (const Column& c : table.columns) {
+        auto found = fields.find(c.name);
+        row.push_back(found == fields.end() ? Null() : found->second);
+    }
+    return row;
+}
+
+bool NeedColumns(const Table& table, const std::vector<std::string>& names, const std::string& product,
+                 std::string* error) {
+    for (const std::string& name : names)
+        if (table.ColumnIndex(name) < 0)
+            return Fail(error, product + ": table " + table.name + " has no column " + name);
+    return true;
+}
+
+std::string LongName(const std::string& fileName) {
+    size_t bar = fileName.find('|');
+    return bar == std::string::npos ? fileName : fileName.substr(bar + 1);
+}
+
+// One product's part of the patch, gathered before anything is written.
+struct TargetPlan {
+    std::string productCode, productVersion, upgradeCode, templateText;
+    uint32_t codepage = 1252;
+    Table file, media, property, fileHash, sequence;
+    bool hasFileHash = false, hasPatchPackage = false;
+    struct Change {
+        size_t fileRow;
+        compound::Bytes content;
+    };
+    std::vector<Change> changes;
+};
+
+bool PlanTarget(const TargetSpec& spec, bool restart, TargetPlan& plan, std::string* error) {
+    compound::Bytes bytes;
+    if (!ReadFile(spec.product, bytes)) return Fail(error, "cannot read product '" + spec.product + "'");
+    MsiDatabase db;
+    std::string reason;
+    if (!db.Open(std::move(bytes), &reason)) return Fail(error, spec.product + ": " + reason);
+    plan.templateText = db.Template();
+    plan.codepage = db.Codepage() ? db.Codepage() : 1252;
+    if (!db.ReadTable("File", plan.file, &reason) || !db.ReadTable("Media", plan.media, &reason) ||
+        !db.ReadTable("Property", plan.property, &reason))
+        return Fail(error, spec.product + ": " + reason);
+    if (!NeedColumns(plan.file, {"File", "FileName", "FileSize", "Attributes", "Sequence"}, spec.product, error) ||
+        !NeedColumns(plan.media, {"DiskId", "LastSequence", "Cabinet", "Source"}, spec.product, error))
+        return false;
+    plan.hasFileHash = db.HasTable("MsiFileHash");
+    if (plan.hasFileHash && !db.ReadTable("MsiFileHash", plan.fileHash, &reason))
+        return Fail(error, spec.product + ": " + reason);
+    plan.hasPatchPackage = db.HasTable("PatchPackage");
+    if (restart && !db.ReadTable("InstallExecuteSequence", plan.sequence, &reason))
+        return Fail(error, spec.product + ": " + reason);
+    auto code = db.Property("ProductCode");
+    auto version = db.Property("ProductVersion");
+    auto upgrade = db.Property("UpgradeCode");
+    if (!code || !version || !upgrade)
+        return Fail(error, spec.product + ": the package lacks ProductCode, ProductVersion or UpgradeCode");
+    plan.productCode = *code, plan.productVersion = *version, plan.upgradeCode = *upgrade;
+
+    const int nameColumn = plan.file.ColumnIndex("FileName");
+    for (const Replacement& r : spec.replacements) {
+        size_t found = plan.file.rows.size();
+        for (size_t i = 0; i < plan.file.rows.size(); i++)
+            if (LongName(plan.file.rows[i][size_t(nameColumn)].text) == r.fileName) found = i;
+        if (found == plan.file.rows.size())
+            return Fail(error, spec.product + ": the product has no file named '" + r.fileName + "'");
+        for (const TargetPlan::Change& c : plan.changes)
+            if (c.fileRow == found) return Fail(error, spec.product + ": '" + r.fileName + "' is replaced twice");
+        TargetPlan::Change change{found, {}};
+        if (!ReadFile(r.newFile, change.content)) return Fail(error, "cannot read replacement file '" + r.newFile + "'");
+        plan.changes.push_back(std::move(change));
+    }
+    return true;
+}
+
+std::vector<compound::Property> TransformSummary(const TargetPlan& plan, const std::string& fromVersion,
+                                                 const std::string& toVersion, int32_t validation) {
+    std::vector<compound::Property> p(6);
+    p[0].id = compound::PID_CODEPAGE, p[0].type = compound::VT_I2, p[0].integer = int32_t(plan.codepage);
+    p[1].id = compound::PID_TEMPLATE, p[1].type = compound::VT_LPSTR, p[1].text = plan.templateText;
+    p[2].id = compound::PID_LASTAUTHOR, p[2].type = compound::VT_LPSTR, p[2].text = plan.templateText;
+    p[3].id = compound::PID_REVNUMBER, p[3].type = compound::VT_LPSTR;
+    p[3].text = plan.productCode + fromVersion + ";" + plan.productCode + toVersion + ";" + plan.upgradeCode;
+    p[4].id = compound::PID_PAGECOUNT, p[4].type = compound::VT_I4, p[4].integer = 200;
+    p[5].id = compound::PID_CHARCOUNT, p[5].type = compound::VT_I4, p[5].integer = validation;
+    return p;
+}
+
+void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const std::string& patchCode, int number,
+                   const std::map<std::string, uint32_t>& sequenceOf, compound::Writer& writer) {
+    const compound::ClassId transformClass = compound::ParseClassId(kTransformClassId);
+    const std::string newVersion = options.productVersion.empty() ? plan.productVersion : options.productVersion;
+    const size_t keyColumn = size_t(plan.file.ColumnIndex("File"));
+    const size_t sizeColumn = size_t(plan.file.ColumnIndex("FileSize"));
+    const size_t attributesColumn = size_t(plan.file.ColumnIndex("Attributes"));
+    const size_t sequenceColumn = size_t(plan.file.ColumnIndex("Sequence"));
+
+    // The first transform: what the files are now.
+    Transform first(plan.codepage);
+    const std::vector<Column>& hashColumns = plan.hasFileHash ? plan.fileHash.columns : kMsiFileHashColumns;
+    if (!plan.hasFileHash) first.DefineTable("MsiFileHash", hashColumns);
+    for (const TargetPlan::Change& c : plan.changes) {
+        std::vector<Value> row = plan.file.rows[c.fileRow];
+        row[sizeColumn] = Integer(int32_t(c.content.size()));
+        first.UpdateRow("File", plan.file.columns, row, {"FileSize"});
+        std::array<uint8_t, 16> md5 = Md5(c.content);
+        std::vector<Value> hash = {Text(row[keyColumn].text), Integer(0)};
+        for (int part = 0; part < 4; part++) {
+            const uint8_t* b = &md5[size_t(part) * 4];
+            hash.push_back(Integer(int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
+                                           (uint32_t(b[3]) << 24))));
+        }
+        first.AddRow("MsiFileHash", hashColumns, hash);
+    }
+    if (!options.productVersion.empty()) {
+        first.UpdateRow("Property", plan.property.columns,
+                        RowByName(plan.property, {{"Property", Text("ProductVersion")}, {"Value", Text(newVersion)}}),
+                        {"Value"});
+    }
+    if (options.restart) {
+        first.AddRow("InstallExecuteSequence", plan.sequence.columns,
+                     RowByName(plan.sequence,
+                               {{"Action", Text("ScheduleReboot")}, {"Sequence", Integer(kScheduleRebootSequence)}}));
+    }
+
+    // The second transform: where the files come from.
+    Transform second(plan.codepage);
+    int32_t lastSequence = 0, lastDisk = 0;
+    for (const auto& row : plan.file.rows) lastSequence = std::max(lastSequence, row[sequenceColumn].integer);
+    const size_t diskColumn = size_t(plan.media.ColumnIndex("DiskId"));
+    const size_t mediaLastColumn = size_t(plan.media.ColumnIndex("LastSequence"));
+    for (const auto& row : plan.media.rows) {
+        lastDisk = std::max(lastDisk, row[diskColumn].integer);
+        lastSequence = std::max(lastSequence, row[mediaLastColumn].integer);
+    }
+    const int32_t disk = lastDisk + 1;
+    if (!plan.hasPatchPackage) second.DefineTable("PatchPackage", kPatchPackageColumns);
+    second.AddRow("PatchPackage", kPatchPackageColumns, {Text(patchCode), Integer(disk)});
+    int32_t mediaLast = lastSequence;
+    for (const TargetPlan::Change& c : plan.changes) {
+        std::vector<Value> row = plan.file.rows[c.fileRow];
+        const Value& old = row[attributesColumn];
+        row[attributesColumn] = Integer((old.isNull ? 0 : old.integer) | kPatchAdded);
+        row[sequenceColumn] = Integer(lastSequence + int32_t(sequenceOf.at(row[keyColumn].text)));
+        mediaLast = std::max(mediaLast, row[sequenceColumn].integer);
+        second.UpdateRow("File", plan.file.columns, row, {"Attributes", "Sequence"});
+    }
+    second.AddRow("Media", plan.media.columns,
+                  RowByName(plan.media, {{"DiskId", Integer(disk)},
+                                         {"LastSequence", Integer(mediaLast)},
+                                         {"Cabinet", Text(std::string("#") + kCabinetStream)},
+                                         {"Source", Text(kMediaSourceProperty)}}));
+
+    const std::string name = "T" + std::to_string(number);
+    uint32_t storage = writer.AddStorage(0, std::u16string(name.begin(), name.end()), transformClass);
+    writer.AddStream(storage, u"\x0005SummaryInformation",
+                     compound::WriteProperties(TransformSummary(plan, plan.productVersion, newVersion, kFirstValidation)));
+    first.WriteTo(writer, storage);
+    const std::string secondName = "#" + name;
+    storage = writer.AddStorage(0, std::u16string(secondName.begin(), secondName.end()), transformClass);
+    writer.AddStream(storage, u"\x0005SummaryInformation",
+                     compound::WriteProperties(TransformSummary(plan, newVersion, newVersion, kSecondValidation)));
+    second.WriteTo(writer, storage);
+}
+
+// Runs gcab on the files named by their File keys, in the order of their sequence numbers.
+bool MakeCabinet(const std::vector<std::pair<std::string, const compound::Bytes*>>& files, compound::Bytes& cabinet,
+                 std::string* error) {
+    std::error_code ec;
+    fs::path folder = fs::temp_directory_path(ec) / ("tessarvane-mkpatch-" + NewGuid());
+    if (ec || !fs::create_directories(folder, ec)) return Fail(error, "cannot create a temporary folder");
+    std::string command = "gcab -c -n " + ShellQuote((folder / "patch.cab").string());
+    bool written = true;
+    for (const auto& f : files) {
+        std::ofstream out(folder / f.first, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(f.second->data()), std::streamsize(f.second->size()));
+        written = written && bool(out);
+        command += " " + ShellQuote((folder / f.first).string());
+    }
+    int rc = written ? std::system((command + " >/dev/null 2>&1").c_str()) : -1;
+    bool ok = written && rc == 0 && ReadFile((folder / "patch.cab").string(), cabinet) && !cabinet.empty();
+    fs::remove_all(folder, ec);
+    return ok ? true : Fail(error, "gcab could not make the cabinet");
+}
+
+}  // namespace
+
+bool BuildPatch(const PatchOptions& options, std::string* error) {
+    std::vector<TargetPlan> plans(options.targets.size());
+    for (size_t i = 0; i < options.targets.size(); i++)
+        if (!PlanTarget(options.targets[i], options.restart, plans[i], error)) return false;
+
+    // The shared cabinet holds each File key once; the same key in two products must then
+    // have the same new content.
+    std::vector<std::pair<std::string, const compound::Bytes*>> cabinetFiles;
+    std::map<std::string, uint32_t> sequenceOf;  // File key -> position in the cabinet, from 1
+    for (const TargetPlan& plan : plans) {
+        const size_t keyColumn = size_t(plan.file.ColumnIndex("File"));
+        for (const TargetPlan::Change& c : plan.changes) {
+            const std::string& key = plan.file.rows[c.fileRow][keyColumn].text;
+            auto found = sequenceOf.find(key);
+            if (found != sequenceOf.end()) {
+                if (*cabinetFiles[found->second - 1].second != c.content)
+                    return Fail(error, "file key '" + key + "' is in two products with different new content");
+                continue;
+            }
+            cabinetFiles.push_back({key, &c.content});
+            sequenceOf[key] = uint32_t(cabinetFiles.size());
+        }
+    }
+    compound::Bytes cabinet;
+    if (!MakeCabinet(cabinetFiles, cabinet, error)) return false;
+    if (options.brokenCabinet) cabinet.resize(cabinet.size() / 2);
+
+    const std::string patchCode = NewGuid();
+    compound::Writer writer(compound::ParseClassId(kPatchClassId));
+    std::string targets, transforms;
+    for (size_t i = 0; i < plans.size(); i++) {
+        targets += (i ? ";" : "") + plans[i].productCode;
+        const std::string n = std::to_string(i + 1);
+        transforms += (i ? ";:T" : ":T") + n + ";:#T" + n;
+        AddTransforms(plans[i], options, patchCode, int(i + 1), sequenceOf, writer);
+    }
+    std::vector<compound::Property> summary(12);
+    const std::pair<uint32_t, std::string> texts[] = {
+        {compound::PID_TITLE, "Patch"},
+        {compound::PID_SUBJECT, "Tessarvane test patch"},
+        {compound::PID_AUTHOR, "Tessarvane"},
+        {compound::PID_KEYWORDS, "Installer,Patching,PCP,Database"},
+        {compound::PID_COMMENTS, "This patch replaces installed files."},
+        {compound::PID_TEMPLATE, targets},
+        {compound::PID_LASTAUTHOR, transforms},
+        {compound::PID_REVNUMBER, patchCode},
+        {compound::PID_APPNAME, "tessarvane-mkpatch"},
+    };
+    summary[0].id = compound::PID_CODEPAGE, summary[0].type = compound::VT_I2, summary[0].integer = 1252;
+    for (size_t i = 0; i < 9; i++)
+        summary[i + 1].id = texts[i].first, summary[i + 1].type = compound::VT_LPSTR, summary[i + 1].text = texts[i].second;
+    summary[10].id = compound::PID_WORDCOUNT, summary[10].type = compound::VT_I4, summary[10].integer = 2;
+    summary[11].id = compound::PID_SECURITY, summary[11].type = compound::VT_I4, summary[11].integer = 2;
+    writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(summary));
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringPool", true), {0xE4, 0x04, 0x00, 0x00});
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringData", true), {});
+    writer.AddStream(0, compound::EncodeMsiStreamName(kCabinetStream, false), cabinet);
+
+    // Written beside the output and renamed, so a failure leaves no partial patch.
+    compound::Bytes bytes = writer.Write();
+    const fs::path output(options.output);
+    const fs::path temporary = output.string() + ".tmp-" + NewGuid().substr(1, 8);
+    std::error_code ec;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        out.close();
+        if (!out) {
+            fs::remove(temporary, ec);
+            return Fail(error, "cannot write '" + temporary.string() + "'");
+        }
+    }
+    fs::rename(temporary, output, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return Fail(error, "cannot write '" + options.output + "'");
+    }
+    return true;
+}
+
+}  // namespace mkpatch

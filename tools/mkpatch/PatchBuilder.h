@@ -1,0 +1,38 @@
+// Builds a Windows Installer patch package (.msp) that replaces installed files of one or
+// more products: summary information naming the targets and transforms, one transform pair
+// per product, and one cabinet with the new files (made with gcab).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mkpatch {
+
+struct Replacement {
+    std::string fileName;  // the long name in the product's File table
+    std::string newFile;   // path of the new content
+};
+
+struct TargetSpec {
+    std::string product;  // path of the product .msi
+    std::vector<Replacement> replacements;
+};
+
+struct PatchOptions {
+    std::string output;
+    std::string productVersion;  // empty: ProductVersion stays as it is
+    bool restart = false;        // adds ScheduleReboot, so applying returns 3010
+    bool brokenCabinet = false;  // a truncated cabinet, so Windows Installer refuses the patch
+    std::vector<TargetSpec> targets;
+};
+
+// Writes options.output (through a temporary file beside it). False with a one-line reason,
+// and nothing written, when a product, file name or replacement is wrong or gcab fails.
+bool BuildPatch(const PatchOptions& options, std::string* error);
+
+// Parses the arguments after the program name. False with a one-line reason on a usage error.
+bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& options, std::string* error);
+
+extern const char* const kUsage;
+
+}  // namespace mkpatch
