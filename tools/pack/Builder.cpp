@@ -1,5 +1,5 @@
 // Packing an updater. All checks read the inputs before the output is created; the copy then
-// streams each input through one buffer, so memory stays flat whatever the files' sizes.
+// streams each input into the output, so memory stays flat whatever the files' sizes.
 #include "Builder.h"
 
 #include "FileName.h"
@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kCopyBuffer = 4 << 20;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 
 std::string Hex(uint64_t value) {
@@ -130,15 +129,6 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, code) && !code;
 }
 
-bool Copy(InputFile& from, uint64_t size, OutputFile& to, Bytes& buffer) {
-    for (uint64_t done = 0; done < size;) {
-        size_t take = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - done));
-        if (!from.Read(done, buffer.data(), take) || !to.Write(buffer.data(), take)) return false;
-        done += take;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warnings, std::string& error) {
@@ -199,18 +189,17 @@ bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warning
         error = request.output + ": " + error;
         return false;
     }
-    Bytes buffer(kCopyBuffer);
-    if (!Copy(stub, stub.Size(), out, buffer) || !out.Write(header.data(), header.size())) {
+    if (!out.Append(stubPath, stub.Size()) || !out.Write(header.data(), header.size())) {
         error = request.output + ": writing it failed";
         return false;
     }
-    for (Input& input : inputs) {
-        InputFile file;
-        if (!file.Open(input.path, error) || file.Size() != input.entry.fileSize) {
+    for (const Input& input : inputs) {
+        std::error_code code;
+        if (fs::file_size(input.path, code) != input.entry.fileSize || code) {
             error = input.display + ": changed while it was being packed";
             return false;
         }
-        if (!Copy(file, file.Size(), out, buffer)) {
+        if (!out.Append(input.path, input.entry.fileSize)) {
             error = input.display + ": reading it or writing the output failed";
             return false;
         }

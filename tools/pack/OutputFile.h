@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -20,14 +21,26 @@ public:
 
     bool Create(std::string& error);
     bool Write(const uint8_t* data, size_t size);
+    // Appends the first `size` bytes of another file; false when it cannot be read or holds
+    // fewer bytes, or when writing fails.
+    bool Append(const std::filesystem::path& source, uint64_t size);
     bool Commit(std::string& error);
 
 private:
+    void Close();
     void Discard();
+    bool AppendThroughBuffer(std::ifstream& in, uint64_t size);
+
     std::filesystem::path final_;
     std::filesystem::path temp_;
-    std::ofstream out_;
     bool created_ = false;
+    bool failed_ = false;
+    std::vector<uint8_t> buffer_;
+#ifdef __linux__
+    int fd_ = -1;
+#else
+    std::ofstream out_;
+#endif
 };
 
 }  // namespace pack

@@ -2,6 +2,7 @@
 // build must leave the output folder exactly as it was.
 #include "Builder.h"
 #include "Inspector.h"
+#include "OutputFile.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -211,6 +212,36 @@ TEST_F(Build, RefusesToOverwriteItsOwnInputs) {
 TEST_F(Build, LeavesNothingBehindWhenTheOutputCannotBeCreated) {
     request.output = folder / "no-such-folder/out.exe";
     ExpectRefused("cannot be created");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputFile, AppearsOnlyWhenCommittedAndLeavesNothingWhenAbandoned) {
+    packtest::ScratchFolder folder;
+    std::string source = folder.Write("source.bin", Bytes(300000, 0x42));
+    std::string error;
+    {
+        pack::OutputFile out(folder.Path() / "out.bin");
+        ASSERT_TRUE(out.Create(error)) << error;
+        EXPECT_TRUE(out.Write(reinterpret_cast<const uint8_t*>("ab"), 2));
+        EXPECT_TRUE(out.Append(source, 300000));
+        // A source that shrank since it was checked must not be packed short.
+        EXPECT_FALSE(out.Append(source, 300001));
+    }
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"source.bin"}));
+
+    pack::OutputFile out(folder.Path() / "out.bin");
+    ASSERT_TRUE(out.Create(error)) << error;
+    EXPECT_TRUE(out.Append(source, 1000));
+    EXPECT_TRUE(out.Write(reinterpret_cast<const uint8_t*>("z"), 1));
+    ASSERT_TRUE(out.Commit(error)) << error;
+    Bytes written = packtest::ReadAll(folder / "out.bin");
+    ASSERT_EQ(written.size(), 1001u);
+    EXPECT_EQ(written[999], 0x42);
+    EXPECT_EQ(written[1000], 'z');
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"out.bin", "source.bin"}));
 }
 
 }  // namespace

@@ -1,0 +1,44 @@
+// Writes the fuzzer's seed inputs into the folder given as the only argument.
+#include "CompoundFile.h"
+#include "PayloadFormat.h"
+#include "PropertySet.h"
+#include "TestFiles.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+void Save(const std::filesystem::path& path, const packtest::Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: pack_fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    std::filesystem::path folder = argv[1];
+    std::filesystem::create_directories(folder);
+
+    packtest::Bytes patch = packtest::MakePatch("{A1};{B2}", 5000);
+    packtest::Bytes updater = packtest::MakeImage(0x400);
+    packtest::Bytes header = pack::EncodePayloadHeader(u"Product", u"1.0",
+        {{u"a.msp", uint32_t(patch.size())}, {u"b.txt", 2}});
+    updater.insert(updater.end(), header.begin(), header.end());
+    updater.insert(updater.end(), patch.begin(), patch.end());
+    updater.insert(updater.end(), {'h', 'i'});
+
+    std::vector<compound::Property> properties(1);
+    properties[0].id = compound::PID_TEMPLATE, properties[0].type = compound::VT_LPSTR;
+    properties[0].text = "{A1}";
+
+    Save(folder / "patch.msp", patch);
+    Save(folder / "summary.bin", compound::WriteProperties(properties));
+    Save(folder / "updater.exe", updater);
+    return 0;
+}
