@@ -1,0 +1,35 @@
+// The run state of one process: written during start-up on the main thread, before any
+// window or worker exists, and only read afterwards. Owns the log and payload file handles.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+enum class RunMode : int32_t {
+    Invalid = 0,      // command line rejected
+    Interactive = 1,  // progress window, waits for OK
+    Extract = 2,      // -x: unpack the carried files only
+    Unattended = 3,   // -a: the window runs by itself
+};
+
+struct AppState {
+    RunMode runMode = RunMode::Interactive;
+    HANDLE logFile = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE: logging is off
+    HANDLE payloadFile = INVALID_HANDLE_VALUE;
+    std::wstring extractFolder;
+    std::wstring logFolder;  // empty: no logging; ends with a backslash once prepared
+    std::wstring productName;
+    std::wstring productVersion;
+
+    AppState() = default;
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+    ~AppState();
+};
+
+extern AppState appState;
+
+// wWinMain's hInstance, stored before anything else; resources are loaded through it.
+extern HINSTANCE instanceHandle;

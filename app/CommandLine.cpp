@@ -1,0 +1,65 @@
+// Command-line parsing. Options are taken one at a time from argument 1 on; an option
+// whose value is left out takes the executable's folder and ends parsing there, so the
+// arguments after it are never looked at.
+#include "CommandLine.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "AppState.h"
+
+bool GetExecutableFolder(std::wstring& folder)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0)
+        return false;
+    path[MAX_PATH - 1] = L'\0';
+    const wchar_t* slash = wcsrchr(path, L'\\');
+    if (slash == nullptr)
+        return false;
+    folder.assign(path, static_cast<size_t>(slash - path));
+    return true;
+}
+
+// Reads the value of the option at argv[index]. Returns true when parsing goes on after a
+// consumed value, false when the value was left out and parsing ends.
+static bool TakeOptionValue(int argc, wchar_t** argv, int& index, std::wstring& folder)
+{
+    if (index + 1 < argc && argv[index + 1][0] != L'-') {
+        ++index;
+        folder = argv[index];
+        return true;
+    }
+    std::wstring executableFolder;
+    if (GetExecutableFolder(executableFolder))
+        folder = executableFolder;
+    return false;
+}
+
+void ParseCommandLine(int argc, wchar_t** argv)
+{
+    if (argv == nullptr)
+        return;
+    for (int i = 1; i < argc; ++i) {
+        const wchar_t* argument = argv[i];
+        if (wcscmp(argument, L"-a") == 0 && appState.runMode == RunMode::Interactive) {
+            appState.runMode = RunMode::Unattended;
+            continue;
+        }
+        if (wcscmp(argument, L"-x") == 0 && appState.runMode == RunMode::Interactive) {
+            appState.runMode = RunMode::Extract;
+            if (!TakeOptionValue(argc, argv, i, appState.extractFolder))
+                return;
+            continue;
+        }
+        if (wcscmp(argument, L"-l") == 0 && appState.logFolder.empty()) {
+            if (!TakeOptionValue(argc, argv, i, appState.logFolder))
+                return;
+            continue;
+        }
+        appState.runMode = RunMode::Invalid;
+        return;
+    }
+}

@@ -1,0 +1,17 @@
+// The plain-text log "TessarvaneUpdater.log": UTF-16LE without a byte-order mark, one
+// time-stamped line per call. Used by the main thread during start-up and by the worker
+// during a run, never by both at once, so it takes no lock.
+#pragma once
+
+#include <windows.h>
+
+// Creates the log in appState.logFolder (which ends with a backslash) and stores the
+// handle, valid or not, in appState.logFile. A failure leaves logging off, silently.
+void OpenLogFile();
+
+// Appends "hh:mm:ss.mmm", two blanks, text and CR LF. Does nothing while logging is off.
+// The text is written as given: it is not a format.
+void LogMessage(const wchar_t* text);
+
+// The 12-character time stamp of a log line for the given local time.
+void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20]);

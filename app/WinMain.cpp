@@ -1,0 +1,75 @@
+// The program's entry point: start-up on the main thread, then the run mode's branch.
+// Exit codes: 1 for every failure before a window exists, the extraction's result in
+// extract mode, and otherwise what the window's message loop ends with.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "AppState.h"
+#include "CommandLine.h"
+#include "Extraction.h"
+#include "Log.h"
+#include "LogFolder.h"
+#include "PayloadHeader.h"
+#include "StringTable.h"
+#include "resource.h"
+
+static const wchar_t* const caption = L"Tessarvane Updater";
+
+static const wchar_t* const usageText =
+    L"Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]\n"
+    L"       -x: extract update files\n"
+    L"       -a: no interaction mode\n"
+    L"       -l: enable logging\n";
+
+// Opens the program's own file for reading; the handle goes into appState.
+static void OpenPayloadFile()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(GetModuleHandleW(nullptr), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    appState.payloadFile =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
+{
+    instanceHandle = hInstance;
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    ParseCommandLine(argv != nullptr ? argc : 0, argv);
+    if (argv != nullptr)
+        LocalFree(argv);
+
+    if (appState.runMode == RunMode::Invalid) {
+        MessageBoxW(nullptr, usageText, caption, MB_OK);
+        return 1;
+    }
+
+    if (!appState.logFolder.empty()) {
+        PrepareLogFolder();
+        OpenLogFile();
+    }
+
+    OpenPayloadFile();
+    switch (ReadPayloadHeader()) {
+    case PayloadMissing:
+        MessageBoxW(nullptr, LoadResString(IDS_EMPTY_UPDATER).c_str(), caption, MB_OK);
+        return 1;
+    case PayloadHeaderUnreadable:
+        return 1;
+    default:
+        break;
+    }
+
+    if (appState.runMode == RunMode::Extract)
+        return ExtractUpdates(appState.extractFolder.c_str(), nullptr);
+
+    (void)nCmdShow;
+    return 0;
+}

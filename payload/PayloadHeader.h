@@ -1,0 +1,26 @@
+// Where the payload begins behind the program's image, and the reader of its header (the
+// product name and version). Main thread, at start-up.
+#pragma once
+
+#include <cstdint>
+
+// P: the end of the raw data of the section lying furthest into the file. Computed from the
+// program's own image on the first call and cached.
+uint32_t GetPayloadOffset();
+
+// P for the PE32 image whose DOS header is at the given address (section table right after
+// the 248 bytes of PE32 NT headers; ties go to the earlier section).
+uint32_t PayloadOffsetOfImage(const uint8_t* image);
+
+// The file offset of the image's certificate table (security data directory), or 0.
+uint32_t CertificateTableOffsetOfImage(const uint8_t* image);
+
+enum : int {
+    PayloadHeaderRead = 0,
+    PayloadMissing = 1,
+    PayloadHeaderUnreadable = 2,
+};
+
+// Reads name and version from appState.payloadFile into appState. 0: read, the file stands at
+// the entry count; 1: nothing carried; 2: unreadable (one line logged).
+int ReadPayloadHeader();

@@ -1,0 +1,70 @@
+// tv-driver: the window driver as a command for scripts.
+//   tv-driver [--timeout SECONDS] [--click "CAPTION=ID"]... PROGRAM [ARGUMENTS...]
+// Starts the program, then for each --click in turn waits for a window with that caption,
+// prints its text ("window: CAPTION: TEXT") and presses the button ID. Finally waits for the
+// program's end, prints "exit: CODE" and returns that code; 124 on a time-out.
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "WindowDriver.h"
+
+static void Print(const std::wstring& line)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &utf8[0], size, nullptr, nullptr);
+    printf("%s\n", utf8.c_str());
+    fflush(stdout);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    DWORD timeoutMs = 60000;
+    std::vector<std::pair<std::wstring, int>> clicks;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::wstring argument = argv[i];
+        if (argument == L"--timeout" && i + 1 < argc) {
+            timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
+        } else if (argument == L"--click" && i + 1 < argc) {
+            std::wstring rule = argv[++i];
+            size_t equals = rule.rfind(L'=');
+            if (equals == std::wstring::npos)
+                return 2;
+            clicks.emplace_back(rule.substr(0, equals), _wtoi(rule.c_str() + equals + 1));
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) {
+        Print(L"usage: tv-driver [--timeout SECONDS] [--click CAPTION=ID]... PROGRAM [ARGUMENTS...]");
+        return 2;
+    }
+    std::wstring program = argv[i++];
+    std::vector<std::wstring> arguments(argv + i, argv + argc);
+
+    DrivenProcess process;
+    if (!process.Start(program, arguments)) {
+        Print(L"error: cannot start " + program);
+        return 2;
+    }
+    for (const auto& click : clicks) {
+        HWND window = process.WaitForWindow(click.first, timeoutMs);
+        if (window == nullptr) {
+            Print(L"error: no window \"" + click.first + L"\"");
+            return 124;
+        }
+        Print(L"window: " + click.first + L": " + MessageBoxText(window));
+        PressButton(window, click.second);
+        Sleep(100);
+    }
+    DWORD exitCode = 0;
+    if (!process.WaitForExit(timeoutMs, exitCode)) {
+        Print(L"error: time-out waiting for the program to end");
+        return 124;
+    }
+    Print(L"exit: " + std::to_wstring(exitCode));
+    return static_cast<int>(exitCode);
+}

@@ -1,0 +1,116 @@
+// The command-line table: which lines are accepted, the run mode and folders they give, and
+// the rule that an option without a value takes the executable's folder and ends parsing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "CommandLine.h"
+#include "TestFiles.h"
+
+namespace {
+
+const wchar_t* const Exe = L"<exe>";  // stands for the executable's folder in the table
+
+struct Case {
+    std::vector<std::wstring> arguments;
+    RunMode mode;
+    std::wstring extractFolder;
+    std::wstring logFolder;
+};
+
+void Parse(const std::vector<std::wstring>& arguments)
+{
+    ResetAppState();
+    std::vector<std::wstring> storage{L"TessarvaneUpdater.exe"};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
+    std::vector<wchar_t*> argv;
+    for (std::wstring& argument : storage)
+        argv.push_back(&argument[0]);
+    ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+std::wstring Expand(const std::wstring& folder)
+{
+    if (folder != Exe)
+        return folder;
+    std::wstring executableFolder;
+    EXPECT_TRUE(GetExecutableFolder(executableFolder));
+    return executableFolder;
+}
+
+std::string Describe(const std::vector<std::wstring>& arguments)
+{
+    std::string text;
+    for (const std::wstring& argument : arguments)
+        text += "[" + std::string(argument.begin(), argument.end()) + "] ";
+    return text;
+}
+
+}  // namespace
+
+TEST(CommandLine, AcceptedLinesGiveTheirModeAndFolders)
+{
+    const std::vector<Case> cases = {
+        {{}, RunMode::Interactive, L"", L""},
+        {{L"-a"}, RunMode::Unattended, L"", L""},
+        {{L"-x"}, RunMode::Extract, Exe, L""},
+        {{L"-x", L"out"}, RunMode::Extract, L"out", L""},
+        {{L"-x", L"C:\\out\\"}, RunMode::Extract, L"C:\\out\\", L""},
+        {{L"-l"}, RunMode::Interactive, L"", Exe},
+        {{L"-l", L"C:\\logs", L"-a"}, RunMode::Unattended, L"", L"C:\\logs"},
+        {{L"-a", L"-l", L"C:\\logs"}, RunMode::Unattended, L"", L"C:\\logs"},
+        {{L"-x", L"out", L"-l", L"C:\\logs"}, RunMode::Extract, L"out", L"C:\\logs"},
+        {{L"-l", L"C:\\logs", L"-x", L"out"}, RunMode::Extract, L"out", L"C:\\logs"},
+        // An option without a value ends parsing: what follows is never examined.
+        {{L"-x", L"-l", L"C:\\logs"}, RunMode::Extract, Exe, L""},
+        {{L"-l", L"-x"}, RunMode::Interactive, L"", Exe},
+        {{L"-x", L"-a"}, RunMode::Extract, Exe, L""},
+        {{L"-x", L"-x"}, RunMode::Extract, Exe, L""},
+        {{L"-l", L"-l"}, RunMode::Interactive, L"", Exe},
+        {{L"-l", L"-a"}, RunMode::Interactive, L"", Exe},
+        {{L"-x", L"-out"}, RunMode::Extract, Exe, L""},
+        {{L"-a", L"-x"}, RunMode::Invalid, L"", L""},
+        // An empty argument is a value: logging stays off, and a later -l is accepted.
+        {{L"-l", L""}, RunMode::Interactive, L"", L""},
+        {{L"-l", L"", L"-l", L"dir"}, RunMode::Interactive, L"", L"dir"},
+        {{L"-x", L""}, RunMode::Extract, L"", L""},
+    };
+    for (const Case& c : cases) {
+        Parse(c.arguments);
+        SCOPED_TRACE(Describe(c.arguments));
+        EXPECT_EQ(appState.runMode, c.mode);
+        if (c.mode == RunMode::Invalid)
+            continue;
+        EXPECT_EQ(appState.extractFolder, Expand(c.extractFolder));
+        EXPECT_EQ(appState.logFolder, Expand(c.logFolder));
+    }
+    ResetAppState();
+}
+
+TEST(CommandLine, RejectsRepeatedExclusiveAndUnknownOptions)
+{
+    const std::vector<std::vector<std::wstring>> rejected = {
+        {L"-a", L"-a"},           {L"-x", L"a", L"-x", L"b"}, {L"-a", L"-x"}, {L"-x", L"out", L"-a"},
+        {L"-l", L"a", L"-l", L"b"}, {L"-x", L"a", L"b"},      {L"/a"},        {L"-A"},
+        {L"--a"},                 {L"-X"},                    {L"-L"},        {L"out"},
+        {L"-a", L"extra"},        {L"-ax"},                   {L""},
+    };
+    for (const auto& arguments : rejected) {
+        Parse(arguments);
+        EXPECT_EQ(appState.runMode, RunMode::Invalid) << Describe(arguments);
+    }
+    ResetAppState();
+}
+
+TEST(CommandLine, ExecutableFolderIsThePathUpToItsLastBackslash)
+{
+    wchar_t path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    std::wstring folder;
+    ASSERT_TRUE(GetExecutableFolder(folder));
+    std::wstring full = path;
+    EXPECT_EQ(full.substr(0, full.rfind(L'\\')), folder);
+    EXPECT_NE(folder.back(), L'\\');
+}

@@ -1,0 +1,159 @@
+// The log: line shape, UTF-16LE without a byte-order mark, text written as given, a fresh
+// file per run, and the preparation of the -l folder.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "AppState.h"
+#include "Log.h"
+#include "LogFolder.h"
+#include "TestFiles.h"
+
+namespace {
+
+void OpenLogIn(const std::wstring& folder)
+{
+    ResetAppState();
+    appState.logFolder = folder + L"\\";
+    OpenLogFile();
+}
+
+}  // namespace
+
+TEST(LogTimeStamp, IsZeroPaddedTwentyFourHourTime)
+{
+    wchar_t stamp[20];
+    SYSTEMTIME midnight{};
+    FormatLogTimeStamp(midnight, stamp);
+    EXPECT_STREQ(stamp, L"00:00:00.000");
+    SYSTEMTIME afternoon{};
+    afternoon.wHour = 13;
+    afternoon.wMinute = 2;
+    afternoon.wSecond = 3;
+    afternoon.wMilliseconds = 4;
+    FormatLogTimeStamp(afternoon, stamp);
+    EXPECT_STREQ(stamp, L"13:02:03.004");
+}
+
+TEST(Log, WritesStampedLinesInUtf16WithoutByteOrderMark)
+{
+    TempFolder folder;
+    OpenLogIn(folder.path());
+    ASSERT_NE(appState.logFile, INVALID_HANDLE_VALUE);
+    std::wstring longText(2000, L'z');
+    LogMessage(L"Extracting update files.");
+    LogMessage(L"");
+    LogMessage(L"100% done, %s stays");
+    LogMessage(longText.c_str());
+    ResetAppState();
+
+    Bytes bytes;
+    ASSERT_TRUE(ReadAllBytes(folder / L"TessarvaneUpdater.log", bytes));
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_TRUE(bytes[0] >= '0' && bytes[0] <= '2' && bytes[1] == 0) << "the file starts with the time stamp";
+    std::vector<std::wstring> messages = ReadLogMessages(folder / L"TessarvaneUpdater.log");
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], L"Extracting update files.");
+    EXPECT_EQ(messages[1], L"");
+    EXPECT_EQ(messages[2], L"100% done, %s stays");
+    EXPECT_EQ(messages[3], longText);
+}
+
+TEST(Log, EmbeddedLineBreaksAreWrittenUnchanged)
+{
+    TempFolder folder;
+    OpenLogIn(folder.path());
+    LogMessage(L"first\r\nsecond");
+    ResetAppState();
+    Bytes bytes;
+    ASSERT_TRUE(ReadAllBytes(folder / L"TessarvaneUpdater.log", bytes));
+    std::wstring text(bytes.size() / 2, L'\0');
+    memcpy(&text[0], bytes.data(), bytes.size());
+    EXPECT_EQ(text.substr(12), L"  first\r\nsecond\r\n");
+}
+
+TEST(Log, EachRunStartsAFreshFileAndASecondWriterIsRefused)
+{
+    TempFolder folder;
+    OpenLogIn(folder.path());
+    LogMessage(L"first run");
+    ResetAppState();
+
+    OpenLogIn(folder.path());
+    HANDLE firstRun = appState.logFile;
+    ASSERT_NE(firstRun, INVALID_HANDLE_VALUE);
+    appState.logFile = INVALID_HANDLE_VALUE;
+    appState.logFolder = folder.path() + L"\\";
+    OpenLogFile();  // another instance logging into the same folder at the same time
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    LogMessage(L"goes nowhere");
+    appState.logFile = firstRun;
+    LogMessage(L"second run");
+    ResetAppState();
+
+    std::vector<std::wstring> messages = ReadLogMessages(folder / L"TessarvaneUpdater.log");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], L"second run");
+}
+
+TEST(LogFolder, CreatesMissingLevelsShallowestFirst)
+{
+    TempFolder folder;
+    ResetAppState();
+    appState.logFolder = folder / L"a\\b\\c";
+    PrepareLogFolder();
+    EXPECT_EQ(appState.logFolder, folder / L"a\\b\\c\\");
+    EXPECT_TRUE(FileExists(folder / L"a\\b\\c"));
+    OpenLogFile();
+    EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE);
+    ResetAppState();
+    EXPECT_TRUE(FileExists(folder / L"a\\b\\c\\TessarvaneUpdater.log"));
+}
+
+TEST(LogFolder, ExistingFolderWithBackslashIsLeftAsItIs)
+{
+    TempFolder folder;
+    ResetAppState();
+    appState.logFolder = folder.path() + L"\\";
+    PrepareLogFolder();
+    EXPECT_EQ(appState.logFolder, folder.path() + L"\\");
+    ResetAppState();
+}
+
+TEST(LogFolder, RelativeNamesNeedAnExistingParentLevel)
+{
+    TempFolder folder;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+
+    ResetAppState();
+    appState.logFolder = L".\\logs";
+    PrepareLogFolder();
+    EXPECT_TRUE(FileExists(folder / L"logs"));
+
+    appState.logFolder = L"plain";
+    PrepareLogFolder();  // no backslash, no existing level: nothing is created
+    EXPECT_FALSE(FileExists(folder / L"plain"));
+    OpenLogFile();
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+
+    appState.logFolder = L"fwd/slashes";
+    PrepareLogFolder();
+    EXPECT_FALSE(FileExists(folder / L"fwd"));
+
+    SetCurrentDirectoryW(previous);
+    ResetAppState();
+}
+
+TEST(LogFolder, AFileInThePathMakesLoggingStayOff)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteAllBytes(folder / L"file", Bytes{1}));
+    ResetAppState();
+    appState.logFolder = folder / L"file\\sub";
+    PrepareLogFolder();
+    OpenLogFile();
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    ResetAppState();
+}
