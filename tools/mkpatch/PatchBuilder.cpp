@@ -112,42 +112,42 @@ struct TargetPlan {
     std::vector<Change> changes;
 };
 
-bool PlanTarget(const TargetSpec& spec, bool restart, TargetPlan& plan, std::string* error) {
+bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::string* error) {
     compound::Bytes bytes;
-    if (!ReadFile(spec.product, bytes)) return Fail(error, "cannot read product '" + spec.product + "'");
+    if (!ReadFile(target.product, bytes)) return Fail(error, "cannot read product '" + target.product + "'");
     MsiDatabase db;
     std::string reason;
-    if (!db.Open(std::move(bytes), &reason)) return Fail(error, spec.product + ": " + reason);
+    if (!db.Open(std::move(bytes), &reason)) return Fail(error, target.product + ": " + reason);
     plan.templateText = db.Template();
     plan.codepage = db.Codepage() ? db.Codepage() : 1252;
     if (!db.ReadTable("File", plan.file, &reason) || !db.ReadTable("Media", plan.media, &reason) ||
         !db.ReadTable("Property", plan.property, &reason))
-        return Fail(error, spec.product + ": " + reason);
-    if (!NeedColumns(plan.file, {"File", "FileName", "FileSize", "Attributes", "Sequence"}, spec.product, error) ||
-        !NeedColumns(plan.media, {"DiskId", "LastSequence", "Cabinet", "Source"}, spec.product, error))
+        return Fail(error, target.product + ": " + reason);
+    if (!NeedColumns(plan.file, {"File", "FileName", "FileSize", "Attributes", "Sequence"}, target.product, error) ||
+        !NeedColumns(plan.media, {"DiskId", "LastSequence", "Cabinet", "Source"}, target.product, error))
         return false;
     plan.hasFileHash = db.HasTable("MsiFileHash");
     if (plan.hasFileHash && !db.ReadTable("MsiFileHash", plan.fileHash, &reason))
-        return Fail(error, spec.product + ": " + reason);
+        return Fail(error, target.product + ": " + reason);
     plan.hasPatchPackage = db.HasTable("PatchPackage");
     if (restart && !db.ReadTable("InstallExecuteSequence", plan.sequence, &reason))
-        return Fail(error, spec.product + ": " + reason);
+        return Fail(error, target.product + ": " + reason);
     auto code = db.Property("ProductCode");
     auto version = db.Property("ProductVersion");
     auto upgrade = db.Property("UpgradeCode");
     if (!code || !version || !upgrade)
-        return Fail(error, spec.product + ": the package lacks ProductCode, ProductVersion or UpgradeCode");
+        return Fail(error, target.product + ": the package lacks ProductCode, ProductVersion or UpgradeCode");
     plan.productCode = *code, plan.productVersion = *version, plan.upgradeCode = *upgrade;
 
     const int nameColumn = plan.file.ColumnIndex("FileName");
-    for (const Replacement& r : spec.replacements) {
+    for (const Replacement& r : target.replacements) {
         size_t found = plan.file.rows.size();
         for (size_t i = 0; i < plan.file.rows.size(); i++)
             if (LongName(plan.file.rows[i][size_t(nameColumn)].text) == r.fileName) found = i;
         if (found == plan.file.rows.size())
-            return Fail(error, spec.product + ": the product has no file named '" + r.fileName + "'");
+            return Fail(error, target.product + ": the product has no file named '" + r.fileName + "'");
         for (const TargetPlan::Change& c : plan.changes)
-            if (c.fileRow == found) return Fail(error, spec.product + ": '" + r.fileName + "' is replaced twice");
+            if (c.fileRow == found) return Fail(error, target.product + ": '" + r.fileName + "' is replaced twice");
         TargetPlan::Change change{found, {}};
         if (!ReadFile(r.newFile, change.content)) return Fail(error, "cannot read replacement file '" + r.newFile + "'");
         plan.changes.push_back(std::move(change));

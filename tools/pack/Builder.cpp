@@ -3,7 +3,7 @@
 #include "Builder.h"
 
 #include "FileName.h"
-#include "Inspector.h"
+#include "Examiner.h"
 #include "OutputFile.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"

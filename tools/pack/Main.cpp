@@ -2,7 +2,7 @@
 // shows what an updater carries. Exit codes: 0 done, 1 an input failed a check (one line on
 // standard error, nothing written), 2 a usage error.
 #include "CommandLine.h"
-#include "Inspector.h"
+#include "Examiner.h"
 #include "ReportFormat.h"
 #include "Utf.h"
 

@@ -1,7 +1,7 @@
 // inspect's two output forms: plain text for people, JSON for scripts.
 #pragma once
 
-#include "Inspector.h"
+#include "Examiner.h"
 
 #include <string>
 

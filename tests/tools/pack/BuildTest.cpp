@@ -1,7 +1,7 @@
 // build: what it writes, read back with inspect, and every check that stops it. A refused
 // build must leave the output folder exactly as it was.
 #include "Builder.h"
-#include "Inspector.h"
+#include "Examiner.h"
 #include "OutputFile.h"
 #include "TestFiles.h"
 

@@ -2,7 +2,7 @@
 // path (PE headers, payload, each entry's compound file and property set), and the payload,
 // compound-file and property-set readers directly, so that each is reached without the
 // others' signatures. Any crash, sanitizer report or hang is a bug.
-#include "Inspector.h"
+#include "Examiner.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
 #include "PropertySet.h"

@@ -1,6 +1,6 @@
 // inspect's reading of an updater. Each carried file is read once: hashed as it streams, and
 // held in memory only when it is a compound file whose summary information is wanted.
-#include "Inspector.h"
+#include "Examiner.h"
 
 #include "FileName.h"
 #include "PatchTargets.h"

@@ -1,7 +1,7 @@
 // inspect: what follows the payload, what it warns about, its two output forms, and the
 // program's exit codes and messages as a release script sees them.
 #include "Builder.h"
-#include "Inspector.h"
+#include "Examiner.h"
 #include "PayloadFormat.h"
 #include "ReportFormat.h"
 #include "TestFiles.h"
