@@ -1,0 +1,36 @@
+# Sourced by the demo and the Windows Installer scenarios: sample products built with wixl
+# from tests/e2e/products/product.wxs, installed into the current WINEPREFIX.
+# Each product NAME installs app.txt and notes.txt into "Program Files[ (x86)]\Tess NAME".
+
+products_wxs="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/e2e/products/product.wxs"
+
+# make_product DIR NAME CODE ARCH: writes DIR/NAME.msi (ARCH x86 or x64) with version-1 files.
+# CODE is the last 12 hex digits of the product code.
+make_product() {
+  local dir=$1 name=$2 code=$3 arch=$4 folder=ProgramFilesFolder
+  [[ $arch == x64 ]] && folder=ProgramFiles64Folder
+  mkdir -p "$dir/src-$name"
+  printf '%s app, version 1\r\n' "$name" >"$dir/src-$name/app.txt"
+  printf '%s notes, version 1\r\n' "$name" >"$dir/src-$name/notes.txt"
+  (cd "$dir/src-$name" && wixl -a "$arch" -o "../$name.msi" \
+    -D ProductCode="{7E550000-0000-4000-8000-$code}" \
+    -D UpgradeCode="{7E550000-0000-4000-9000-$code}" \
+    -D ProductName="Tess $name" -D Folder="Tess $name" -D ProgramFiles=$folder \
+    -D AppSource=app.txt -D NotesSource=notes.txt "$products_wxs" >/dev/null 2>&1)
+}
+
+product_code() {  # product_code CODE: the full product code
+  echo "{7E550000-0000-4000-8000-$1}"
+}
+
+# install_product DIR NAME: a silent install; returns msiexec's result.
+install_product() {
+  wine msiexec /i "$(winepath -w "$1/$2.msi" 2>/dev/null)" /qn >/dev/null 2>&1
+}
+
+# installed_file NAME ARCH FILE: the unix path of an installed file.
+installed_file() {
+  local dir="Program Files (x86)"
+  [[ $2 == x64 ]] && dir="Program Files"
+  echo "$WINEPREFIX/drive_c/$dir/Tess $1/$3"
+}

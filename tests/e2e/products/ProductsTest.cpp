@@ -1,0 +1,169 @@
+// Whole updater runs against Wine's real Windows Installer. run-scenarios.sh has installed the
+// sample products and packed the updaters into the work folder given as the first argument;
+// each test runs one updater, drives its window where there is one, and checks the installed
+// files, the exit code and the logs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "resource.h"
+
+namespace {
+
+const DWORD Timeout = 120000;
+
+std::wstring Work()
+{
+    return testArguments.empty() ? std::wstring() : testArguments[0];
+}
+
+std::wstring Installed(const std::wstring& product, bool x64)
+{
+    return std::wstring(x64 ? L"C:\\Program Files\\Tess " : L"C:\\Program Files (x86)\\Tess ") + product +
+           L"\\app.txt";
+}
+
+// True when the installed app.txt holds the patch's new content.
+bool Patched(const std::wstring& product, bool x64 = false)
+{
+    Bytes installed, expected;
+    return ReadAllBytes(Installed(product, x64), installed) &&
+           ReadAllBytes(Work() + L"\\new\\" + product + L"-app.txt", expected) && installed == expected;
+}
+
+std::wstring Code(const std::wstring& suffix)
+{
+    return L"{7E550000-0000-4000-8000-" + suffix + L"}";
+}
+
+std::set<std::wstring> TempEntries()
+{
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH, temp);
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((std::wstring(temp) + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        names.insert(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Polls a control's text until it reads the expected text or the time is up.
+bool WaitForControlText(HWND dialog, int id, const std::wstring& text)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < Timeout; Sleep(50)) {
+        if (ControlText(dialog, id) == text)
+            return true;
+    }
+    return false;
+}
+
+DWORD RunUnattended(const std::wstring& updater, const std::wstring& logs)
+{
+    DrivenProcess process;
+    EXPECT_TRUE(process.Start(Work() + L"\\" + updater, {L"-a", L"-l", logs}));
+    DWORD exitCode = 0xFFFFFFFF;
+    EXPECT_TRUE(process.WaitForExit(Timeout, exitCode)) << "the updater did not end";
+    return exitCode;
+}
+
+}  // namespace
+
+TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
+{
+    ASSERT_FALSE(Work().empty()) << "pass the scenario work folder";
+    std::set<std::wstring> tempBefore = TempEntries();
+    std::wstring logs = Work() + L"\\logs-main";
+
+    EXPECT_EQ(RunUnattended(L"main.exe", logs), 0u);
+
+    EXPECT_TRUE(Patched(L"Wide", true));
+    EXPECT_TRUE(Patched(L"Alpha"));
+    EXPECT_TRUE(Patched(L"Beta"));
+    const std::vector<std::wstring> expected = {
+        L"Extracting update files.",
+        L"Determining applicable patches.",
+        L"Determining update application order for product 'Tess Wide'.",
+        L"Installing update 'wide.msp' for 'Tess Wide'.",
+        L"MsiApplyPatch succeeded.",
+        L"Determining update application order for product 'Tess Alpha'.",
+        L"Installing update 'alpha.msp' for 'Tess Alpha'.",
+        L"MsiApplyPatch succeeded.",
+        L"Determining update application order for product 'Tess Beta'.",
+        L"Installing update 'beta.msp' for 'Tess Beta'.",
+        L"MsiApplyPatch succeeded.",
+        L"All updates applied successfully and MSI transaction committed.",
+    };
+    EXPECT_EQ(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), expected);
+    for (const auto& patch : std::vector<std::pair<std::wstring, std::wstring>>{
+             {L"wide.msp", L"0000000000C1"}, {L"alpha.msp", L"0000000000A1"}, {L"beta.msp", L"0000000000A2"}}) {
+        std::wstring verbose = logs + L"\\" + patch.first + L" " + Code(patch.second) + L".log";
+        Bytes bytes;
+        EXPECT_TRUE(ReadAllBytes(verbose, bytes) && !bytes.empty()) << "no verbose log for " << patch.first.size();
+    }
+    EXPECT_FALSE(FileExists(logs + L"\\absent.msp " + Code(L"0000000000A3") + L".log"));
+    EXPECT_EQ(TempEntries(), tempBefore) << "the working folder was left behind";
+}
+
+TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
+{
+    std::wstring logs = Work() + L"\\logs-reboot";
+    DrivenProcess process;
+    ASSERT_TRUE(process.Start(Work() + L"\\reboot.exe", {L"-l", logs}));
+    HWND window = process.WaitForWindow(L"Tessarvane Updater", Timeout);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ControlText(window, IDC_HEADER_TEXT), L"This utility will update your Tess Suite to version 2.1.");
+    EXPECT_EQ(ControlText(window, IDC_STATUS_TEXT), L"Click 'OK' to continue");
+    PressButton(window, IDOK);
+
+    HWND question = process.WaitForWindow(L"Tessarvane Updater - Reboot Required", Timeout);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(MessageBoxText(question),
+              L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?");
+    EXPECT_EQ(ButtonIds(question), (std::vector<int>{IDYES, IDNO}));
+    PressButton(question, IDNO);
+
+    EXPECT_TRUE(WaitForControlText(window, IDC_STATUS_TEXT, L"Finished updating."));
+    EXPECT_EQ(ControlText(window, IDCANCEL), L"Close");
+    PressButton(window, IDCANCEL);
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(Patched(L"Reboot"));
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"One or more of the updates installed require a reboot."));
+    EXPECT_TRUE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+}
+
+TEST(RealInstaller, RefusedPatchFailsTheRunAndStopsBeforeLaterProducts)
+{
+    std::wstring logs = Work() + L"\\logs-refused";
+    EXPECT_EQ(RunUnattended(L"refused.exe", logs), 1u);
+    EXPECT_FALSE(Patched(L"Refused"));
+    EXPECT_FALSE(Patched(L"Later"));
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"Installing update 'refused.msp' for 'Tess Refused'."));
+    EXPECT_TRUE(Contains(lines, L"MsiApplyPatch failed with error=1603"));
+    EXPECT_FALSE(Contains(lines, L"Determining update application order for product 'Tess Later'."));
+    EXPECT_FALSE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+}
+
+TEST(RealInstaller, UpdaterSignedAfterPackingPatchesJustAsWell)
+{
+    EXPECT_EQ(RunUnattended(L"signed.exe", Work() + L"\\logs-signed"), 0u);
+    EXPECT_TRUE(Patched(L"Signed"));
+}

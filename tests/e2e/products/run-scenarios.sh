@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Whole runs against Wine's real Windows Installer, in a fresh prefix of their own: installs
+# sample products (x86 and x64), builds their patches with tessarvane-mkpatch, packs updaters
+# with tessarvane-pack, then lets the Windows test binary run and drive those updaters.
+# Usage: run-scenarios.sh UPDATER PACK MKPATCH TEST_EXE WORK_DIR
+set -uo pipefail
+updater=$(readlink -f "$1")
+pack=$(readlink -f "$2")
+mkpatch=$(readlink -f "$3")
+test_exe=$(readlink -f "$4")
+work=$5
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../../scripts/products.sh"
+
+rm -rf "$work"
+mkdir -p "$work/new"
+work=$(readlink -f "$work")
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1 &
+trap 'wineserver -k >/dev/null 2>&1; wait' EXIT
+sleep 0.5
+wineboot -i >/dev/null 2>&1 </dev/null
+
+die() { echo "scenario set-up: $*"; exit 1; }
+
+# name, code, arch, installed?  Key order within x86: Alpha < Beta, Refused < Later.
+products=(
+  "Wide 0000000000C1 x64 yes"
+  "Alpha 0000000000A1 x86 yes"
+  "Beta 0000000000A2 x86 yes"
+  "Absent 0000000000A3 x86 no"
+  "Reboot 0000000000D1 x86 yes"
+  "Refused 0000000000B1 x86 yes"
+  "Later 0000000000B2 x86 yes"
+  "Signed 0000000000E1 x86 yes"
+)
+for entry in "${products[@]}"; do
+  read -r name code arch install <<<"$entry"
+  make_product "$work" "$name" "$code" "$arch" || die "wixl $name"
+  if [[ $install == yes ]]; then install_product "$work" "$name" || die "installing $name"; fi
+  printf '%s app, version 2\r\n' "$name" >"$work/new/$name-app.txt"
+  flags=()
+  [[ $name == Reboot ]] && flags=(--restart)
+  [[ $name == Refused ]] && flags=(--broken-cabinet)
+  lower=$(echo "$name" | tr 'A-Z' 'a-z')
+  "$mkpatch" --output "$work/$lower.msp" "${flags[@]}" --target "$work/$name.msi" \
+    --replace "app.txt=$work/new/$name-app.txt" >/dev/null || die "mkpatch $name"
+done
+
+pack_updater() {  # pack_updater NAME VERSION PATCHES...
+  local out=$1 version=$2
+  shift 2
+  "$pack" build --stub "$updater" --name "Tess Suite" --version "$version" --output "$work/$out.exe" "$@" \
+    >/dev/null || die "packing $out"
+}
+pack_updater main 2.0 "$work/wide.msp" "$work/alpha.msp" "$work/beta.msp" "$work/absent.msp"
+pack_updater reboot 2.1 "$work/reboot.msp"
+pack_updater refused 2.2 "$work/refused.msp" "$work/later.msp"
+pack_updater signed-unsigned 2.3 "$work/signed.msp"
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessarvane Test Signing" \
+  -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || die "openssl"
+osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Tess Suite" \
+  -in "$work/signed-unsigned.exe" -out "$work/signed.exe" >/dev/null || die "osslsigncode"
+
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+wine "$test_exe" "$(winepath -w "$work" 2>/dev/null)"
