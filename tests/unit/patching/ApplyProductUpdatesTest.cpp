@@ -1,0 +1,229 @@
+// One product's patches: naming, sequencing, application order, the per-patch log, the
+// status texts, the restart flag and the release of every patch path copy.
+#include <gtest/gtest.h>
+
+#include <strsafe.h>
+
+#include "AppState.h"
+#include "ApplyProductUpdates.h"
+#include "Fakes.h"
+#include "Log.h"
+#include "TestFiles.h"
+
+namespace {
+
+const wchar_t product[] = L"{A}";
+const wchar_t folder[] = L"C:\\work";
+
+class ProductUpdates : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetFake();
+        ResetAppState();
+        appState.logFolder = logs.path() + L"\\";
+        OpenLogFile();
+        fake.folder = folder;
+        fake.products[product].name = L"Sample Product";
+        for (const wchar_t* name : {L"a.msp", L"b.msp", L"c.msp"}) {
+            PatchFileInfo entry{};
+            StringCchCopyW(entry.fileName, ARRAYSIZE(entry.fileName), name);
+            table.push_back(entry);
+        }
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(LivePatchDataCount(), 0u) << "a patch path copy was not freed";
+        ResetAppState();
+        ResetFake();
+    }
+
+    int Apply(const PatchIndexList& indexes, HWND window = nullptr)
+    {
+        return ApplyProductUpdates(folder, product, indexes, table, window, &rebootRequired);
+    }
+
+    std::vector<std::wstring> Log() { return ReadLogMessages(logs / L"TessarvaneUpdater.log"); }
+
+    // The file names that MsiApplyPatchW got, in order.
+    std::vector<std::wstring> Applied()
+    {
+        std::vector<std::wstring> names;
+        for (const std::wstring& call : CallsStartingWith(L"MsiApplyPatchW("))
+            names.push_back(call.substr(call.find(L"\\work\\") + 6, 5));
+        return names;
+    }
+
+    TempFolder logs;
+    UpdateTable table;
+    bool rebootRequired = false;
+};
+
+const wchar_t applyA[] = L"MsiApplyPatchW(C:\\work\\a.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
+const wchar_t applyB[] = L"MsiApplyPatchW(C:\\work\\b.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
+
+}  // namespace
+
+TEST_F(ProductUpdates, AnEmptyIndexListCallsNothingAndLogsNothing)
+{
+    EXPECT_EQ(Apply({}), 0);
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
+{
+    StatusWindow window;
+    ASSERT_NE(window.get(), nullptr);
+    EXPECT_EQ(Apply({0, 1}, window.get()), 0);
+
+    std::wstring logA = appState.logFolder + L"a.msp {A}.log";
+    std::wstring logB = appState.logFolder + L"b.msp {A}.log";
+    EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
+                              L"MsiGetProductInfoW({A}, InstalledProductName, 0)",
+                              L"MsiGetProductInfoW({A}, InstalledProductName, 15)",
+                              L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
+                              L"MsiSetInternalUI(2, null)",
+                              L"MsiEnableLogW(4096, " + logA + L", 0)",
+                              applyA,
+                              L"MsiEnableLogW(4096, " + logB + L", 0)",
+                              applyB,
+                              L"free(C:\\work\\a.msp)",
+                              L"free(C:\\work\\b.msp)",
+                          }));
+    EXPECT_EQ(Log(), (std::vector<std::wstring>{
+                         L"Determining update application order for product 'Sample Product'.",
+                         L"Installing update 'a.msp' for 'Sample Product'.",
+                         L"MsiApplyPatch succeeded.",
+                         L"Installing update 'b.msp' for 'Sample Product'.",
+                         L"MsiApplyPatch succeeded.",
+                     }));
+    EXPECT_EQ(window.texts(), (std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'.",
+                                                         L"Installing update 'b.msp' for 'Sample Product'."}));
+    EXPECT_FALSE(rebootRequired);
+}
+
+TEST_F(ProductUpdates, WithoutNameOrLogFolderUsesTheCodeAndEnablesNoLog)
+{
+    fake.products[product].name.clear();
+    appState.logFolder.clear();  // the log file stays open to read the lines
+    EXPECT_EQ(Apply({0}), 0);
+    EXPECT_TRUE(CallsStartingWith(L"MsiEnableLogW").empty());
+    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoW").size(), 1u) << "no read after a failed size query";
+    EXPECT_EQ(Log(), (std::vector<std::wstring>{
+                         L"Determining update application order for product '{A}'.",
+                         L"Installing update 'a.msp' for '{A}'.",
+                         L"MsiApplyPatch succeeded.",
+                     }));
+}
+
+TEST_F(ProductUpdates, ASequencingFailureAppliesNothing)
+{
+    fake.products[product].sequenceResult = ERROR_PATCH_NO_SEQUENCE;
+    EXPECT_EQ(Apply({0, 1}), 1);
+    EXPECT_TRUE(CallsStartingWith(L"MsiSetInternalUI").empty());
+    EXPECT_TRUE(Applied().empty());
+    EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+    EXPECT_EQ(Log(), std::vector<std::wstring>{L"Determining update application order for product 'Sample Product'."});
+}
+
+TEST_F(ProductUpdates, AppliesByOrderThenByIndexListAndNeverTheInapplicable)
+{
+    const DWORD none = 0xFFFFFFFF;
+    struct Case {
+        const char* what;
+        std::vector<FakeSequenceEntry> sequence;  // for indexes 0, 1, 2
+        std::vector<std::wstring> applied;
+    };
+    const Case cases[] = {
+        {"orders 0 and 2, nothing at 1", {{0, 2}, {0, 0}, {1, none}}, {L"b.msp", L"a.msp"}},
+        {"equal orders keep list order", {{0, 1}, {0, 1}, {0, 0}}, {L"c.msp", L"a.msp", L"b.msp"}},
+        {"non-zero status is never applied", {{1, 0}, {0, 1}, {1, 2}}, {L"b.msp"}},
+        {"an unsequenced entry is never applied", {{0, none}, {0, 0}, {1, none}}, {L"b.msp"}},
+        {"a huge order does not walk empty levels", {{0, 0x7FFFFFFF}, {0, 3}, {1, none}}, {L"b.msp", L"a.msp"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetFake();
+        fake.folder = folder;
+        fake.products[product].name = L"Sample Product";
+        fake.products[product].sequence = c.sequence;
+        EXPECT_EQ(Apply({0, 1, 2}), 0);
+        EXPECT_EQ(Applied(), c.applied);
+        EXPECT_EQ(CallsStartingWith(L"MsiSetInternalUI").size(), 1u);
+    }
+}
+
+TEST_F(ProductUpdates, NothingApplicableIsNoUpdatesRequiredWithoutInstallerUi)
+{
+    const DWORD none = 0xFFFFFFFF;
+    const std::vector<FakeSequenceEntry> sequences[] = {{{1, 0}, {2, 1}}, {{0, none}, {0, none}}};
+    for (const std::vector<FakeSequenceEntry>& sequence : sequences) {
+        ResetFake();
+        fake.folder = folder;
+        fake.products[product].sequence = sequence;
+        EXPECT_EQ(Apply({0, 1}), 0);
+        EXPECT_TRUE(CallsStartingWith(L"MsiSetInternalUI").empty());
+        EXPECT_TRUE(Applied().empty());
+        EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+    }
+    std::vector<std::wstring> log = Log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[1], L"No updates required.");
+    EXPECT_EQ(log[3], L"No updates required.");
+}
+
+TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
+{
+    fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS};
+    EXPECT_EQ(Apply({0, 1}), 0);
+    EXPECT_TRUE(rebootRequired);
+    EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"a.msp", L"b.msp"}));
+    std::vector<std::wstring> log = Log();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[2], L"MsiApplyPatch succeeded.");
+    EXPECT_EQ(log[4], L"MsiApplyPatch succeeded.");
+}
+
+TEST_F(ProductUpdates, AFailedPatchStopsTheProductAndStaysOutOfTheWindow)
+{
+    StatusWindow window;
+    rebootRequired = true;  // from an earlier product
+    fake.applyResults = {ERROR_INSTALL_FAILURE};
+    EXPECT_EQ(Apply({0, 1}, window.get()), 1);
+    EXPECT_TRUE(rebootRequired);
+    EXPECT_EQ(Applied(), std::vector<std::wstring>{L"a.msp"});
+    EXPECT_EQ(fake.calls.back(), L"free(C:\\work\\b.msp)");
+    EXPECT_EQ(Log(), (std::vector<std::wstring>{
+                         L"Determining update application order for product 'Sample Product'.",
+                         L"Installing update 'a.msp' for 'Sample Product'.",
+                         L"MsiApplyPatch failed with error=1603",
+                     }));
+    EXPECT_EQ(window.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'."});
+}
+
+TEST_F(ProductUpdates, ALongStatusTextIsCutTo511CharactersInLogAndWindow)
+{
+    std::wstring longName(500, L'n');
+    fake.products[product].name = longName;
+    StatusWindow window;
+    EXPECT_EQ(Apply({0}, window.get()), 0);
+    std::wstring full = L"Installing update 'a.msp' for '" + longName + L"'.";
+    ASSERT_GT(full.size(), 511u);
+    std::wstring cut = full.substr(0, 511);
+    std::vector<std::wstring> log = Log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], cut);
+    EXPECT_EQ(window.texts(), std::vector<std::wstring>{cut});
+}
+
+TEST_F(ProductUpdates, AnIndexListedTwiceIsTwoEntriesWithTheirOwnCopies)
+{
+    EXPECT_EQ(Apply({1, 1}), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+              std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\b.msp, C:\\work\\b.msp])"})
+        << "BAD-ARGS here would mean one copy shared by both entries";
+    EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"b.msp", L"b.msp"}));
+    EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+}

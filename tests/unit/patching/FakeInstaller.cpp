@@ -1,0 +1,302 @@
+// The Windows Installer functions of the update run, answered from `fake` and recorded as
+// text. msi.dll is not linked into this binary, so these definitions are the ones called.
+#include "Fakes.h"
+
+#include <string>
+
+FakeSystem fake;
+
+namespace {
+
+std::wstring Number(unsigned long long value)
+{
+    return std::to_wstring(value);
+}
+
+std::wstring Text(LPCWSTR text)
+{
+    return text == nullptr ? std::wstring(L"null") : std::wstring(text);
+}
+
+std::wstring Label(MSIHANDLE handle)
+{
+    if (handle == 0)
+        return L"0";
+    auto open = fake.openHandles.find(handle);
+    return open == fake.openHandles.end() ? L"unknown " + Number(handle) : open->second;
+}
+
+MSIHANDLE OpenHandle(const std::wstring& label)
+{
+    MSIHANDLE handle = fake.nextHandle++;
+    fake.openHandles[handle] = label;
+    return handle;
+}
+
+bool ZeroFilled(const wchar_t* buffer, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        if (buffer[i] != L'\0')
+            return false;
+    }
+    return true;
+}
+
+const FakePatch* PatchAt(LPCWSTR path)
+{
+    for (const FakePatch& patch : fake.patches) {
+        if (path != nullptr && fake.folder + L"\\" + patch.fileName == path)
+            return &patch;
+    }
+    return nullptr;
+}
+
+const FakeProduct* ProductFor(LPCWSTR code)
+{
+    auto product = code == nullptr ? fake.products.end() : fake.products.find(code);
+    return product == fake.products.end() ? nullptr : &product->second;
+}
+
+// What a summary handle answers for PID_TEMPLATE, by the label it was opened under.
+struct TemplateAnswer {
+    std::wstring text;
+    UINT sizeResult = ERROR_MORE_DATA;
+    UINT readResult = ERROR_SUCCESS;
+};
+std::map<MSIHANDLE, TemplateAnswer> templates;
+
+// Windows Installer's own buffer rule: count is the capacity in, the length out.
+UINT CopyOut(const std::wstring& value, LPWSTR buffer, LPDWORD count)
+{
+    DWORD capacity = *count;
+    *count = static_cast<DWORD>(value.size());
+    if (buffer == nullptr || capacity <= value.size())
+        return ERROR_MORE_DATA;
+    value.copy(buffer, value.size());
+    buffer[value.size()] = L'\0';
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::wstring PackagePath(const std::wstring& code, const FakeProduct& product)
+{
+    return product.localPackage.empty() ? L"C:\\cache\\" + code + L".msi" : product.localPackage;
+}
+
+void ResetFake()
+{
+    if (fake.token != nullptr)
+        CloseHandle(fake.token);
+    fake = FakeSystem();
+    templates.clear();
+    ForgetPatchData();
+}
+
+std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& call : fake.calls) {
+        if (call.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(call);
+    }
+    return found;
+}
+
+extern "C" {
+
+UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
+{
+    fake.calls.push_back(L"MsiCloseHandle(" + Label(handle) + L")");
+    if (fake.openHandles.erase(handle) == 0)
+        return ERROR_INVALID_HANDLE;
+    templates.erase(handle);
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database)
+{
+    fake.calls.push_back(L"MsiOpenDatabaseW(" + Text(path) + L", " + Number(reinterpret_cast<uintptr_t>(persist)) +
+                         L")");
+    const FakePatch* patch = PatchAt(path);
+    if (patch == nullptr)
+        return ERROR_OPEN_FAILED;
+    if (patch->openResult != ERROR_SUCCESS)
+        return patch->openResult;
+    *database = OpenHandle(L"database:" + patch->fileName);
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCount, MSIHANDLE* summary)
+{
+    std::wstring line = L"MsiGetSummaryInformationW(" + Label(database) + L", " + Text(path) + L", " +
+                        Number(updateCount) + L")";
+    if (summary == nullptr || *summary != 0)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    TemplateAnswer answer;
+    std::wstring label;
+    UINT result = ERROR_OPEN_FAILED;
+    if (database != 0) {
+        std::wstring databaseLabel = Label(database);
+        for (const FakePatch& patch : fake.patches) {
+            if (databaseLabel == L"database:" + patch.fileName) {
+                result = patch.summaryResult;
+                answer = {patch.targets, patch.sizeResult, patch.readResult};
+                label = L"summary:" + patch.fileName;
+            }
+        }
+    } else {
+        for (const auto& product : fake.products) {
+            const FakeProduct& p = product.second;
+            if (path != nullptr && PackagePath(product.first, p) == path) {
+                result = p.summaryResult;
+                answer = {p.packageTemplate, p.templateSizeResult, p.templateReadResult};
+                label = L"summary:" + PackagePath(product.first, p);
+            }
+        }
+    }
+    if (result != ERROR_SUCCESS)
+        return result;
+    *summary = OpenHandle(label);
+    templates[*summary] = answer;
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* dataType, INT* intValue,
+                                       FILETIME* timeValue, LPWSTR buffer, LPDWORD count)
+{
+    bool sizeQuery = count != nullptr && *count == 0;
+    bool argumentsOk = dataType != nullptr && intValue == nullptr && timeValue == nullptr && buffer != nullptr &&
+                       count != nullptr && (sizeQuery ? buffer[0] == L'\0' : ZeroFilled(buffer, *count));
+    std::wstring line = L"MsiSummaryInfoGetPropertyW(" + Label(summary) + L", " + Number(property) + L", " +
+                        (count == nullptr ? L"null" : Number(*count)) + L")";
+    if (!argumentsOk)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    auto answer = templates.find(summary);
+    if (answer == templates.end() || property != PID_TEMPLATE || count == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    *dataType = 30;  // VT_LPSTR
+    UINT result = CopyOut(answer->second.text, buffer, count);
+    if (sizeQuery)
+        return answer->second.sizeResult;
+    return result == ERROR_SUCCESS ? answer->second.readResult : result;
+}
+
+INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR code)
+{
+    fake.calls.push_back(L"MsiQueryProductStateW(" + Text(code) + L")");
+    const FakeProduct* product = ProductFor(code);
+    return product == nullptr ? INSTALLSTATE_UNKNOWN : product->state;
+}
+
+UINT WINAPI MsiGetProductInfoW(LPCWSTR code, LPCWSTR property, LPWSTR buffer, LPDWORD count)
+{
+    bool sizeQuery = count != nullptr && *count == 0;
+    bool argumentsOk = count != nullptr && (sizeQuery ? buffer == nullptr : ZeroFilled(buffer, *count));
+    std::wstring line = L"MsiGetProductInfoW(" + Text(code) + L", " + Text(property) + L", " +
+                        (count == nullptr ? L"null" : Number(*count)) + L")";
+    if (!argumentsOk)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    const FakeProduct* product = ProductFor(code);
+    if (product == nullptr || count == nullptr)
+        return ERROR_UNKNOWN_PRODUCT;
+    std::wstring value;
+    UINT sizeResult = ERROR_SUCCESS;
+    UINT readResult = ERROR_SUCCESS;
+    if (std::wstring(Text(property)) == INSTALLPROPERTY_LOCALPACKAGE) {
+        value = PackagePath(code, *product);
+        sizeResult = product->packageSizeResult;
+        readResult = product->packageReadResult;
+    } else if (std::wstring(Text(property)) == INSTALLPROPERTY_INSTALLEDPRODUCTNAME && !product->name.empty()) {
+        value = product->name;
+    } else {
+        return ERROR_UNKNOWN_PROPERTY;
+    }
+    // A null buffer only asks for the length, which Windows Installer answers with success.
+    UINT result = CopyOut(value, buffer, count);
+    if (sizeQuery)
+        return sizeResult;
+    return result == ERROR_SUCCESS ? readResult : result;
+}
+
+UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* transaction, HANDLE* event)
+{
+    std::wstring line = L"MsiBeginTransactionW(" + Text(name) + L", " + Number(attributes) + L")";
+    if (transaction == nullptr || *transaction != 0 || event == nullptr || *event != nullptr)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+    if (fake.beginResult != ERROR_SUCCESS)
+        return fake.beginResult;
+    *transaction = OpenHandle(L"transaction");
+    *event = reinterpret_cast<HANDLE>(0xdeadbeef);  // what Wine answers
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiEndTransaction(DWORD state)
+{
+    fake.calls.push_back(L"MsiEndTransaction(" + Number(state) + L")");
+    return fake.endResult;
+}
+
+UINT WINAPI MsiDeterminePatchSequenceW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context, DWORD count,
+                                       PMSIPATCHSEQUENCEINFOW sequence)
+{
+    std::wstring line = L"MsiDeterminePatchSequenceW(" + Text(code) + L", " + Text(userSid) + L", " +
+                        Number(context) + L", [";
+    bool argumentsOk = true;
+    for (DWORD i = 0; i < count; ++i) {
+        line += (i == 0 ? L"" : L", ") + Text(sequence[i].szPatchData);
+        WatchPatchData(sequence[i].szPatchData);
+        argumentsOk = argumentsOk && sequence[i].ePatchDataType == MSIPATCH_DATATYPE_PATCHFILE &&
+                      sequence[i].dwOrder == 0xFFFFFFFF && sequence[i].uStatus == 0;
+        for (DWORD k = 0; k < i; ++k)
+            argumentsOk = argumentsOk && sequence[k].szPatchData != sequence[i].szPatchData;
+    }
+    line += L"])";
+    if (!argumentsOk)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    const FakeProduct* product = ProductFor(code);
+    if (product == nullptr)
+        return ERROR_UNKNOWN_PRODUCT;
+    if (product->sequenceResult != ERROR_SUCCESS)
+        return product->sequenceResult;
+    for (DWORD i = 0; i < count; ++i) {
+        bool scripted = i < product->sequence.size();
+        sequence[i].uStatus = scripted ? product->sequence[i].status : 0;
+        sequence[i].dwOrder = scripted ? product->sequence[i].order : i;
+    }
+    return ERROR_SUCCESS;
+}
+
+INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window)
+{
+    fake.calls.push_back(L"MsiSetInternalUI(" + Number(level) + L", " + (window == nullptr ? L"null" : L"window") +
+                         L")");
+    return INSTALLUILEVEL_DEFAULT;
+}
+
+UINT WINAPI MsiEnableLogW(DWORD mode, LPCWSTR logFile, DWORD attributes)
+{
+    fake.calls.push_back(L"MsiEnableLogW(" + Number(mode) + L", " + Text(logFile) + L", " + Number(attributes) +
+                         L")");
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALLTYPE installType,
+                           LPCWSTR commandLine)
+{
+    fake.calls.push_back(L"MsiApplyPatchW(" + Text(patchPackage) + L", " + Text(installPackage) + L", " +
+                         Number(installType) + L", " + Text(commandLine) + L")");
+    size_t call = fake.applyCount++;
+    return call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
+}
+
+}  // extern "C"

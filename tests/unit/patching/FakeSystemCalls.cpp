@@ -1,0 +1,189 @@
+// Stand-ins for the restart question and the restart: the program calls these user32 and
+// advapi32 functions through their import pointers, and here the pointers lead to fakes.
+// The real ExitWindowsEx is therefore never reachable from this binary. Also the extraction,
+// which fills the update table from the script instead of reading a payload, and a free
+// that notes when a patch path copy handed to MsiDeterminePatchSequenceW is released.
+#include <strsafe.h>
+
+#include <algorithm>
+
+#include "Extraction.h"
+#include "Fakes.h"
+#include "UpdaterMessages.h"
+
+namespace {
+
+std::wstring Hex(unsigned long value)
+{
+    wchar_t text[16];
+    StringCchPrintfW(text, ARRAYSIZE(text), L"0x%08lx", value);
+    return text;
+}
+
+int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
+{
+    fake.calls.push_back(L"MessageBoxW(" + std::wstring(owner == nullptr ? L"null" : L"window") + L", " + text +
+                         L", " + caption + L", " + std::to_wstring(style) + L")");
+    return fake.messageBoxAnswer;
+}
+
+BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
+{
+    fake.calls.push_back(L"OpenProcessToken(" + std::wstring(process == GetCurrentProcess() ? L"current" : L"other") +
+                         L", " + Hex(access) + L")");
+    if (!fake.openTokenResult) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // A real kernel handle, so that the program's CloseHandle on it can be seen.
+    fake.token = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    *token = fake.token;
+    return TRUE;
+}
+
+BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, LUID* luid)
+{
+    fake.calls.push_back(L"LookupPrivilegeValueW(" + std::wstring(system == nullptr ? L"null" : system) + L", " +
+                         name + L")");
+    if (!fake.lookupResult) {
+        SetLastError(ERROR_NO_SUCH_PRIVILEGE);
+        return FALSE;
+    }
+    luid->LowPart = 19;
+    luid->HighPart = 0;
+    return TRUE;
+}
+
+BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState, DWORD length,
+                                      TOKEN_PRIVILEGES* previous, DWORD* returnLength)
+{
+    std::wstring state = L"null";
+    if (newState != nullptr)
+        state = std::to_wstring(newState->PrivilegeCount) + L" x luid " +
+                std::to_wstring(newState->Privileges[0].Luid.LowPart) + L":" +
+                std::to_wstring(newState->Privileges[0].Luid.HighPart) + L" attributes " +
+                std::to_wstring(newState->Privileges[0].Attributes);
+    fake.calls.push_back(L"AdjustTokenPrivileges(" + std::wstring(token == fake.token ? L"token" : L"other") + L", " +
+                         std::to_wstring(disableAll) + L", " + state + L", " + std::to_wstring(length) + L", " +
+                         (previous == nullptr ? L"null" : L"set") + L", " + (returnLength == nullptr ? L"null" : L"set") +
+                         L")");
+    return TRUE;
+}
+
+BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
+{
+    std::wstring line = L"ExitWindowsEx(" + std::to_wstring(flags) + L", " + Hex(reason) + L")";
+    DWORD information = 0;
+    if (fake.token != nullptr) {
+        if (GetHandleInformation(fake.token, &information)) {
+            line += L" token still open";
+        } else {
+            fake.token = nullptr;
+        }
+    }
+    fake.calls.push_back(line);
+    return TRUE;
+}
+
+// Live copies handed to MsiDeterminePatchSequenceW, not yet freed.
+std::vector<const void*> livePatchData;
+
+}  // namespace
+
+// The import pointers of the replaced functions, under their assembler names.
+extern "C" {
+decltype(&FakeMessageBoxW) fakeMessageBoxW __asm__("__imp__MessageBoxW@16") = FakeMessageBoxW;
+decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__("__imp__OpenProcessToken@12") = FakeOpenProcessToken;
+decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__("__imp__LookupPrivilegeValueW@12") =
+    FakeLookupPrivilegeValueW;
+decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__("__imp__AdjustTokenPrivileges@24") =
+    FakeAdjustTokenPrivileges;
+decltype(&FakeExitWindowsEx) fakeExitWindowsEx __asm__("__imp__ExitWindowsEx@8") = FakeExitWindowsEx;
+
+// The link wraps free (-Wl,--wrap=free): every free of this binary comes through here.
+void __real_free(void* block);
+void __wrap_free(void* block)
+{
+    static bool inside = false;
+    if (!inside && block != nullptr) {
+        auto live = std::find(livePatchData.begin(), livePatchData.end(), block);
+        if (live != livePatchData.end()) {
+            inside = true;
+            livePatchData.erase(live);
+            fake.calls.push_back(L"free(" + std::wstring(static_cast<const wchar_t*>(block)) + L")");
+            inside = false;
+        }
+    }
+    __real_free(block);
+}
+}
+
+void WatchPatchData(const void* copy)
+{
+    livePatchData.push_back(copy);
+}
+
+size_t LivePatchDataCount()
+{
+    return livePatchData.size();
+}
+
+int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
+{
+    fake.calls.push_back(L"ExtractUpdates(" + std::wstring(folder) + L")");
+    fake.folder = folder;
+    if (fake.extractResult != 0)
+        return fake.extractResult;
+    for (const FakePatch& patch : fake.patches) {
+        PatchFileInfo entry{};
+        StringCchCopyW(entry.fileName, ARRAYSIZE(entry.fileName), patch.fileName.c_str());
+        table->push_back(entry);
+    }
+    return 0;
+}
+
+namespace {
+
+std::vector<std::wstring> statusTexts;
+
+LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_UPDATE_STATUS) {
+        statusTexts.push_back(reinterpret_cast<const wchar_t*>(wParam));
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+StatusWindow::StatusWindow()
+{
+    static ATOM windowClass = 0;
+    if (windowClass == 0) {
+        WNDCLASSW description{};
+        description.lpfnWndProc = StatusWindowProc;
+        description.hInstance = GetModuleHandleW(nullptr);
+        description.lpszClassName = L"TessarvaneStatusRecorder";
+        windowClass = RegisterClassW(&description);
+    }
+    statusTexts.clear();
+    window_ = CreateWindowExW(0, L"TessarvaneStatusRecorder", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+}
+
+StatusWindow::~StatusWindow()
+{
+    if (window_ != nullptr)
+        DestroyWindow(window_);
+}
+
+const std::vector<std::wstring>& StatusWindow::texts() const
+{
+    return statusTexts;
+}
+
+void ForgetPatchData()
+{
+    livePatchData.clear();
+}

@@ -1,0 +1,97 @@
+// Scripted stand-ins for msi.dll, the shutdown calls of user32/advapi32 and the extraction,
+// linked into unit_patching in place of the real ones. Each test fills `fake` with what the
+// system should answer and reads back the calls it received, in order, as text.
+#pragma once
+
+#include <windows.h>
+
+#include <msi.h>
+#include <msidefs.h>
+#include <msiquery.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct FakePatch {
+    std::wstring fileName;
+    std::wstring targets;  // the PID_TEMPLATE value
+    UINT openResult = ERROR_SUCCESS;
+    UINT summaryResult = ERROR_SUCCESS;
+    UINT sizeResult = ERROR_MORE_DATA;
+    UINT readResult = ERROR_SUCCESS;
+};
+
+struct FakeSequenceEntry {
+    UINT status;
+    DWORD order;
+};
+
+struct FakeProduct {
+    INSTALLSTATE state = INSTALLSTATE_DEFAULT;
+    std::wstring localPackage;  // empty: "C:\cache\" + code + ".msi"
+    UINT packageSizeResult = ERROR_SUCCESS;
+    UINT packageReadResult = ERROR_SUCCESS;
+    UINT summaryResult = ERROR_SUCCESS;
+    std::wstring packageTemplate = L"Intel;1033";
+    UINT templateSizeResult = ERROR_MORE_DATA;
+    UINT templateReadResult = ERROR_SUCCESS;
+    std::wstring name;  // InstalledProductName; empty: the lookup fails
+    UINT sequenceResult = ERROR_SUCCESS;
+    std::vector<FakeSequenceEntry> sequence;  // per entry; empty: all apply, in array order
+};
+
+struct FakeSystem {
+    // What the system answers.
+    int extractResult = 0;
+    std::vector<FakePatch> patches;
+    std::map<std::wstring, FakeProduct> products;  // codes not here are unknown (state -1)
+    UINT beginResult = ERROR_SUCCESS;
+    UINT endResult = ERROR_SUCCESS;
+    std::vector<UINT> applyResults;  // one per MsiApplyPatchW call, then ERROR_SUCCESS
+    int messageBoxAnswer = IDNO;
+    BOOL openTokenResult = TRUE;
+    BOOL lookupResult = TRUE;
+
+    // What the system saw. Calls are one line each, such as
+    // "MsiOpenDatabaseW(C:\w\a.msp, 32)"; a line ends in " BAD-ARGS" when an argument that
+    // never varies is off (a null that should not be, a buffer not zero-filled...).
+    std::vector<std::wstring> calls;
+    std::map<MSIHANDLE, std::wstring> openHandles;  // by label, such as "summary:a.msp"
+    MSIHANDLE nextHandle = 100;
+    std::wstring folder;  // given to ExtractUpdates
+    size_t applyCount = 0;
+    HANDLE token = nullptr;  // a real event standing in for the process token
+};
+
+extern FakeSystem fake;
+
+// Back to an empty script; closes a token left from an earlier test.
+void ResetFake();
+
+// The calls whose lines begin with prefix.
+std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix);
+
+// The product's package path as the fake reports it.
+std::wstring PackagePath(const std::wstring& code, const FakeProduct& product);
+
+// A hidden message-only window that records the text of every WM_UPDATE_STATUS it gets.
+class StatusWindow {
+public:
+    StatusWindow();
+    ~StatusWindow();
+    StatusWindow(const StatusWindow&) = delete;
+    StatusWindow& operator=(const StatusWindow&) = delete;
+    HWND get() const { return window_; }
+    const std::vector<std::wstring>& texts() const;
+
+private:
+    HWND window_ = nullptr;
+};
+
+// The patch path copies handed to MsiDeterminePatchSequenceW are watched until freed; each
+// free of one is recorded as the call "free(<path>)".
+void WatchPatchData(const void* copy);
+size_t LivePatchDataCount();
+void ForgetPatchData();
