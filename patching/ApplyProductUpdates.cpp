@@ -1,6 +1,6 @@
-// One product's patches: name lookup, sequencing by Windows Installer, then one
-// MsiApplyPatchW per applicable patch, level by level. Owns the heap copies of the patch
-// paths that Windows Installer reads and writes through the sequence array.
+// One product's patches, on the worker thread: name lookup, sequencing by Windows
+// Installer, then one MsiApplyPatchW per applicable patch in the order it gave. Owns the
+// heap copies of the patch paths in the sequence array for the length of one call.
 #include "ApplyProductUpdates.h"
 
 #include <msi.h>

@@ -1,4 +1,5 @@
-// Splits the PID_TEMPLATE text of a patch, which lists the products it targets.
+// Splits the PID_TEMPLATE text of a patch, which lists the products it targets. Keeps no
+// state; any thread.
 #include "SplitProductCodes.h"
 
 void SplitProductCodes(const std::wstring& text, std::vector<std::wstring>& codes)
