@@ -2,6 +2,7 @@
 // Exit codes: 1 for every failure before a window exists, the extraction's result in
 // extract mode, and otherwise what the window's message loop ends with.
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -12,8 +13,10 @@
 #include "Extraction.h"
 #include "Log.h"
 #include "LogFolder.h"
+#include "MessageLoop.h"
 #include "PayloadHeader.h"
 #include "StringTable.h"
+#include "UpdaterDialog.h"
 #include "resource.h"
 
 static const wchar_t* const caption = L"Tessarvane Updater";
@@ -70,6 +73,18 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     if (appState.runMode == RunMode::Extract)
         return ExtractUpdates(appState.extractFolder.c_str(), nullptr);
 
-    (void)nCmdShow;
-    return 0;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    // Outlives the window, which is gone once the loop has ended.
+    UpdaterDialog dialog;
+    if (!dialog.Create()) {
+        CoUninitialize();
+        return 1;
+    }
+    ShowWindow(dialog.GetHwnd(), nCmdShow);
+    int exitCode = RunMessageLoop(dialog);
+    CoUninitialize();
+    return exitCode;
 }

@@ -1,0 +1,42 @@
+// Test-only stand-ins for the update run and two system calls, so the window tests choose
+// what the worker does and when, and can make a start-up step fail.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// What the test-only ApplyUpdates does and saw. The test writes it before the run starts
+// and reads it after the outcome has been handled: the thread start and SendMessageW order
+// the accesses, so no lock is needed.
+struct FakeUpdateRun {
+    // Runs on the worker thread in place of the update run; its result is the run's.
+    std::function<int(const wchar_t* folder, HWND window)> script;
+    int calls = 0;
+    std::wstring folder;
+    bool folderExisted = false;
+    HWND window = nullptr;
+};
+extern FakeUpdateRun fakeRun;
+
+// While set, CoCreateGuid fails (so no working folder name can be made) and _beginthreadex
+// starts no thread.
+extern bool failGuids;
+extern bool failThreads;
+
+// A manual-reset event that a test and the worker's script signal each other with.
+class Gate {
+public:
+    Gate() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~Gate() { CloseHandle(event_); }
+    Gate(const Gate&) = delete;
+    Gate& operator=(const Gate&) = delete;
+    void Open() { SetEvent(event_); }
+    // Blocks without pumping messages: for the worker, or while the window needs nothing.
+    bool Wait(DWORD ms = 10000) { return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0; }
+    bool IsOpen() const { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE event_;
+};

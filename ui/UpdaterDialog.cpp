@@ -1,0 +1,189 @@
+// The progress window and its worker thread. Handlers run on the main thread; only
+// UpdaterThreadProc runs on the worker, which exists from OnStart until its outcome message
+// has been handled.
+#include "UpdaterDialog.h"
+
+#include <commctrl.h>
+#include <process.h>
+#include <strsafe.h>
+
+#include "AboutDialog.h"
+#include "AppState.h"
+#include "ApplyUpdates.h"
+#include "CenterWindow.h"
+#include "Folders.h"
+#include "Log.h"
+#include "StringTable.h"
+#include "UpdaterMessages.h"
+#include "resource.h"
+
+bool UpdaterDialog::Create()
+{
+    HWND window = CreateDialogParamW(instanceHandle, MAKEINTRESOURCEW(IDD_UPDATER), nullptr, DialogProc,
+                                     reinterpret_cast<LPARAM>(this));
+    return window != nullptr;
+}
+
+INT_PTR CALLBACK UpdaterDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        UpdaterDialog* dialog = reinterpret_cast<UpdaterDialog*>(lParam);
+        dialog->hwnd = window;
+        return dialog->OnInitDialog();
+    }
+
+    // Messages that come before WM_INITDIALOG (or when creation failed) find no object.
+    UpdaterDialog* dialog = reinterpret_cast<UpdaterDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (dialog == nullptr)
+        return FALSE;
+
+    switch (message) {
+    case WM_COMMAND:
+        return dialog->OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_SYSCOMMAND:
+        return dialog->OnSysCommand(LOWORD(wParam));
+    case WM_DESTROY:
+        dialog->OnDestroy();
+        return FALSE;
+    case WM_UPDATE_SUCCEEDED:
+        dialog->OnFinished(true);
+        return TRUE;
+    case WM_UPDATE_FAILED:
+        dialog->OnFinished(false);
+        return TRUE;
+    case WM_UPDATE_STATUS:
+        dialog->SetStatus(reinterpret_cast<const wchar_t*>(wParam));
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL UpdaterDialog::OnInitDialog()
+{
+    CenterWindow(hwnd);
+
+    HMENU systemMenu = GetSystemMenu(hwnd, FALSE);
+    AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, L"&About");
+
+    wchar_t header[512];
+    StringCchPrintfW(header, ARRAYSIZE(header), LoadResString(IDS_INTRO_FORMAT).c_str(),
+                     appState.productName.c_str(), appState.productVersion.c_str());
+    SetDlgItemTextW(hwnd, IDC_HEADER_TEXT, header);
+
+    // A shared icon: never destroyed. Only the small icon is set.
+    HICON icon = LoadIconW(instanceHandle, MAKEINTRESOURCEW(IDI_UPDATER));
+    if (icon != nullptr)
+        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    if (appState.runMode == RunMode::Unattended)
+        SendMessageW(hwnd, WM_COMMAND, IDOK, 0);
+    return FALSE;
+}
+
+bool UpdaterDialog::OnCommand(int id, int, HWND)
+{
+    switch (id) {
+    case IDOK:
+        OnStart();
+        return true;
+    case IDCANCEL:
+        // The worker uses the folder, this object and the run state until it reports, so a
+        // close during the run waits for that.
+        if (running) {
+            closeRequested = true;
+            return true;
+        }
+        DestroyWindow(hwnd);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool UpdaterDialog::OnSysCommand(int id)
+{
+    if (id != IDM_ABOUT)
+        return false;
+    ShowAbout();
+    return true;
+}
+
+void UpdaterDialog::ShowAbout()
+{
+    DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_ABOUT), hwnd, AboutDialogProc, 0);
+}
+
+void UpdaterDialog::OnStart()
+{
+    // Enter reaches here even with OK disabled, and the payload can be read only once.
+    if (started)
+        return;
+    started = true;
+
+    EnableWindow(GetDlgItem(hwnd, IDOK), FALSE);
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(IDS_APPLYING_UPDATES).c_str());
+    HWND progress = GetDlgItem(hwnd, IDC_PROGRESS);
+    ShowWindow(progress, SW_SHOW);
+    SendMessageW(progress, PBM_SETMARQUEE, TRUE, 0);
+
+    workingFolder = MakeWorkingFolderPath();
+    running = true;
+    uintptr_t thread = _beginthreadex(nullptr, 0, UpdaterThreadProc, this, 0, nullptr);
+    if (thread != 0) {
+        CloseHandle(reinterpret_cast<HANDLE>(thread));
+        return;
+    }
+    running = false;
+    LogMessage(L"Updater thread creation failed.");
+    OnFinished(false);
+}
+
+unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
+{
+    UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
+    HWND window = dialog->hwnd;
+
+    // A folder that exists already is not this run's: it is neither used nor deleted.
+    if (dialog->workingFolder.empty() || !CreateWorkingFolder(dialog->workingFolder)) {
+        SendMessageW(window, WM_UPDATE_FAILED, 0, 0);
+        return 0;
+    }
+    dialog->folderCreated = true;
+
+    int result = ApplyUpdates(dialog->workingFolder.c_str(), window);
+    // The window may be destroyed while handling this; nothing here touches it afterwards.
+    SendMessageW(window, result == 0 ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED, 0, 0);
+    return 0;
+}
+
+void UpdaterDialog::OnFinished(bool succeeded)
+{
+    running = false;
+    if (!succeeded)
+        failed = true;
+
+    SetDlgItemTextW(hwnd, IDCANCEL, LoadResString(IDS_CLOSE).c_str());
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(succeeded ? IDS_FINISHED : IDS_FAILED).c_str());
+    HWND progress = GetDlgItem(hwnd, IDC_PROGRESS);
+    ShowWindow(progress, SW_HIDE);
+    SendMessageW(progress, PBM_SETMARQUEE, FALSE, 0);
+
+    if (appState.runMode == RunMode::Unattended || closeRequested)
+        SendMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+}
+
+void UpdaterDialog::SetStatus(const wchar_t* text)
+{
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, text);
+}
+
+void UpdaterDialog::OnDestroy()
+{
+    if (folderCreated)
+        DeleteWorkingFolder(workingFolder.c_str());
+    // Nobody sees the window in unattended mode: the exit code is the only report there.
+    int exitCode = appState.runMode == RunMode::Unattended && failed ? 1 : 0;
+    PostQuitMessage(exitCode);
+}
