@@ -1,0 +1,110 @@
+// Extract mode of the real updater, packed by tessarvane-pack: the carried files come out
+// byte-identical, a second run into the same folder refuses to overwrite, -x without a value
+// extracts beside the executable, signing after packing changes nothing, and the header
+// reader reads the packer's product name and version, non-ASCII characters included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "Extraction.h"
+#include "Log.h"
+#include "PackedUpdater.h"
+#include "PayloadHeader.h"
+#include "TestFiles.h"
+#include "WindowDriver.h"
+
+namespace {
+
+const DWORD Timeout = 60000;
+const wchar_t* const ProductName = L"Tessarvane Straße – Ünïcode ✓";
+const wchar_t* const ProductVersion = L"2.1.0-β";
+
+DWORD RunUpdater(const std::wstring& program, const std::vector<std::wstring>& arguments)
+{
+    DrivenProcess process;
+    EXPECT_TRUE(process.Start(program, arguments));
+    DWORD exitCode = 0xFFFFFFFF;
+    EXPECT_TRUE(process.WaitForExit(Timeout, exitCode)) << "the updater did not end";
+    return exitCode;
+}
+
+// Every carried file, and nothing else, lies in the folder with its original bytes.
+void ExpectCarriedFilesIn(const std::wstring& folder, const std::vector<std::wstring>& alsoThere = {})
+{
+    std::vector<std::wstring> carried = FileNames(FixturePath(L"files"));
+    ASSERT_EQ(carried.size(), 4u);
+    std::vector<std::wstring> expected = carried;
+    expected.insert(expected.end(), alsoThere.begin(), alsoThere.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FileNames(folder), expected);
+    for (const std::wstring& name : carried) {
+        Bytes original;
+        Bytes extracted;
+        ASSERT_TRUE(ReadAllBytes(FixturePath(L"files\\" + name), original));
+        ASSERT_TRUE(ReadAllBytes(folder + L"\\" + name, extracted)) << "missing " << testing::PrintToString(name);
+        EXPECT_TRUE(original == extracted) << "differs: " << testing::PrintToString(name);
+    }
+}
+
+TEST(ExtractMode, WritesTheCarriedFilesAndRefusesToOverwriteThem)
+{
+    TempFolder folder;
+    std::wstring out = folder / L"out\\deeper";
+    ASSERT_EQ(RunUpdater(FixturePath(L"updater.exe"), {L"-x", out, L"-l", folder / L"logs"}), 0u);
+    ExpectCarriedFilesIn(out);
+    EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
+              std::vector<std::wstring>{L"Extracting update files."});
+
+    EXPECT_EQ(RunUpdater(FixturePath(L"updater.exe"), {L"-x", out, L"-l", folder / L"again"}), 1u);
+    EXPECT_EQ(ReadLogMessages(folder / L"again\\TessarvaneUpdater.log"),
+              (std::vector<std::wstring>{L"Extracting update files.", L"Failed to create update file."}));
+    ExpectCarriedFilesIn(out);
+}
+
+TEST(ExtractMode, WithoutAValueExtractsBesideTheExecutable)
+{
+    TempFolder folder;
+    Bytes updater;
+    ASSERT_TRUE(ReadAllBytes(FixturePath(L"updater.exe"), updater));
+    ASSERT_TRUE(WriteAllBytes(folder / L"TessarvaneUpdater.exe", updater));
+    ASSERT_EQ(RunUpdater(folder / L"TessarvaneUpdater.exe", {L"-x"}), 0u);
+    ExpectCarriedFilesIn(folder.path(), {L"TessarvaneUpdater.exe"});
+}
+
+TEST(ExtractMode, AnUpdaterSignedAfterPackingExtractsTheSameFiles)
+{
+    TempFolder folder;
+    ASSERT_EQ(RunUpdater(FixturePath(L"signed.exe"), {L"-x", folder / L"out"}), 0u);
+    ExpectCarriedFilesIn(folder / L"out");
+}
+
+TEST(PackedPayload, HeaderReaderAndExtractionReadWhatThePackerWrote)
+{
+    Bytes updater;
+    ASSERT_TRUE(ReadAllBytes(FixturePath(L"signed.exe"), updater));
+    TempFolder folder;
+    ASSERT_TRUE(WriteBehindOwnImage(folder / L"payload.bin", PayloadOf(updater)));
+
+    ResetAppState();
+    appState.payloadFile = CreateFileW((folder / L"payload.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_EQ(ReadPayloadHeader(), PayloadHeaderRead);
+    EXPECT_EQ(appState.productName, ProductName);
+    EXPECT_EQ(appState.productVersion, ProductVersion);
+
+    UpdateTable table;
+    ASSERT_EQ(ExtractUpdates((folder / L"out").c_str(), &table), 0);
+    ResetAppState();
+    std::vector<std::wstring> names;
+    for (const PatchFileInfo& entry : table)
+        names.push_back(entry.fileName);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Empty.msp", L"exact 0x8000.msp", L"one more 0x8001.msp",
+                                                 L"große Änderung ✓.msp"}))
+        << "table order is the packing order";
+    ExpectCarriedFilesIn(folder / L"out");
+}
+
+}  // namespace
