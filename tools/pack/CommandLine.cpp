@@ -6,7 +6,7 @@ namespace pack {
 
 const char kUsage[] =
     "usage: tessarvane-pack build --stub UPDATER.exe --name NAME --version VERSION\n"
-    "                             --output OUT.exe [--allow-any-file] PATCH.msp...\n"
+    "                             --output OUT.exe [--allow-any-file] [PATCH.msp...]\n"
     "       tessarvane-pack inspect UPDATER.exe [--json]\n"
     "       tessarvane-pack --help\n"
     "\n"
@@ -95,10 +95,6 @@ bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std
     }
     if (request.stub.empty() || request.output.empty()) {
         error = "--stub and --output need a file name";
-        return false;
-    }
-    if (request.files.empty()) {
-        error = "build needs at least one file to pack";
         return false;
     }
     return true;

@@ -5,16 +5,7 @@
 set -euo pipefail
 pack=$1 stub=$2 out=$3
 mkdir -p "$out"
-# The packer wants at least one file, so this payload is appended by hand: name length and
-# UTF-16LE name, version length and version, and an update table of zero entries.
-cp "$stub" "$out/nothing-carried.exe"
-{
-  printf '\x1c'
-  printf 'Sample Product' | iconv -f ASCII -t UTF-16LE
-  printf '\x06'
-  printf '2.0' | iconv -f ASCII -t UTF-16LE
-  printf '\0\0\0\0'
-} >> "$out/nothing-carried.exe"
+"$pack" build --stub "$stub" --name "Sample Product" --version "2.0" --output "$out/nothing-carried.exe"
 printf 'these are notes, not a patch\r\n' > "$out/notes.msp"
 "$pack" build --stub "$stub" --name "Sample Product" --version "2.0" --output "$out/not-a-patch.exe" \
   --allow-any-file "$out/notes.msp"

@@ -77,6 +77,16 @@ TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"One.msp", "TessarvaneUpdater.exe", "out.exe", "sub"}));
 }
 
+TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll) {
+    request.files.clear();
+    ASSERT_TRUE(Built());
+    Bytes out = packtest::ReadAll(request.output);
+    Bytes stub = packtest::ReadAll(request.stub);
+    // N1, the name, N2, the version and an entry count of zero: nothing else.
+    ASSERT_EQ(out.size(), stub.size() + 1 + 36 + 1 + 10 + 4);
+    EXPECT_EQ(Bytes(out.end() - 4, out.end()), Bytes(4, 0));
+}
+
 TEST_F(Build, ReplacesAnExistingOutputOnlyWhenComplete) {
     folder.Write("out.exe", Bytes{'o', 'l', 'd'});
     request.files.push_back(folder / "missing.msp");

@@ -50,7 +50,6 @@ TEST(CommandLine, RefusesUsageErrors) {
     } cases[] = {
         {{}, "a command is needed"},
         {{"pack"}, "unknown command pack"},
-        {kBuild, "at least one file"},
         {With(kBuild, {"a.msp", "--colour"}), "unknown option --colour"},
         {With(kBuild, {"a.msp", "--name", "M"}), "--name is given twice"},
         {{"build", "a.msp", "--stub"}, "--stub needs a value"},
