@@ -1,11 +1,11 @@
 // tv-driver: the window driver as a command for scripts.
-//   tv-driver [--timeout SECONDS] [--click "CAPTION=ID"]... PROGRAM [ARGUMENTS...]
-// Starts the program, then for each --click in turn waits for a window with that caption,
-// prints its text ("window: CAPTION: TEXT") and presses the button ID. Finally waits for the
-// program's end, prints "exit: CODE" and returns that code; 124 on a time-out.
+//   tv-driver [--timeout SECONDS] [--click "CAPTION=ID" | --sleep SECONDS]... PROGRAM [ARGUMENTS...]
+// Starts the program, then takes the actions in order: --click waits for a window with that
+// caption, prints its text ("window: CAPTION: TEXT") and presses the button ID; --sleep
+// waits (so that a script can take a screenshot meanwhile). Finally waits for the program's
+// end, prints "exit: CODE" and returns that code; 124 on a time-out.
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "WindowDriver.h"
@@ -22,7 +22,11 @@ static void Print(const std::wstring& line)
 int wmain(int argc, wchar_t** argv)
 {
     DWORD timeoutMs = 60000;
-    std::vector<std::pair<std::wstring, int>> clicks;
+    struct Action {
+        std::wstring caption;  // empty: a pause
+        int id;                // button to press, or seconds to pause
+    };
+    std::vector<Action> actions;
     int i = 1;
     for (; i < argc; ++i) {
         std::wstring argument = argv[i];
@@ -33,13 +37,15 @@ int wmain(int argc, wchar_t** argv)
             size_t equals = rule.rfind(L'=');
             if (equals == std::wstring::npos)
                 return 2;
-            clicks.emplace_back(rule.substr(0, equals), _wtoi(rule.c_str() + equals + 1));
+            actions.push_back({rule.substr(0, equals), _wtoi(rule.c_str() + equals + 1)});
+        } else if (argument == L"--sleep" && i + 1 < argc) {
+            actions.push_back({L"", _wtoi(argv[++i])});
         } else {
             break;
         }
     }
     if (i >= argc) {
-        Print(L"usage: tv-driver [--timeout SECONDS] [--click CAPTION=ID]... PROGRAM [ARGUMENTS...]");
+        Print(L"usage: tv-driver [--timeout SECONDS] [--click CAPTION=ID | --sleep SECONDS]... PROGRAM [ARGUMENTS...]");
         return 2;
     }
     std::wstring program = argv[i++];
@@ -50,14 +56,18 @@ int wmain(int argc, wchar_t** argv)
         Print(L"error: cannot start " + program);
         return 2;
     }
-    for (const auto& click : clicks) {
-        HWND window = process.WaitForWindow(click.first, timeoutMs);
+    for (const Action& action : actions) {
+        if (action.caption.empty()) {
+            Sleep(static_cast<DWORD>(action.id) * 1000);
+            continue;
+        }
+        HWND window = process.WaitForWindow(action.caption, timeoutMs);
         if (window == nullptr) {
-            Print(L"error: no window \"" + click.first + L"\"");
+            Print(L"error: no window \"" + action.caption + L"\"");
             return 124;
         }
-        Print(L"window: " + click.first + L": " + MessageBoxText(window));
-        PressButton(window, click.second);
+        Print(L"window: " + action.caption + L": " + MessageBoxText(window));
+        PressButton(window, action.id);
         Sleep(100);
     }
     DWORD exitCode = 0;
