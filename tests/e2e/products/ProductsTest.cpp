@@ -135,6 +135,11 @@ TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
     EXPECT_EQ(MessageBoxText(question),
               L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?");
     EXPECT_EQ(ButtonIds(question), (std::vector<int>{IDYES, IDNO}));
+    // Behind the question the run's status and its marquee bar, a common control.
+    EXPECT_EQ(ControlText(window, IDC_STATUS_TEXT), L"Installing update 'reboot.msp' for 'Tess Reboot'.");
+    HWND bar = GetDlgItem(window, IDC_PROGRESS);
+    EXPECT_TRUE(bar != nullptr && IsWindowVisible(bar));
+    EXPECT_EQ(_wcsicmp(WindowClass(bar).c_str(), L"msctls_progress32"), 0);
     PressButton(question, IDNO);
 
     EXPECT_TRUE(WaitForControlText(window, IDC_STATUS_TEXT, L"Finished updating."));
