@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 
 #include "AppState.h"
@@ -48,6 +49,36 @@ void RemoveTree(const std::wstring& path)
         FindClose(find);
     }
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder, Entries which)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = entry.cFileName;
+        bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (name == L"." || name == L".." || (which == Entries::Files && isFolder) ||
+            (which == Entries::Folders && !isFolder))
+            continue;
+        names.push_back(name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring TemporaryFolder()
+{
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    std::wstring path(temp, length <= MAX_PATH ? length : 0);
+    if (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    return path;
 }
 
 bool FileExists(const std::wstring& path)

@@ -26,6 +26,15 @@ private:
 };
 
 void RemoveTree(const std::wstring& path);
+
+enum class Entries { All, Files, Folders };
+
+// The names in a folder, "." and ".." left out, sorted.
+std::vector<std::wstring> ListFolder(const std::wstring& folder, Entries which = Entries::All);
+
+// The temporary folder (where the updater makes its working folder), without a final
+// backslash.
+std::wstring TemporaryFolder();
 bool FileExists(const std::wstring& path);
 bool ReadAllBytes(const std::wstring& path, Bytes& bytes);
 bool WriteAllBytes(const std::wstring& path, const Bytes& bytes);

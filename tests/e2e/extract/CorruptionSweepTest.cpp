@@ -211,24 +211,6 @@ const std::set<std::wstring> extractionLines = {
     L"Failed to create update file.",    L"Failed to extract update.",          L"Invalid update file name.",
 };
 
-// Files and folders alike, sorted.
-std::vector<std::wstring> EntryNames(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 uint64_t FileSize(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -259,18 +241,18 @@ bool RunCase(const TempFolder& root, const Damaged& damaged, std::map<std::wstri
     ResetAppState();
 
     std::vector<std::wstring> logged = ReadLogMessages(logPath);
-    std::vector<std::wstring> extracted = FileNames(out);
+    std::vector<std::wstring> extracted = ListFolder(out, Entries::Files);
     Layout layout = LayoutOf(damaged.payload);
     uint64_t carried = damaged.payload.size() > layout.dataAt ? damaged.payload.size() - layout.dataAt : 0;
     uint64_t written = 0;
     for (const std::wstring& name : extracted)
         written += FileSize(out + L"\\" + name);
 
-    std::vector<std::wstring> around = EntryNames(root.path());
+    std::vector<std::wstring> around = ListFolder(root.path());
     around.erase(std::remove(around.begin(), around.end(), std::wstring(L"out")), around.end());
     EXPECT_EQ(around, (std::vector<std::wstring>{L"TessarvaneUpdater.log", L"payload.bin"}))
         << "something was written outside the output folder";
-    for (const std::wstring& name : EntryNames(out))
+    for (const std::wstring& name : ListFolder(out))
         EXPECT_TRUE(std::find(extracted.begin(), extracted.end(), name) != extracted.end()) << "a folder in out";
     EXPECT_LE(written, carried) << "more bytes written than the payload carries";
 

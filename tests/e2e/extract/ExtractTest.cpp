@@ -34,12 +34,12 @@ DWORD RunUpdater(const std::wstring& program, const std::vector<std::wstring>& a
 // Every carried file, and nothing else, lies in the folder with its original bytes.
 void ExpectCarriedFilesIn(const std::wstring& folder, const std::vector<std::wstring>& alsoThere = {})
 {
-    std::vector<std::wstring> carried = FileNames(FixturePath(L"files"));
+    std::vector<std::wstring> carried = ListFolder(FixturePath(L"files"), Entries::Files);
     ASSERT_EQ(carried.size(), 4u);
     std::vector<std::wstring> expected = carried;
     expected.insert(expected.end(), alsoThere.begin(), alsoThere.end());
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(FileNames(folder), expected);
+    EXPECT_EQ(ListFolder(folder, Entries::Files), expected);
     for (const std::wstring& name : carried) {
         Bytes original;
         Bytes extracted;

@@ -18,5 +18,3 @@ Bytes PayloadOf(const Bytes& updater);
 // ReadPayloadHeader, run in this process on the file, reads it as an updater's payload.
 bool WriteBehindOwnImage(const std::wstring& path, const Bytes& payload);
 
-// The names of the regular files directly in a folder.
-std::vector<std::wstring> FileNames(const std::wstring& folder);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -41,22 +40,6 @@ std::wstring Code(const std::wstring& suffix)
     return L"{7E550000-0000-4000-8000-" + suffix + L"}";
 }
 
-std::set<std::wstring> TempEntries()
-{
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH, temp);
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((std::wstring(temp) + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        names.insert(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
-
 bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -86,7 +69,7 @@ DWORD RunUnattended(const std::wstring& updater, const std::wstring& logs)
 TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
 {
     ASSERT_FALSE(Work().empty()) << "pass the scenario work folder";
-    std::set<std::wstring> tempBefore = TempEntries();
+    std::vector<std::wstring> tempBefore = ListFolder(TemporaryFolder());
     std::wstring logs = Work() + L"\\logs-main";
 
     EXPECT_EQ(RunUnattended(L"main.exe", logs), 0u);
@@ -116,7 +99,7 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         EXPECT_TRUE(ReadAllBytes(verbose, bytes) && !bytes.empty()) << "no verbose log for " << patch.first.size();
     }
     EXPECT_FALSE(FileExists(logs + L"\\absent.msp " + Code(L"0000000000A3") + L".log"));
-    EXPECT_EQ(TempEntries(), tempBefore) << "the working folder was left behind";
+    EXPECT_EQ(ListFolder(TemporaryFolder()), tempBefore) << "the working folder was left behind";
 }
 
 TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)

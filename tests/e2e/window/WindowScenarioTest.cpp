@@ -3,7 +3,6 @@
 // from the temporary folder afterwards.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,24 +38,6 @@ std::wstring Updater(size_t index)
     return testArguments.size() > index ? WindowsPath(testArguments[index]) : std::wstring();
 }
 
-// The folders now in the temporary folder, where the updater makes its working folder.
-std::set<std::wstring> TempFolders()
-{
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH, temp);
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((std::wstring(temp) + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            names.insert(entry.cFileName);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return names;
-}
-
 bool WaitForText(HWND window, int id, const std::wstring& text, DWORD timeoutMs = Timeout)
 {
     DWORD start = GetTickCount();
@@ -73,10 +54,10 @@ protected:
     void SetUp() override
     {
         ASSERT_GE(testArguments.size(), 2u) << "pass the packed updaters' paths";
-        foldersBefore = TempFolders();
+        foldersBefore = ListFolder(TemporaryFolder(), Entries::Folders);
     }
 
-    void ExpectNoWorkingFolderLeft() { EXPECT_EQ(TempFolders(), foldersBefore); }
+    void ExpectNoWorkingFolderLeft() { EXPECT_EQ(ListFolder(TemporaryFolder(), Entries::Folders), foldersBefore); }
 
     // Runs an updater interactively: checks the idle window, presses OK, waits for the
     // outcome, checks the finished window and presses Close.
@@ -116,7 +97,7 @@ protected:
     std::vector<std::wstring> Log() { return ReadLogMessages(logs / L"TessarvaneUpdater.log"); }
 
     TempFolder logs;
-    std::set<std::wstring> foldersBefore;
+    std::vector<std::wstring> foldersBefore;
 };
 
 }  // namespace
