@@ -9,6 +9,7 @@
 
 #include "Extraction.h"
 #include "Fakes.h"
+#include "ImportSeam.h"
 #include "UpdaterMessages.h"
 
 namespace {
@@ -92,13 +93,13 @@ std::vector<const void*> livePatchData;
 
 // The import pointers of the replaced functions, under their assembler names.
 extern "C" {
-decltype(&FakeMessageBoxW) fakeMessageBoxW __asm__("__imp__MessageBoxW@16") = FakeMessageBoxW;
-decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__("__imp__OpenProcessToken@12") = FakeOpenProcessToken;
-decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__("__imp__LookupPrivilegeValueW@12") =
+decltype(&FakeMessageBoxW) fakeMessageBoxW __asm__(TV_IMPORT_STDCALL(MessageBoxW, 16)) = FakeMessageBoxW;
+decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__(TV_IMPORT_STDCALL(OpenProcessToken, 12)) = FakeOpenProcessToken;
+decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__(TV_IMPORT_STDCALL(LookupPrivilegeValueW, 12)) =
     FakeLookupPrivilegeValueW;
-decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__("__imp__AdjustTokenPrivileges@24") =
+decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__(TV_IMPORT_STDCALL(AdjustTokenPrivileges, 24)) =
     FakeAdjustTokenPrivileges;
-decltype(&FakeExitWindowsEx) fakeExitWindowsEx __asm__("__imp__ExitWindowsEx@8") = FakeExitWindowsEx;
+decltype(&FakeExitWindowsEx) fakeExitWindowsEx __asm__(TV_IMPORT_STDCALL(ExitWindowsEx, 8)) = FakeExitWindowsEx;
 
 // The link wraps free (-Wl,--wrap=free): every free of this binary comes through here.
 void __real_free(void* block);
@@ -117,6 +118,18 @@ void __wrap_free(void* block)
     __real_free(block);
 }
 }
+
+static const bool seamsInPlace =
+    RequireSeam(reinterpret_cast<const void*>(&MessageBoxW), reinterpret_cast<const void*>(FakeMessageBoxW),
+                "MessageBoxW") &&
+    RequireSeam(reinterpret_cast<const void*>(&OpenProcessToken),
+                reinterpret_cast<const void*>(FakeOpenProcessToken), "OpenProcessToken") &&
+    RequireSeam(reinterpret_cast<const void*>(&LookupPrivilegeValueW),
+                reinterpret_cast<const void*>(FakeLookupPrivilegeValueW), "LookupPrivilegeValueW") &&
+    RequireSeam(reinterpret_cast<const void*>(&AdjustTokenPrivileges),
+                reinterpret_cast<const void*>(FakeAdjustTokenPrivileges), "AdjustTokenPrivileges") &&
+    RequireSeam(reinterpret_cast<const void*>(&ExitWindowsEx), reinterpret_cast<const void*>(FakeExitWindowsEx),
+                "ExitWindowsEx");
 
 void WatchPatchData(const void* copy)
 {

@@ -3,6 +3,7 @@
 #include "WriteFileSeam.h"
 
 #include "AppState.h"
+#include "ImportSeam.h"
 
 namespace {
 
@@ -36,8 +37,11 @@ BOOL WINAPI SeamWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
 
 }  // namespace
 
-extern "C" WriteFileFunction seamWriteFile __asm__("__imp__WriteFile@20");
+extern "C" WriteFileFunction seamWriteFile __asm__(TV_IMPORT_STDCALL(WriteFile, 20));
 WriteFileFunction seamWriteFile = SeamWriteFile;
+
+static const bool seamInPlace =
+    RequireSeam(reinterpret_cast<const void*>(&WriteFile), reinterpret_cast<const void*>(SeamWriteFile), "WriteFile");
 
 ArmedWriteFault::ArmedWriteFault(WriteFault fault, int passedWrites)
 {

@@ -8,6 +8,7 @@
 
 #include "ApplyUpdates.h"
 #include "Folders.h"
+#include "ImportSeam.h"
 
 FakeUpdateRun fakeRun;
 bool failGuids = false;
@@ -50,8 +51,14 @@ uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginth
 }  // namespace
 
 extern "C" {
-extern CoCreateGuidFunction fakeCoCreateGuidPointer __asm__("__imp__CoCreateGuid@4");
+extern CoCreateGuidFunction fakeCoCreateGuidPointer __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4));
 CoCreateGuidFunction fakeCoCreateGuidPointer = FakeCoCreateGuid;
-extern BeginThreadFunction fakeBeginThreadPointer __asm__("__imp___beginthreadex");
+extern BeginThreadFunction fakeBeginThreadPointer __asm__(TV_IMPORT_CDECL(_beginthreadex));
 BeginThreadFunction fakeBeginThreadPointer = FakeBeginThreadEx;
 }
+
+static const bool seamsInPlace =
+    RequireSeam(reinterpret_cast<const void*>(&CoCreateGuid), reinterpret_cast<const void*>(FakeCoCreateGuid),
+                "CoCreateGuid") &&
+    RequireSeam(reinterpret_cast<const void*>(&_beginthreadex), reinterpret_cast<const void*>(FakeBeginThreadEx),
+                "_beginthreadex");
