@@ -1,12 +1,15 @@
 # Entry points for a newcomer: `make demo` and `make test` do every set-up step themselves.
-# Two build trees: build/host holds the native tools (packer, patch builder) and their tests,
-# build/win the cross-compiled updater and its Windows tests, run under Wine.
+# Build trees: build/host holds the native tools (packer, patch builder) and their tests,
+# build/win32 the x86 updater and build/win64 the x64 updater, each with its Windows tests,
+# run under Wine in one shared prefix (build/wine-prefix).
+# FLAVOURS narrows the updater flavours for local work (FLAVOURS=x64); both by default.
 BUILD ?= build
 HOST := $(BUILD)/host
-WIN := $(BUILD)/win
 JOBS ?= 2
+FLAVOURS ?= x86 x64
+export FLAVOURS
 
-.PHONY: all bootstrap host win build test demo bench fuzz screenshots clean
+.PHONY: all bootstrap host win win-x86 win-x64 build test demo bench fuzz screenshots clean
 
 all: build
 
@@ -17,17 +20,28 @@ host: bootstrap
 	@cmake -S tools -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(HOST) -j$(JOBS)
 
-win: host
-	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
-		-DCMAKE_BUILD_TYPE=Release -DTESSARVANE_HOST_TOOLS=$(abspath $(HOST)) >/dev/null
-	@cmake --build $(WIN) -j$(JOBS)
+# One cross build per flavour: TREE, TOOLCHAIN.
+define cross_build
+	@cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/$(2).cmake \
+		-DCMAKE_BUILD_TYPE=Release -DTESSARVANE_HOST_TOOLS=$(abspath $(HOST)) \
+		-DTESSARVANE_WINEPREFIX=$(abspath $(BUILD))/wine-prefix >/dev/null
+	@cmake --build $(BUILD)/$(1) -j$(JOBS)
+endef
+
+win-x86: host
+	$(call cross_build,win32,mingw-i686)
+
+win-x64: host
+	$(call cross_build,win64,mingw-x86_64)
+
+win: $(addprefix win-,$(FLAVOURS))
 
 build: win
 
 test: build
 	@scripts/run-tests $(BUILD)
 
-demo: build
+demo: host win-x86
 	@scripts/demo $(BUILD)
 
 bench: build
@@ -36,7 +50,7 @@ bench: build
 fuzz: bootstrap
 	@scripts/fuzz $(BUILD)
 
-screenshots: build
+screenshots: host win-x86
 	@scripts/screenshots $(BUILD)
 
 clean:

@@ -1,4 +1,4 @@
-# Cross toolchain: mingw-w64 for 32-bit Windows, posix thread model (std::mutex, GoogleTest).
+# Cross toolchain: mingw-w64 for 32-bit Windows (the x86 updater), posix thread model (std::mutex, GoogleTest).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -24,23 +25,27 @@ static uint16_t ReadU16(const uint8_t* at)
     return value;
 }
 
-// Offsets into a PE32 image's headers.
+// Offsets into the headers of an image of this program's own kind: PE32 for the x86 updater,
+// PE32+ for the x64 one. The section table is taken at the fixed distance of the flavour's NT
+// headers (248 or 264 bytes), whatever the file header's optional-header size says; the
+// packer checks that the two agree before it appends a payload.
 enum : uint32_t {
     DosNewHeaderOffset = 0x3C,
     NumberOfSectionsOffset = 6,
-    Pe32NtHeadersSize = 248,
+    NtHeadersSize = sizeof(IMAGE_NT_HEADERS),
     SectionHeaderSize = 40,
     SizeOfRawDataOffset = 16,
     PointerToRawDataOffset = 20,
-    NumberOfRvaAndSizesOffset = 24 + 92,
-    SecurityDirectoryOffset = 24 + 96 + 8 * IMAGE_DIRECTORY_ENTRY_SECURITY,
+    NumberOfRvaAndSizesOffset = offsetof(IMAGE_NT_HEADERS, OptionalHeader.NumberOfRvaAndSizes),
+    SecurityDirectoryOffset =
+        offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory) + 8 * IMAGE_DIRECTORY_ENTRY_SECURITY,
 };
 
 uint32_t PayloadOffsetOfImage(const uint8_t* image)
 {
     const uint8_t* nt = image + ReadU32(image + DosNewHeaderOffset);
     uint16_t sectionCount = ReadU16(nt + NumberOfSectionsOffset);
-    const uint8_t* sections = nt + Pe32NtHeadersSize;
+    const uint8_t* sections = nt + NtHeadersSize;
 
     uint32_t bestIndex = 0;
     uint32_t bestPointer = 0;

@@ -8,14 +8,18 @@
 # the GUI and Windows Installer DLLs, which Wine takes longer to start than the loop's
 # kernel32 alone, so both are also timed carrying one empty file, and the ratio of the copy
 # alone (each time less its own start-up) is printed as well.
+# BENCH_FLAVOUR picks the updater: x86 (the default, the one shipped first) or x64.
 # Usage: extract.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 runs=${BENCH_RUNS:-5}
 here=$(cd "$(dirname "$0")/.." && pwd)
 pack="$build/host/pack/tessarvane-pack"
-updater="$build/win/TessarvaneUpdater.exe"
-loop="$build/win/tests/bench/tv-copyloop.exe"
+flavour=${BENCH_FLAVOUR:-x86}
+tree=win32
+[[ $flavour == x64 ]] && tree=win64
+updater="$build/$tree/TessarvaneUpdater.exe"
+loop="$build/$tree/tests/bench/tv-copyloop.exe"
 for tool in "$pack" "$updater" "$loop"; do
   [[ -f "$tool" ]] || { echo "extract.sh: $tool is not built" >&2; exit 1; }
 done
@@ -52,6 +56,9 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 out="$data/out"
 
+wine_cmd=(wine)
+[[ $flavour == x64 ]] && wine_cmd=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+wine() { "${wine_cmd[@]}" "$@"; }
 run_updater() { wine "$data/updater.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
 run_loop() { wine "$loop" "$(winpath "$data/updater.exe")" "$first" "$(winpath "$data")\\out" "${sizes[@]}" >/dev/null 2>&1 </dev/null; }
 start_updater() { wine "$data/empty.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
@@ -98,7 +105,7 @@ done
 # Peak resident set of the updater's process, in KiB, for the big and the small payload.
 peak() {
   rm -rf "$out"
-  /usr/bin/time -f %M -o "$data/peak.txt" wine "$1" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null
+  /usr/bin/time -f %M -o "$data/peak.txt" "${wine_cmd[@]}" "$1" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null
   cat "$data/peak.txt"
 }
 peak_big=$(peak "$data/updater.exe")

@@ -17,8 +17,12 @@ constexpr uint32_t kOptionalHeaderOffset = 24; // signature + file header
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint16_t kPe32OptionalHeaderSize = 224;
-constexpr uint32_t kDataDirectoryCountOffset = 92;
-constexpr uint32_t kSecurityDirectoryOffset = 128; // data directory 4
+constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
+// Offsets inside the optional header, which grows by 16 bytes on PE32+ (64-bit image base and
+// stack and heap sizes) before the data directories.
+constexpr uint32_t kPe32DataDirectoryCountOffset = 92;
+constexpr uint32_t kPe32PlusDataDirectoryCountOffset = 108;
+constexpr uint32_t kSecurityDirectoryFromCount = 4 + 8 * 4; // data directory 4
 constexpr uint32_t kSecurityDirectoryIndex = 4;
 // Real images keep their headers in the first few kilobytes; the bound keeps a hostile
 // e_lfanew from making the reader allocate gigabytes.
@@ -36,7 +40,8 @@ uint64_t PeHeaderSpan(const uint8_t* data, size_t size) {
     if (size < 0x40) return 0x40;
     if (data[0] != 'M' || data[1] != 'Z') return size; // nothing more to read: not an image
     uint64_t ntOffset = GetU32(data + 0x3C);
-    uint64_t fixedEnd = ntOffset + kPe32NtHeadersSize;
+    // Enough for either flavour; the parser decides which one the image is.
+    uint64_t fixedEnd = ntOffset + kPe32PlusNtHeadersSize;
     if (size < ntOffset + kFileHeaderOffset + 4) return fixedEnd;
     uint16_t sections = GetU16(data + ntOffset + kFileHeaderOffset + 2);
     return fixedEnd + uint64_t(sections) * kSectionHeaderSize;
@@ -57,20 +62,19 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     const uint8_t* fileHeader = data + nt + kFileHeaderOffset;
     const uint8_t* optional = data + nt + kOptionalHeaderOffset;
     uint16_t magic = GetU16(optional);
-    if (magic == kPe32PlusMagic) {
-        error = "is a 64-bit (PE32+) image; the updater must be a 32-bit (PE32) image";
+    if (magic != kPe32Magic && magic != kPe32PlusMagic) {
+        error = "is not a PE32 or PE32+ image (optional header magic " + Hex(magic) + ")";
         return false;
     }
-    if (magic != kPe32Magic) {
-        error = "is not a PE32 image (optional header magic " + Hex(magic) + ")";
-        return false;
-    }
+    bool plus = magic == kPe32PlusMagic;
+    uint16_t expectedSize = plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
+    uint32_t ntHeadersSize = plus ? kPe32PlusNtHeadersSize : kPe32NtHeadersSize;
     uint16_t optionalSize = GetU16(fileHeader + 16);
-    if (optionalSize != kPe32OptionalHeaderSize) {
+    if (optionalSize != expectedSize) {
         // The updater reads the section table at a fixed distance, so any other size would
         // make it compute a different payload offset than the one written here.
-        error = "has a " + std::to_string(optionalSize) +
-                "-byte optional header instead of 224; the updater would misread its section table";
+        error = "has a " + std::to_string(optionalSize) + "-byte optional header instead of " +
+                std::to_string(expectedSize) + "; the updater would misread its section table";
         return false;
     }
     uint16_t sections = GetU16(fileHeader + 2);
@@ -78,22 +82,24 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
         error = "is a PE image without sections";
         return false;
     }
-    uint64_t tableEnd = nt + kPe32NtHeadersSize + uint64_t(sections) * kSectionHeaderSize;
+    uint64_t tableEnd = nt + ntHeadersSize + uint64_t(sections) * kSectionHeaderSize;
     if (tableEnd > size) {
         error = "is truncated inside its PE section table";
         return false;
     }
 
     info.ntOffset = static_cast<uint32_t>(nt);
+    info.machine = plus ? PeMachine::X64 : PeMachine::X86;
     info.sectionCount = sections;
-    if (GetU32(optional + kDataDirectoryCountOffset) > kSecurityDirectoryIndex) {
-        info.certificateOffset = GetU32(optional + kSecurityDirectoryOffset);
-        info.certificateSize = GetU32(optional + kSecurityDirectoryOffset + 4);
+    uint32_t countOffset = plus ? kPe32PlusDataDirectoryCountOffset : kPe32DataDirectoryCountOffset;
+    if (GetU32(optional + countOffset) > kSecurityDirectoryIndex) {
+        info.certificateOffset = GetU32(optional + countOffset + kSecurityDirectoryFromCount);
+        info.certificateSize = GetU32(optional + countOffset + kSecurityDirectoryFromCount + 4);
     }
 
     // The updater's rule: the strictly greatest PointerToRawData wins, ties keep the earlier
     // section, and section 0 stands when every pointer is 0.
-    const uint8_t* table = data + nt + kPe32NtHeadersSize;
+    const uint8_t* table = data + nt + ntHeadersSize;
     uint32_t bestIndex = 0;
     uint32_t bestPointer = 0;
     for (uint32_t i = 0; i < sections; ++i) {
@@ -113,6 +119,10 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     info.lastSection = bestIndex;
     info.payloadOffset = static_cast<uint32_t>(end);
     return true;
+}
+
+const char* MachineName(PeMachine machine) {
+    return machine == PeMachine::X64 ? "x64" : "x86";
 }
 
 bool ReadPeHeaders(InputFile& input, PeInfo& info, std::string& error) {

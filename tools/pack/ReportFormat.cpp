@@ -74,6 +74,7 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
     const PayloadLayout& payload = report.payload;
     std::string out;
     out += "updater: " + inputName + " (" + std::to_string(report.fileSize) + " bytes)\n";
+    out += "machine: " + std::string(MachineName(report.pe.machine)) + "\n";
     out += "payload offset: " + Hex(payload.offset) + "\n";
     out += "product name: " + Quoted(payload.name) + "\n";
     out += "product version: " + Quoted(payload.version) + "\n";
@@ -104,6 +105,7 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
     std::string out = "{\n";
     out += "  \"file\": " + JsonString(inputName) + ",\n";
     out += "  \"fileSize\": " + std::to_string(report.fileSize) + ",\n";
+    out += "  \"machine\": \"" + std::string(MachineName(report.pe.machine)) + "\",\n";
     out += "  \"payloadOffset\": " + std::to_string(payload.offset) + ",\n";
     out += "  \"productName\": " + Quoted(payload.name) + ",\n";
     out += "  \"productVersion\": " + Quoted(payload.version) + ",\n";

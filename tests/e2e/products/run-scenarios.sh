@@ -2,13 +2,15 @@
 # Whole runs against Wine's real Windows Installer, in a fresh prefix of their own: installs
 # sample products (x86 and x64), builds their patches with tessarvane-mkpatch, packs updaters
 # with tessarvane-pack, then lets the Windows test binary run and drive those updaters.
-# Usage: run-scenarios.sh UPDATER PACK MKPATCH TEST_EXE WORK_DIR
+# Usage: run-scenarios.sh UPDATER PACK MKPATCH TEST_EXE WORK_DIR RUNNER
+# RUNNER starts a Windows program of the build tree's flavour (its wine-run).
 set -uo pipefail
 updater=$(readlink -f "$1")
 pack=$(readlink -f "$2")
 mkpatch=$(readlink -f "$3")
 test_exe=$(readlink -f "$4")
 work=$5
+runner=$6
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../scripts/products.sh"
 
@@ -68,4 +70,4 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Tess Suite" \
   -in "$work/signed-unsigned.exe" -out "$work/signed.exe" >/dev/null || die "osslsigncode"
 
 wine cmd /c exit >/dev/null 2>&1 </dev/null
-wine "$test_exe" "$(winepath -w "$work" 2>/dev/null)"
+TESSARVANE_WINEPREFIX_OVERRIDE=$WINEPREFIX "$runner" "$test_exe" "$(winepath -w "$work" 2>/dev/null)"

@@ -3,6 +3,7 @@
 #include "Builder.h"
 #include "Examiner.h"
 #include "OutputFile.h"
+#include "ReportFormat.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,21 @@ TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"One.msp", "TessarvaneUpdater.exe", "out.exe", "sub"}));
 }
 
+TEST_F(Build, PacksAnX64StubBehindItsOwnSectionTable) {
+    folder.Write("TessarvaneUpdater.exe", packtest::MakeImage64({{0x400, 0x200}, {0x800, 0x800}}));
+    ASSERT_TRUE(Built());
+    pack::InputFile input;
+    std::string error;
+    ASSERT_TRUE(input.Open(request.output, error)) << error;
+    pack::UpdaterReport report;
+    ASSERT_TRUE(pack::InspectUpdater(input, report, error)) << error;
+    EXPECT_EQ(report.pe.machine, pack::PeMachine::X64);
+    EXPECT_EQ(report.payload.offset, 0x1000u);
+    EXPECT_EQ(report.entries.size(), 2u);
+    EXPECT_NE(pack::FormatReportText("out.exe", report).find("machine: x64\n"), std::string::npos);
+    EXPECT_NE(pack::FormatReportJson("out.exe", report).find("\"machine\": \"x64\""), std::string::npos);
+}
+
 TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll) {
     request.files.clear();
     ASSERT_TRUE(Built());
@@ -97,11 +113,11 @@ TEST_F(Build, ReplacesAnExistingOutputOnlyWhenComplete) {
     EXPECT_GT(packtest::ReadAll(request.output).size(), 0x1000u);
 }
 
-TEST_F(Build, RefusesStubsThatAreNoPlainPe32Image) {
+TEST_F(Build, RefusesStubsThatAreNoPlainPeImage) {
     folder.Write("TessarvaneUpdater.exe", Bytes(5000, 'x'));
     ExpectRefused("TessarvaneUpdater.exe: is not a PE image");
-    folder.Write("TessarvaneUpdater.exe", packtest::MakeImage({{0x200, 0x200}}, 0x20B, 240));
-    ExpectRefused("PE32+");
+    folder.Write("TessarvaneUpdater.exe", packtest::MakeImage({{0x200, 0x200}}, 0x20B, 224));
+    ExpectRefused("224-byte optional header instead of 240");
     request.stub = folder / "nothing.exe";
     ExpectRefused("nothing.exe: cannot be read");
 }

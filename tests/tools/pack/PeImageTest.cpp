@@ -51,6 +51,25 @@ TEST(PayloadOffset, ReadsTheSecurityDirectory) {
     EXPECT_EQ(info.certificateSize, 0x300u);
 }
 
+TEST(PayloadOffset, ReadsPe32PlusImagesAtTheirOwnDistances) {
+    // The x64 updater takes its section table 264 bytes behind the NT headers and its data
+    // directories 16 bytes further than PE32; reading it as PE32 gives a garbage offset.
+    packtest::Bytes image = packtest::MakeImage64({{0x400, 0x200}, {0x800, 0x600}});
+    packtest::PutU32At(image, packtest::kSecurityDirectory64, 0xE00);
+    packtest::PutU32At(image, packtest::kSecurityDirectory64 + 4, 0x80);
+    pack::PeInfo info;
+    std::string error;
+    ASSERT_TRUE(Parse(image, info, error)) << error;
+    EXPECT_EQ(info.machine, pack::PeMachine::X64);
+    EXPECT_EQ(info.payloadOffset, 0xE00u);
+    EXPECT_EQ(info.lastSection, 1u);
+    EXPECT_EQ(info.certificateOffset, 0xE00u);
+    EXPECT_EQ(info.certificateSize, 0x80u);
+
+    ASSERT_TRUE(Parse(packtest::MakeImage(0x1000), info, error)) << error;
+    EXPECT_EQ(info.machine, pack::PeMachine::X86);
+}
+
 TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
     packtest::Bytes good = MakeImage(0x1000);
     struct Case {
@@ -61,7 +80,10 @@ TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
         {"empty file", {}, "no MZ header"},
         {"text file", packtest::Bytes(200, 'x'), "no MZ header"},
         {"MZ without PE", packtest::Bytes(good.begin(), good.begin() + 0x40), "no PE signature"},
-        {"PE32+", MakeImage({{0x200, 0x200}}, 0x20B, 240), "64-bit (PE32+)"},
+        {"PE32+ with a PE32-sized optional header", MakeImage({{0x200, 0x200}}, 0x20B, 224),
+         "224-byte optional header instead of 240"},
+        {"PE32 with a PE32+-sized optional header", MakeImage({{0x200, 0x200}}, 0x10B, 240),
+         "240-byte optional header instead of 224"},
         {"ROM image", MakeImage({{0x200, 0x200}}, 0x107), "magic 0x107"},
         {"short optional header", MakeImage({{0x200, 0x200}}, 0x10B, 96), "96-byte optional header"},
         {"no sections", MakeImage(std::vector<Section>{}), "without sections"},

@@ -71,6 +71,36 @@ Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic, uint16_t o
     return b;
 }
 
+Bytes MakeImage64(const std::vector<Section>& sections) {
+    // Lay the PE32 image out with room for the 16 bytes that PE32+ adds, then move the fields
+    // that differ: machine, characteristics, the 64-bit image base and sizes, and the data
+    // directory count behind them.
+    std::vector<Section> moved = sections;
+    Bytes b = MakeImage(moved, 0x20B, 240);
+    const size_t nt = 0x40, opt = nt + 24;
+    Bytes table(b.begin() + nt + 248, b.begin() + nt + 248 + 40 * sections.size());
+    std::fill(b.begin() + nt + 248, b.begin() + nt + 248 + 40 * sections.size(), 0);
+    if (b.size() < nt + 264 + table.size()) b.resize(nt + 264 + table.size(), 0);
+    std::copy(table.begin(), table.end(), b.begin() + nt + 264);
+    Put16(b, nt + 4, 0x8664);                                 // x64
+    Put16(b, nt + 22, 0x0022);                                // executable, large addresses
+    std::fill(b.begin() + opt + 24, b.begin() + opt + 112, 0);
+    PutU32At(b, opt + 24, 0x40000000);                        // image base (low half)
+    PutU32At(b, opt + 32, 0x1000);                            // section alignment
+    PutU32At(b, opt + 36, 0x200);                             // file alignment
+    Put16(b, opt + 40, 6);                                    // OS version
+    Put16(b, opt + 48, 6);                                    // subsystem version
+    PutU32At(b, opt + 56, 0x1000 * (1 + static_cast<uint32_t>(sections.size())));
+    PutU32At(b, opt + 60, 0x200);                             // size of headers
+    Put16(b, opt + 68, 2);                                    // GUI
+    PutU32At(b, opt + 72, 0x100000);                          // stack reserve
+    PutU32At(b, opt + 80, 0x1000);                            // stack commit
+    PutU32At(b, opt + 88, 0x100000);                          // heap reserve
+    PutU32At(b, opt + 96, 0x1000);                            // heap commit
+    PutU32At(b, opt + 108, 16);                               // data directories
+    return b;
+}
+
 Bytes MakeImage(uint32_t payloadOffset) {
     return MakeImage({{0x200, 0x200}, {0x400, payloadOffset - 0x400}});
 }

@@ -22,6 +22,8 @@ struct Section {
 // to make broken stubs.
 Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic = 0x10B, uint16_t optionalSize = 224);
 Bytes MakeImage(uint32_t payloadOffset);
+// The same as a PE32+ (x64) image: the section table 264 bytes behind the NT headers.
+Bytes MakeImage64(const std::vector<Section>& sections);
 
 // A compound file with the patch class id and summary information whose PID_TEMPLATE is
 // `targets`; `filler` bytes of an extra stream make it larger.
@@ -29,6 +31,7 @@ Bytes MakePatch(const std::string& targets, size_t filler = 0);
 
 // File offset of the security directory entry of an image made by MakeImage.
 constexpr size_t kSecurityDirectory = 0x40 + 24 + 128;
+constexpr size_t kSecurityDirectory64 = 0x40 + 24 + 144;
 
 void PutU32At(Bytes& bytes, size_t offset, uint32_t value);
 

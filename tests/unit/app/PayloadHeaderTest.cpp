@@ -17,10 +17,22 @@ struct Section {
     uint32_t size;
 };
 
+// The header layout of this test binary's own flavour, written out rather than taken from the
+// SDK's structures: PE32 for the x86 build, PE32+ (wider optional header) for the x64 build.
+#if defined(_WIN64)
+const uint32_t ntHeadersSize = 264;
+const uint32_t dataDirectoryCountAt = 24 + 108;
+const uint32_t dataDirectoriesAt = 24 + 112;
+#else
+const uint32_t ntHeadersSize = 248;
+const uint32_t dataDirectoryCountAt = 24 + 92;
+const uint32_t dataDirectoriesAt = 24 + 96;
+#endif
+
 Bytes CraftImage(const std::vector<Section>& sections, uint32_t certificateOffset = 0, uint32_t certificateSize = 0)
 {
     const uint32_t nt = 0x80;
-    Bytes image(nt + 248 + 40 * sections.size(), 0);
+    Bytes image(nt + ntHeadersSize + 40 * sections.size(), 0);
     auto put32 = [&](size_t at, uint32_t v) { memcpy(&image[at], &v, 4); };
     image[0] = 'M';
     image[1] = 'Z';
@@ -28,12 +40,12 @@ Bytes CraftImage(const std::vector<Section>& sections, uint32_t certificateOffse
     memcpy(&image[nt], "PE\0\0", 4);
     uint16_t count = static_cast<uint16_t>(sections.size());
     memcpy(&image[nt + 6], &count, 2);
-    put32(nt + 24 + 92, 16);  // NumberOfRvaAndSizes
-    put32(nt + 24 + 96 + 8 * 4, certificateOffset);
-    put32(nt + 24 + 96 + 8 * 4 + 4, certificateSize);
+    put32(nt + dataDirectoryCountAt, 16);
+    put32(nt + dataDirectoriesAt + 8 * 4, certificateOffset);
+    put32(nt + dataDirectoriesAt + 8 * 4 + 4, certificateSize);
     for (size_t i = 0; i < sections.size(); ++i) {
-        put32(nt + 248 + 40 * i + 16, sections[i].size);
-        put32(nt + 248 + 40 * i + 20, sections[i].pointer);
+        put32(nt + ntHeadersSize + 40 * i + 16, sections[i].size);
+        put32(nt + ntHeadersSize + 40 * i + 20, sections[i].pointer);
     }
     return image;
 }
