@@ -33,8 +33,10 @@ public:
     Gate(const Gate&) = delete;
     Gate& operator=(const Gate&) = delete;
     void Open() { SetEvent(event_); }
-    // Blocks without pumping messages: for the worker, or while the window needs nothing.
-    bool Wait(DWORD ms = 10000) { return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0; }
+    // Blocks without pumping messages: for the worker, or while the window needs nothing. The
+    // limit only keeps a broken test from hanging; it is generous because a loaded machine
+    // that emulates 32-bit code can take seconds between two steps of the main thread.
+    bool Wait(DWORD ms = 60000) { return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0; }
     bool IsOpen() const { return WaitForSingleObject(event_, 0) == WAIT_OBJECT_0; }
 
 private:

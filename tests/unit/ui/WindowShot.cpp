@@ -1,6 +1,7 @@
 // tv-window-shot STATE [SECONDS]: shows the progress window of "Sample Product" 2.0 in one
-// state (idle, running, succeeded, failed, about) with a scripted run, for screenshots, and
-// ends after SECONDS (10 by default).
+// state (idle, running, succeeded, failed, about) with a scripted run, for screenshots. Ends
+// when the window is closed (in the running state a close ends the run, which then closes the
+// window) or after SECONDS (10 by default; 0: only when closed).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -13,9 +14,22 @@
 #include "UpdaterMessages.h"
 #include "resource.h"
 
+static Gate runMayEnd;
+static WNDPROC dialogProc;
+
 static void CALLBACK EndShot(HWND, UINT, UINT_PTR, DWORD)
 {
     ExitProcess(0);
+}
+
+// Cancel during the run only asks the window to close once the run reports; this lets the
+// scripted run report then.
+static LRESULT CALLBACK EndRunOnCancel(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcW(dialogProc, window, message, wParam, lParam);
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL)
+        runMayEnd.Open();
+    return result;
 }
 
 int wmain(int argc, wchar_t** argv)
@@ -26,12 +40,11 @@ int wmain(int argc, wchar_t** argv)
     appState.productName = L"Sample Product";
     appState.productVersion = L"2.0";
 
-    static Gate never;
     if (state == L"running") {
         fakeRun.script = [](const wchar_t*, HWND window) {
             const wchar_t* text = L"Installing update 'sample-2.0.msp' for '{6F1D2C3B-5A4E-4B7C-9D8E-0123456789AB}'.";
             SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(text), 0);
-            never.Wait(INFINITE);
+            runMayEnd.Wait(INFINITE);
             return 0;
         };
     } else {
@@ -44,8 +57,13 @@ int wmain(int argc, wchar_t** argv)
     UpdaterDialog dialog;
     if (!dialog.Create())
         return 1;
+    if (state == L"running") {
+        dialogProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(dialog.GetHwnd(), GWLP_WNDPROC));
+        SetWindowLongPtrW(dialog.GetHwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EndRunOnCancel));
+    }
     ShowWindow(dialog.GetHwnd(), SW_SHOW);
-    SetTimer(nullptr, 0, seconds * 1000, EndShot);
+    if (seconds != 0)
+        SetTimer(nullptr, 0, seconds * 1000, EndShot);
     if (state == L"running" || state == L"succeeded" || state == L"failed")
         PostMessageW(dialog.GetHwnd(), WM_COMMAND, IDOK, 0);
     if (state == L"about")

@@ -18,7 +18,7 @@ protected:
 
     // Pumps this thread's messages until done() holds, at most timeoutMs. A WM_QUIT is
     // taken off the queue and its code kept in quitCode.
-    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+    bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
     // Pumps until nothing is left to handle.
     void PumpPending();
     bool PumpUntilQuit() { return PumpUntil([this] { return quitCode >= 0; }); }
