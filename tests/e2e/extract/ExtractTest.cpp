@@ -88,7 +88,7 @@ TEST(ExtractMode, AnUpdaterCutShortKeepsTheCompleteFilesAndRemovesThePartOne)
 
     std::wstring out = folder / L"out";
     ASSERT_EQ(RunUpdater(folder / L"cut.exe", {L"-x", out, L"-l", folder / L"logs"}), 1u);
-    EXPECT_EQ(ReadLogMessages(folder / L"logs\TessarvaneUpdater.log"),
+    EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
               (std::vector<std::wstring>{L"Extracting update files.", L"Failed to extract update."}));
     EXPECT_EQ(ListFolder(out, Entries::All),
               (std::vector<std::wstring>{L"Empty.msp", L"exact 0x8000.msp", L"one more 0x8001.msp"}));

@@ -246,10 +246,11 @@ TEST_F(Extraction, DataCutShortFailsWhereverTheCutLiesAndRemovesThePartFile)
         EXPECT_EQ(Extract(Bytes(whole.begin(), whole.begin() + cut), folder / L"out"), 1) << cut;
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to extract update."}));
         bool firstComplete = cut >= data + 0x8001;
-        EXPECT_EQ(FileExists(folder / L"out\a.msp"), firstComplete) << cut;
-        if (firstComplete)
-            EXPECT_EQ(FileAt(folder / L"out\a.msp"), Pattern(0x8001, 15));
-        EXPECT_FALSE(FileExists(folder / L"out\b.msp")) << cut;
+        EXPECT_EQ(FileExists(folder / L"out\\a.msp"), firstComplete) << cut;
+        if (firstComplete) {
+            EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 15));
+        }
+        EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << cut;
     }
 }
 
@@ -273,10 +274,11 @@ TEST_F(Extraction, FailedOrShortWritesFailTheExtractionAndRemoveThePartFile)
         }
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to extract update."}));
         bool firstComplete = c.passedWrites == 2;
-        EXPECT_EQ(FileExists(folder / L"out\a.msp"), firstComplete) << c.passedWrites;
-        if (firstComplete)
-            EXPECT_EQ(FileAt(folder / L"out\a.msp"), Pattern(0x8001, 17));
-        EXPECT_FALSE(FileExists(folder / L"out\b.msp")) << c.passedWrites;
+        EXPECT_EQ(FileExists(folder / L"out\\a.msp"), firstComplete) << c.passedWrites;
+        if (firstComplete) {
+            EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 17));
+        }
+        EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << c.passedWrites;
     }
 }
 
