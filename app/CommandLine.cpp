@@ -13,9 +13,10 @@ bool GetExecutableFolder(std::wstring& folder)
 {
     wchar_t path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0)
+    // A path that fills the buffer was cut: its last backslash may be that of an ancestor, so
+    // it is no better than no path at all, as at start-up.
+    if (length == 0 || length >= MAX_PATH)
         return false;
-    path[MAX_PATH - 1] = L'\0';
     const wchar_t* slash = wcsrchr(path, L'\\');
     if (slash == nullptr)
         return false;

@@ -8,5 +8,5 @@
 void ParseCommandLine(int argc, wchar_t** argv);
 
 // The folder of the running executable, without a final backslash; false when the path
-// cannot be had or holds no backslash.
+// cannot be had whole (it was cut at MAX_PATH) or holds no backslash.
 bool GetExecutableFolder(std::wstring& folder);

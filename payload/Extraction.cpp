@@ -2,7 +2,8 @@
 // header, and the payload file's position is the read cursor, so everything is read in one
 // pass without seeking. Runs on the main thread in extract mode and on the worker during an
 // update run, as the only user of the payload file at that time. Owns the table it reads
-// until it hands it over, and each target file while that file is written.
+// until it hands it over, and each target file while that file is written; a file whose copy
+// fails is removed again.
 #include "Extraction.h"
 
 #include <windows.h>
@@ -110,6 +111,10 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
             return 1;
         }
         if (!CopyFileData(payload, target.get(), entry.fileSize)) {
+            // A file with only part of its bytes would pass for a whole patch: remove it. The
+            // files completed before it stay.
+            target.reset();
+            DeleteFileW(path.c_str());
             LogMessage(L"Failed to extract update.");
             return 1;
         }

@@ -1,6 +1,7 @@
-// Reading compound files: every offset is checked against the bytes held, every chain is
+// Reading compound files: every offset is checked against the file's size, every chain is
 // bounded by the size of its allocation table, and the directory is walked once with a visited
-// mark, so malformed or hostile input ends in an error, never in a loop or an overread.
+// mark, so malformed or hostile input ends in an error, never in a loop or an overread. Only
+// the header, the allocation tables and the directory are read up front.
 #include "CompoundFile.h"
 
 #include <cctype>
@@ -73,67 +74,95 @@ bool Reader::ReadChain(uint32_t start, const std::vector<uint32_t>& table, std::
     return true;
 }
 
-bool Reader::ReadSectors(const std::vector<uint32_t>& chain, Bytes& out, std::string* error) const {
+bool Reader::Read(uint64_t offset, uint8_t* out, size_t count) const {
+    if (offset > size_ || count > size_ - offset) return false;
+    if (source_) return source_(offset, out, count);
+    memcpy(out, held_.data() + offset, count);
+    return true;
+}
+
+// The first count sectors of a chain, one after another.
+bool Reader::ReadSectors(const std::vector<uint32_t>& chain, size_t count, Bytes& out, std::string* error) const {
     out.clear();
-    for (uint32_t sector : chain) {
-        uint64_t offset = (uint64_t(sector) + 1) * sectorSize_;
-        if (offset + sectorSize_ > bytes_.size()) return Fail(error, "sector lies outside the file");
-        out.insert(out.end(), bytes_.begin() + long(offset), bytes_.begin() + long(offset + sectorSize_));
+    if (count > chain.size()) return Fail(error, "sector chain is shorter than its stream");
+    out.resize(count * sectorSize_);
+    for (size_t i = 0; i < count; i++) {
+        uint64_t offset = (uint64_t(chain[i]) + 1) * sectorSize_;
+        if (offset + sectorSize_ > size_) return Fail(error, "sector lies outside the file");
+        if (!Read(offset, out.data() + i * sectorSize_, sectorSize_)) return Fail(error, "reading a sector failed");
     }
     return true;
 }
 
 bool Reader::Open(Bytes bytes, std::string* error) {
-    bytes_ = std::move(bytes);
+    held_ = std::move(bytes);
+    source_ = nullptr;
+    size_ = held_.size();
+    if (Parse(error)) return true;
     nodes_.clear();
-    fat_.clear();
-    miniFat_.clear();
-    miniStream_.clear();
+    return false;
+}
+
+bool Reader::Open(uint64_t size, ReadAt read, std::string* error) {
+    held_.clear();
+    source_ = std::move(read);
+    size_ = size;
     if (Parse(error)) return true;
     nodes_.clear();
     return false;
 }
 
 bool Reader::Parse(std::string* error) {
-    if (bytes_.size() < 512 || memcmp(bytes_.data(), kSignature, 8) != 0)
+    nodes_.clear();
+    fat_.clear();
+    miniFat_.clear();
+    miniChain_.clear();
+    miniSize_ = 0;
+    Bytes header(512);
+    if (size_ < 512 || !Read(0, header.data(), header.size()) || memcmp(header.data(), kSignature, 8) != 0)
         return Fail(error, "not a compound file (no signature)");
-    if (Get16(bytes_, 28) != 0xFFFE) return Fail(error, "compound file has a bad byte order mark");
-    majorVersion_ = Get16(bytes_, 26);
-    uint16_t sectorShift = Get16(bytes_, 30);
+    if (Get16(header, 28) != 0xFFFE) return Fail(error, "compound file has a bad byte order mark");
+    majorVersion_ = Get16(header, 26);
+    uint16_t sectorShift = Get16(header, 30);
     if (!((majorVersion_ == 3 && sectorShift == 9) || (majorVersion_ == 4 && sectorShift == 12)))
         return Fail(error, "compound file has an unsupported version or sector size");
-    if (Get16(bytes_, 32) != 6) return Fail(error, "compound file has an unsupported mini sector size");
+    if (Get16(header, 32) != 6) return Fail(error, "compound file has an unsupported mini sector size");
     sectorSize_ = 1u << sectorShift;
-    miniCutoff_ = Get32(bytes_, 56);
+    miniCutoff_ = Get32(header, 56);
     const uint32_t perSector = sectorSize_ / 4;
-    const uint64_t sectorsInFile = bytes_.size() / sectorSize_;
+    const uint64_t sectorsInFile = size_ / sectorSize_;
 
     // The DIFAT: 109 entries in the header, then a chain of DIFAT sectors.
-    uint32_t fatCount = Get32(bytes_, 44);
+    uint32_t fatCount = Get32(header, 44);
     if (fatCount > sectorsInFile) return Fail(error, "compound file claims more FAT sectors than it has");
     std::vector<uint32_t> fatSectors;
-    for (uint32_t i = 0; i < 109 && fatSectors.size() < fatCount; i++) fatSectors.push_back(Get32(bytes_, 76 + i * 4));
-    uint32_t difat = Get32(bytes_, 68);
+    for (uint32_t i = 0; i < 109 && fatSectors.size() < fatCount; i++) fatSectors.push_back(Get32(header, 76 + i * 4));
+    uint32_t difat = Get32(header, 68);
     uint64_t difatSeen = 0;
+    Bytes sector(sectorSize_);
     while (fatSectors.size() < fatCount) {
         if (difat == kEndOfChain || difat == kFreeSector) return Fail(error, "DIFAT chain ends early");
         if (++difatSeen > sectorsInFile) return Fail(error, "DIFAT chain loops");
         uint64_t offset = (uint64_t(difat) + 1) * sectorSize_;
-        if (offset + sectorSize_ > bytes_.size()) return Fail(error, "DIFAT sector lies outside the file");
+        if (offset + sectorSize_ > size_ || !Read(offset, sector.data(), sectorSize_))
+            return Fail(error, "DIFAT sector lies outside the file");
         for (uint32_t i = 0; i + 1 < perSector && fatSectors.size() < fatCount; i++)
-            fatSectors.push_back(Get32(bytes_, size_t(offset) + i * 4));
-        difat = Get32(bytes_, size_t(offset) + (perSector - 1) * 4);
+            fatSectors.push_back(Get32(sector, i * 4));
+        difat = Get32(sector, (perSector - 1) * 4);
     }
-    for (uint32_t sector : fatSectors) {
-        uint64_t offset = (uint64_t(sector) + 1) * sectorSize_;
-        if (offset + sectorSize_ > bytes_.size()) return Fail(error, "FAT sector lies outside the file");
-        for (uint32_t i = 0; i < perSector; i++) fat_.push_back(Get32(bytes_, size_t(offset) + i * 4));
+    fat_.reserve(size_t(fatCount) * perSector);
+    for (uint32_t fatSector : fatSectors) {
+        uint64_t offset = (uint64_t(fatSector) + 1) * sectorSize_;
+        if (offset + sectorSize_ > size_ || !Read(offset, sector.data(), sectorSize_))
+            return Fail(error, "FAT sector lies outside the file");
+        for (uint32_t i = 0; i < perSector; i++) fat_.push_back(Get32(sector, i * 4));
     }
 
     // The directory.
     std::vector<uint32_t> chain;
     Bytes dir;
-    if (!ReadChain(Get32(bytes_, 48), fat_, chain, error) || !ReadSectors(chain, dir, error)) return false;
+    if (!ReadChain(Get32(header, 48), fat_, chain, error) || !ReadSectors(chain, chain.size(), dir, error))
+        return false;
     if (dir.size() < kDirEntrySize) return Fail(error, "compound file has no directory");
     for (size_t at = 0; at + kDirEntrySize <= dir.size(); at += kDirEntrySize) {
         Node node;
@@ -156,16 +185,20 @@ bool Reader::Parse(std::string* error) {
     }
     if (nodes_[0].entry.type != EntryType::Root) return Fail(error, "first directory entry is not the root");
 
-    // The mini FAT and the mini stream (the root entry's stream).
-    if (!ReadChain(Get32(bytes_, 60), fat_, chain, error)) return false;
+    // The mini FAT, and where the mini stream (the root entry's stream) lies; its sectors are
+    // read when a small stream is.
+    if (!ReadChain(Get32(header, 60), fat_, chain, error)) return false;
     Bytes miniFatBytes;
-    if (!ReadSectors(chain, miniFatBytes, error)) return false;
+    if (!ReadSectors(chain, chain.size(), miniFatBytes, error)) return false;
     for (size_t at = 0; at + 4 <= miniFatBytes.size(); at += 4) miniFat_.push_back(Get32(miniFatBytes, at));
     const Node& root = nodes_[0];
     if (root.entry.size > 0) {
-        if (!ReadChain(root.start, fat_, chain, error) || !ReadSectors(chain, miniStream_, error)) return false;
-        if (root.entry.size > miniStream_.size()) return Fail(error, "mini stream is shorter than the root entry says");
-        miniStream_.resize(size_t(root.entry.size));
+        if (!ReadChain(root.start, fat_, miniChain_, error)) return false;
+        for (uint32_t mini : miniChain_)
+            if ((uint64_t(mini) + 2) * sectorSize_ > size_) return Fail(error, "sector lies outside the file");
+        if (root.entry.size > uint64_t(miniChain_.size()) * sectorSize_)
+            return Fail(error, "mini stream is shorter than the root entry says");
+        miniSize_ = root.entry.size;
     }
     return CollectChildren(error);
 }
@@ -229,15 +262,18 @@ bool Reader::ReadStream(const Entry& stream, Bytes& out, std::string* error) con
     if (size < miniCutoff_) {
         if (!ReadChain(node.start, miniFat_, chain, error)) return false;
         if (size > uint64_t(chain.size()) * 64) return Fail(error, "stream is longer than its mini sector chain");
-        for (uint32_t sector : chain) {
-            uint64_t offset = uint64_t(sector) * 64;
-            if (offset + 64 > miniStream_.size()) return Fail(error, "mini sector lies outside the mini stream");
-            out.insert(out.end(), miniStream_.begin() + long(offset), miniStream_.begin() + long(offset + 64));
+        size_t count = size_t((size + 63) / 64);
+        out.resize(count * 64);
+        for (size_t i = 0; i < count; i++) {
+            uint64_t offset = uint64_t(chain[i]) * 64;
+            if (offset + 64 > miniSize_) return Fail(error, "mini sector lies outside the mini stream");
+            uint64_t at = (uint64_t(miniChain_[size_t(offset / sectorSize_)]) + 1) * sectorSize_ + offset % sectorSize_;
+            if (!Read(at, out.data() + i * 64, 64)) return Fail(error, "reading a mini sector failed");
         }
     } else {
         if (!ReadChain(node.start, fat_, chain, error)) return false;
         if (size > uint64_t(chain.size()) * sectorSize_) return Fail(error, "stream is longer than its sector chain");
-        if (!ReadSectors(chain, out, error)) return false;
+        if (!ReadSectors(chain, size_t((size + sectorSize_ - 1) / sectorSize_), out, error)) return false;
     }
     out.resize(size_t(size));
     return true;
@@ -262,11 +298,20 @@ int Reader::BlackHeight(uint32_t node, int depth, std::string* error) const {
 }
 
 bool Reader::CheckRedBlackTree(std::string* error) const {
-    for (const Node& storage : nodes_) {
-        if (storage.entry.type != EntryType::Storage && storage.entry.type != EntryType::Root) continue;
-        for (size_t i = 1; i < storage.children.size(); i++)
-            if (CompareNames(nodes_[storage.children[i - 1]].entry.name, nodes_[storage.children[i]].entry.name) >= 0)
+    // From the root down through the storages that Open's walk reached: every entry of their
+    // trees lies inside the directory and is reached once. Other entries, storages among them,
+    // may point anywhere and are not looked at.
+    if (nodes_.empty()) return Fail(error, "no compound file is open");
+    std::vector<uint32_t> storages = {0};
+    while (!storages.empty()) {
+        const Node& storage = nodes_[storages.back()];
+        storages.pop_back();
+        for (size_t i = 0; i < storage.children.size(); i++) {
+            const Node& child = nodes_[storage.children[i]];
+            if (i > 0 && CompareNames(nodes_[storage.children[i - 1]].entry.name, child.entry.name) >= 0)
                 return Fail(error, "siblings are out of order");
+            if (child.entry.type == EntryType::Storage) storages.push_back(storage.children[i]);
+        }
         if (storage.child == kNoStream) continue;
         if (nodes_[storage.child].color == 0) return Fail(error, "tree root is red");
         if (BlackHeight(storage.child, 0, error) < 0) return false;

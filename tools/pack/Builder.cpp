@@ -103,13 +103,8 @@ bool CheckFile(const std::string& argument, bool allowAnyFile, Input& input,
     if (!HasCompoundSignature(head, headSize)) {
         problem = "is not a Windows Installer patch (no compound-file signature D0 CF 11 E0 A1 B1 1A E1)";
     } else {
-        Bytes bytes(input.entry.fileSize);
-        if (!file.Read(0, bytes.data(), bytes.size())) {
-            error = which + "cannot be read";
-            return false;
-        }
         std::vector<std::string> targets;
-        if (!ReadPatchTargets(std::move(bytes), targets, problem)) {
+        if (!ReadPatchTargets(file, 0, file.Size(), targets, problem)) {
             problem = "is not a readable patch: it " + problem;
         } else if (!HasTargetProduct(targets)) {
             problem = "names no target product in its summary information";

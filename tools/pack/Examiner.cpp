@@ -1,5 +1,5 @@
-// inspect's reading of an updater. Each carried file is read once: hashed as it streams, and
-// held in memory only when it is a compound file whose summary information is wanted.
+// inspect's reading of an updater. Each carried file is hashed as it streams; of a compound
+// file only the parts that lead to its summary information are read a second time.
 #include "Examiner.h"
 
 #include "FileName.h"
@@ -31,20 +31,6 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
     }
     entry.isCompound = HasCompoundSignature(head, headSize);
     Sha256 hash;
-    if (entry.isCompound) {
-        Bytes bytes(record.fileSize);
-        if (!input.Read(record.dataOffset, bytes.data(), bytes.size())) {
-            error = "reading entry data failed";
-            return false;
-        }
-        hash.Update(bytes.data(), bytes.size());
-        entry.sha256 = hash.FinishHex();
-        entry.targetsRead = ReadPatchTargets(std::move(bytes), entry.targets, entry.targetsProblem);
-        if (entry.targetsRead && !HasTargetProduct(entry.targets))
-            entry.targetsProblem = "names no target product";
-        return true;
-    }
-    entry.targetsProblem = "is not a compound file";
     Bytes chunk(std::min<size_t>(kChunk, record.fileSize));
     for (uint64_t done = 0; done < record.fileSize;) {
         size_t take = static_cast<size_t>(std::min<uint64_t>(chunk.size(), record.fileSize - done));
@@ -56,6 +42,13 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
         done += take;
     }
     entry.sha256 = hash.FinishHex();
+    if (!entry.isCompound) {
+        entry.targetsProblem = "is not a compound file";
+        return true;
+    }
+    entry.targetsRead = ReadPatchTargets(input, record.dataOffset, record.fileSize, entry.targets, entry.targetsProblem);
+    if (entry.targetsRead && !HasTargetProduct(entry.targets))
+        entry.targetsProblem = "names no target product";
     return true;
 }
 

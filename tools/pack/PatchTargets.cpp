@@ -1,13 +1,23 @@
-// Target product codes of a carried patch, read with the project's compound-file reader.
+// Target product codes of a carried patch, read with the project's compound-file reader from
+// the input file as needed.
 #include "PatchTargets.h"
 
 #include "PayloadFormat.h"
 #include "CompoundFile.h"
 #include "PropertySet.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pack {
+
+namespace {
+
+// Summary information holds a handful of short properties; a stream claiming more is damaged,
+// and is not read into memory.
+constexpr uint64_t kMaxSummarySize = 1 << 20;
+
+}  // namespace
 
 bool HasCompoundSignature(const uint8_t* data, size_t size) {
     return size >= sizeof kCompoundSignature &&
@@ -27,21 +37,32 @@ std::vector<std::string> SplitProductCodes(const std::string& text) {
     return pieces;
 }
 
-bool ReadPatchTargets(Bytes bytes, std::vector<std::string>& targets, std::string& error) {
+bool ReadPatchTargets(InputFile& input, uint64_t offset, uint64_t size, std::vector<std::string>& targets,
+                      std::string& error) {
     targets.clear();
-    if (!HasCompoundSignature(bytes.data(), bytes.size())) {
+    uint8_t head[sizeof kCompoundSignature] = {};
+    size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, size));
+    if (!input.Read(offset, head, headSize) || !HasCompoundSignature(head, headSize)) {
         error = "is not a compound file (no D0 CF 11 E0 A1 B1 1A E1 signature)";
         return false;
     }
     compound::Reader reader;
     std::string reason;
-    if (!reader.Open(std::move(bytes), &reason)) {
+    auto read = [&input, offset](uint64_t at, uint8_t* out, size_t count) {
+        return input.Read(offset + at, out, count);
+    };
+    if (!reader.Open(size, read, &reason)) {
         error = "is not a readable compound file: " + reason;
         return false;
     }
     const compound::Entry* summary = reader.Find(reader.Root(), u"\x0005SummaryInformation");
     if (!summary || summary->type != compound::EntryType::Stream) {
         error = "has no summary information";
+        return false;
+    }
+    if (summary->size > kMaxSummarySize) {
+        error = "has summary information of " + std::to_string(summary->size) +
+                " bytes, far more than its properties need";
         return false;
     }
     compound::Bytes stream;

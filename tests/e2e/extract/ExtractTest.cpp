@@ -1,7 +1,8 @@
 // Extract mode of the real updater, packed by tessarvane-pack: the carried files come out
-// byte-identical, a second run into the same folder refuses to overwrite, -x without a value
-// extracts beside the executable, signing after packing changes nothing, and the header
-// reader reads the packer's product name and version, non-ASCII characters included.
+// byte-identical, a second run into the same folder refuses to overwrite, an updater cut short
+// leaves no part file, -x without a value extracts beside the executable, signing after
+// packing changes nothing, and the header reader reads the packer's product name and
+// version, non-ASCII characters included.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,6 +73,32 @@ TEST(ExtractMode, WithoutAValueExtractsBesideTheExecutable)
     ASSERT_TRUE(WriteAllBytes(folder / L"TessarvaneUpdater.exe", updater));
     ASSERT_EQ(RunUpdater(folder / L"TessarvaneUpdater.exe", {L"-x"}), 0u);
     ExpectCarriedFilesIn(folder.path(), {L"TessarvaneUpdater.exe"});
+}
+
+TEST(ExtractMode, AnUpdaterCutShortKeepsTheCompleteFilesAndRemovesThePartOne)
+{
+    // The last carried file is the large one: cutting the updater inside its data leaves the
+    // three before it whole.
+    Bytes updater;
+    ASSERT_TRUE(ReadAllBytes(FixturePath(L"updater.exe"), updater));
+    ASSERT_GT(updater.size(), 100000u);
+    updater.resize(updater.size() - 100000);
+    TempFolder folder;
+    ASSERT_TRUE(WriteAllBytes(folder / L"cut.exe", updater));
+
+    std::wstring out = folder / L"out";
+    ASSERT_EQ(RunUpdater(folder / L"cut.exe", {L"-x", out, L"-l", folder / L"logs"}), 1u);
+    EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
+              (std::vector<std::wstring>{L"Extracting update files.", L"Failed to extract update."}));
+    EXPECT_EQ(ListFolder(out, Entries::All),
+              (std::vector<std::wstring>{L"Empty.msp", L"exact 0x8000.msp", L"one more 0x8001.msp"}));
+    for (const std::wstring& name : ListFolder(out, Entries::Files)) {
+        Bytes original;
+        Bytes extracted;
+        ASSERT_TRUE(ReadAllBytes(FixturePath(L"files\\" + name), original));
+        ASSERT_TRUE(ReadAllBytes(out + L"\\" + name, extracted));
+        EXPECT_TRUE(original == extracted) << "differs: " << testing::PrintToString(name);
+    }
 }
 
 TEST(ExtractMode, AnUpdaterSignedAfterPackingExtractsTheSameFiles)

@@ -1,4 +1,5 @@
-// The reader against a real package made by wixl, and against broken and hostile files.
+// The reader against a real package made by wixl, against broken and hostile files, and
+// reading on demand from a source instead of memory.
 #include "CompoundFile.h"
 #include "MsiStreamName.h"
 #include "PropertySet.h"
@@ -157,6 +158,69 @@ TEST(CompoundReader, SurvivesEveryByteOfTheHeaderAndDirectoryCorrupted) {
             }
         }
     }
+}
+
+TEST(CompoundReader, TreeCheckLooksOnlyAtTreesReachedFromTheRoot) {
+    // Open validates the entries that the walk from the root reaches; an unused entry turned
+    // into a storage is reached by no walk, so wherever its child points it is not followed.
+    compound::Writer writer;
+    writer.AddStream(0, u"a", {1, 2, 3});
+    const compound::Bytes original = writer.Write();
+    const size_t unused = (size_t(Get32(original, 48)) + 1) * 512 + 2 * 128;
+    ASSERT_EQ(original[unused + 66], 0) << "the third directory entry is unused";
+    for (uint32_t child : {0x00FFFFFFu, 0x7FFFFFFFu, 0xFFFFFFFAu, 1u}) {
+        compound::Bytes bytes = original;
+        bytes[unused + 66] = 1;  // storage
+        bytes[unused + 67] = 0;  // red
+        Put32(bytes, unused + 68, 0xFFFFFFFF);
+        Put32(bytes, unused + 72, 0xFFFFFFFF);
+        Put32(bytes, unused + 76, child);
+        compound::Reader reader;
+        std::string error;
+        ASSERT_TRUE(reader.Open(bytes, &error)) << error;
+        EXPECT_TRUE(reader.CheckRedBlackTree(&error)) << child << ": " << error;
+    }
+
+    // The trees that are reached are still checked.
+    compound::Bytes red = original;
+    red[(size_t(Get32(red, 48)) + 1) * 512 + 128 + 67] = 0;
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(red, &error)) << error;
+    EXPECT_FALSE(reader.CheckRedBlackTree(&error));
+    EXPECT_EQ(error, "tree root is red");
+}
+
+TEST(CompoundReader, ReadingOnDemandFetchesOnlyTheTablesTheDirectoryAndTheStreamAsked) {
+    // A 2 MiB stream beside a small one: opening and reading the small one touches a few
+    // sectors of the file, and gives what the whole file in memory gives.
+    compound::Writer writer;
+    compound::Bytes small(300);
+    for (size_t i = 0; i < small.size(); i++) small[i] = uint8_t(i * 13);
+    writer.AddStream(0, u"small", small);
+    writer.AddStream(0, u"large", compound::Bytes(2 << 20, 0x5A));
+    const compound::Bytes file = writer.Write();
+
+    uint64_t fetched = 0;
+    compound::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(file.size(), [&](uint64_t offset, uint8_t* out, size_t count) {
+        if (offset > file.size() || count > file.size() - offset) return false;
+        std::copy(file.begin() + long(offset), file.begin() + long(offset + count), out);
+        fetched += count;
+        return true;
+    }, &error)) << error;
+    const compound::Entry* entry = reader.Find(reader.Root(), u"small");
+    ASSERT_NE(entry, nullptr);
+    compound::Bytes stream;
+    ASSERT_TRUE(reader.ReadStream(*entry, stream, &error)) << error;
+    EXPECT_EQ(stream, small);
+    EXPECT_LT(fetched, 40000u) << "of " << file.size();
+    EXPECT_TRUE(reader.CheckRedBlackTree(&error)) << error;
+
+    // A source that fails is an error, not a short read.
+    compound::Reader failing;
+    EXPECT_FALSE(failing.Open(file.size(), [](uint64_t, uint8_t*, size_t) { return false; }, &error));
 }
 
 TEST(CompoundReader, ParsesClassIdsInRegistryForm) {

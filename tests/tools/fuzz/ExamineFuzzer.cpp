@@ -1,7 +1,9 @@
 // Feeds one input to every parser that inspect runs on untrusted files: the whole inspect
 // path (PE headers, payload, each entry's compound file and property set), and the payload,
-// compound-file and property-set readers directly, so that each is reached without the
-// others' signatures. Any crash, sanitizer report or hang is a bug.
+// compound-file reader (every stream and the red-black check) and the property-set reader
+// directly, so that each is reached without the others' signatures. Any crash, sanitizer
+// report or hang is a bug.
+#include "CompoundFile.h"
 #include "Examiner.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
@@ -24,9 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pack::PayloadLayout layout;
     pack::ReadPayload(input, 0, layout, error);
 
-    pack::Bytes bytes(data, data + size);
     std::vector<std::string> targets;
-    pack::ReadPatchTargets(bytes, targets, error);
+    pack::ReadPatchTargets(input, 0, size, targets, error);
+
+    // The compound-file reader as the patch builder uses it: every stream and the tree check.
+    pack::Bytes bytes(data, data + size);
+    compound::Reader reader;
+    if (reader.Open(bytes, &error)) {
+        reader.CheckRedBlackTree(&error);
+        std::vector<const compound::Entry*> entries = {&reader.Root()};
+        for (size_t i = 0; i < entries.size() && i < 256; i++) {
+            compound::Bytes stream;
+            if (entries[i]->type == compound::EntryType::Stream) reader.ReadStream(*entries[i], stream, &error);
+            for (const compound::Entry* child : reader.Children(*entries[i])) entries.push_back(child);
+        }
+    }
 
     std::vector<compound::Property> properties;
     compound::ReadProperties(bytes, properties, &error);

@@ -37,7 +37,15 @@ int main(int argc, char** argv) {
     properties[0].id = compound::PID_TEMPLATE, properties[0].type = compound::VT_LPSTR;
     properties[0].text = "{A1}";
 
+    // Storages inside storages, so that the tree check starts with trees below the root.
+    compound::Writer nested;
+    uint32_t transform = nested.AddStorage(0, u"#T1");
+    nested.AddStream(transform, u"inner", packtest::Bytes(100, 1));
+    nested.AddStorage(transform, u"deeper");
+    nested.AddStream(0, u"a", packtest::Bytes(5000, 2));
+
     Save(folder / "patch.msp", patch);
+    Save(folder / "storages.cfb", nested.Write());
     Save(folder / "summary.bin", compound::WriteProperties(properties));
     Save(folder / "updater.exe", updater);
     return 0;

@@ -1,6 +1,8 @@
-// The payload offset as the updater computes it, and the stubs the packer refuses.
+// The payload offset as the updater computes it (the cases shared with the updater's tests),
+// and the stubs the packer refuses.
 #include "PeImage.h"
 #include "InputFile.h"
+#include "PayloadOffsetCases.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -15,28 +17,15 @@ bool Parse(const packtest::Bytes& image, pack::PeInfo& info, std::string& error)
     return pack::ReadPeHeaders(input, info, error);
 }
 
-TEST(PayloadOffset, FollowsTheUpdatersRuleForChoosingTheSection) {
-    struct Case {
-        const char* what;
-        std::vector<Section> sections;
-        uint32_t payloadOffset;
-        uint32_t lastSection;
-    } cases[] = {
-        {"furthest section last in the table", {{0x200, 0x200}, {0x400, 0x600}}, 0xA00, 1},
-        {"furthest section first in the table", {{0x800, 0x200}, {0x200, 0x400}}, 0xA00, 0},
-        // The larger pointer wins even when another section's data end further out.
-        {"pointer decides, not end", {{0x200, 0x1000}, {0x400, 0x200}}, 0x600, 1},
-        {"tie keeps the earlier section", {{0x400, 0x200}, {0x400, 0x600}}, 0x600, 0},
-        {"all pointers zero take section 0", {{0, 0x300}, {0, 0x500}}, 0x300, 0},
-    };
-    for (const Case& c : cases) {
-        packtest::Bytes image = MakeImage(c.sections);
-        if (image.size() < 0x200) image.resize(0x200);
+TEST(PayloadOffset, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
+    for (const sharedcases::PayloadOffsetCase& c : sharedcases::PayloadOffsetCases()) {
+        std::vector<uint8_t> image = sharedcases::MakeCaseImage(c);
         pack::PeInfo info;
         std::string error;
         ASSERT_TRUE(Parse(image, info, error)) << c.what << ": " << error;
         EXPECT_EQ(info.payloadOffset, c.payloadOffset) << c.what;
         EXPECT_EQ(info.lastSection, c.lastSection) << c.what;
+        EXPECT_EQ(info.ntOffset, c.ntOffset) << c.what;
     }
 }
 

@@ -1,5 +1,6 @@
 // UTF conversion, Windows file-name rules and SHA-256: the small pieces every check rests on.
 #include "FileName.h"
+#include "FileNameCases.h"
 #include "Sha256.h"
 #include "Utf.h"
 
@@ -36,39 +37,13 @@ TEST(Utf16, ShowsUnpairedSurrogatesAsReplacementCharacters) {
     EXPECT_EQ(pack::Utf16ToUtf8(text), "a\xEF\xBF\xBD" "b");
 }
 
-TEST(WindowsFileName, AcceptsOrRefusesNamesAsWindowsWould) {
-    struct Case {
-        std::u16string name;
-        const char* reason; // empty when accepted
-    } cases[] = {
-        {u"Update-KB1.msp", ""},
-        {u"con.msp.old", "device"},
-        {u"CONSOLE.msp", ""},
-        {u"COM10.msp", ""},
-        {u"lpt0.msp", ""},
-        {u"", "empty"},
-        {u"con", "device"},
-        {u"Nul.msp", "device"},
-        {u"aux .msp", "device"},
-        {u"COM1.msp", "device"},
-        {u"lpt9", "device"},
-        {u"COM\u00B9.msp", "device"},
-        {u"a:b.msp", "':'"},
-        {u"a?.msp", "'?'"},
-        {u"a|b", "'|'"},
-        {u"quote\".msp", "'\"'"},
-        {u"tab\t.msp", "control character"},
-        {u"update.msp.", "dot or a space"},
-        {u"update.msp ", "dot or a space"},
-        {std::u16string(259, u'x'), ""},
-        {std::u16string(260, u'x'), "259"},
-    };
-    for (const Case& c : cases) {
+TEST(WindowsFileName, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
+    for (const sharedcases::FileNameCase& c : sharedcases::FileNameCases()) {
         std::string reason = pack::CheckWindowsFileName(c.name);
-        if (*c.reason == 0)
+        if (*c.refusal == 0)
             EXPECT_EQ(reason, "") << pack::Utf16ToUtf8(c.name);
         else
-            EXPECT_NE(reason.find(c.reason), std::string::npos) << pack::Utf16ToUtf8(c.name) << ": " << reason;
+            EXPECT_NE(reason.find(c.refusal), std::string::npos) << pack::Utf16ToUtf8(c.name) << ": " << reason;
     }
 }
 

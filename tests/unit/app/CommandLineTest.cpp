@@ -7,6 +7,7 @@
 
 #include "AppState.h"
 #include "CommandLine.h"
+#include "ModuleFileNameSeam.h"
 #include "TestFiles.h"
 
 namespace {
@@ -113,4 +114,38 @@ TEST(CommandLine, ExecutableFolderIsThePathUpToItsLastBackslash)
     std::wstring full = path;
     EXPECT_EQ(full.substr(0, full.rfind(L'\\')), folder);
     EXPECT_NE(folder.back(), L'\\');
+}
+
+TEST(CommandLine, ExecutableFolderOfAPathCutAtMaxPathCannotBeHad)
+{
+    // A module path of 259 characters fits; a longer one comes back cut at 260 with a
+    // backslash left in its first 259, which would name an ancestor folder. Such a path counts
+    // as none: an option without a value then leaves its folder empty.
+    std::wstring deep = L"C:\\" + std::wstring(200, L'a') + L"\\" + std::wstring(100, L'b') + L"\\Updater.exe";
+    std::wstring fits = L"C:\\" + std::wstring(240, L'a') + L"\\Updater.exe";
+    fits.resize(259, L'e');
+    struct Case {
+        std::wstring modulePath;
+        bool found;
+        std::wstring folder;
+    };
+    const std::vector<Case> cases = {
+        {L"C:\\Tools\\TessarvaneUpdater.exe", true, L"C:\\Tools"},
+        {fits, true, fits.substr(0, fits.rfind(L'\\'))},
+        {fits + L"x", false, L""},
+        {deep, false, L""},
+        {L"Updater.exe", false, L""},
+        {L"", false, L""},
+    };
+    for (const Case& c : cases) {
+        FakeModulePath fake(c.modulePath);
+        std::wstring folder;
+        EXPECT_EQ(GetExecutableFolder(folder), c.found) << c.modulePath.size();
+        EXPECT_EQ(folder, c.folder) << c.modulePath.size();
+
+        Parse({L"-l", L"-a"});
+        EXPECT_EQ(appState.logFolder, c.folder) << c.modulePath.size();
+        EXPECT_EQ(appState.runMode, RunMode::Interactive);
+    }
+    ResetAppState();
 }

@@ -1,4 +1,4 @@
-// Where the payload begins (crafted section tables) and the header reader (crafted payload
+// Where the payload begins (the cases shared with the packer's tests) and the header reader (crafted payload
 // files placed at this test binary's own payload offset).
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include "AppState.h"
 #include "Log.h"
 #include "PayloadHeader.h"
+#include "PayloadOffsetCases.h"
 #include "TestFiles.h"
 
 namespace {
@@ -102,16 +103,13 @@ protected:
 
 }  // namespace
 
-TEST(PayloadOffset, FurthestSectionDecidesWhateverItsPlaceInTheTable)
+TEST(PayloadOffset, AgreesWithThePackerOnEveryCaseOfTheSharedTable)
 {
-    EXPECT_EQ(PayloadOffsetOfImage(CraftImage({{0x400, 0x200}, {0x600, 0x1000}}).data()), 0x1600u);
-    EXPECT_EQ(PayloadOffsetOfImage(CraftImage({{0x400, 0x200}, {0x9000, 0x800}, {0x600, 0x8000}}).data()), 0x9800u);
-}
-
-TEST(PayloadOffset, TiesGoToTheEarlierSectionAndAllZeroTakesTheFirst)
-{
-    EXPECT_EQ(PayloadOffsetOfImage(CraftImage({{0x400, 0x200}, {0x800, 0x100}, {0x800, 0x300}}).data()), 0x900u);
-    EXPECT_EQ(PayloadOffsetOfImage(CraftImage({{0, 0x50}, {0, 0x70}}).data()), 0x50u);
+    // The packer's tests run the same cases; which section decided is the packer's to report.
+    for (const sharedcases::PayloadOffsetCase& c : sharedcases::PayloadOffsetCases()) {
+        std::vector<uint8_t> image = sharedcases::MakeCaseImage(c);
+        EXPECT_EQ(PayloadOffsetOfImage(image.data()), c.payloadOffset) << c.what;
+    }
 }
 
 TEST(PayloadOffset, OwnImageIsComputedOnceAndCached)

@@ -1,6 +1,7 @@
 // Extraction from crafted payload files that begin at the entry count, where the header
 // reader leaves the payload file: byte-identical copies, the table handed over, each failure
-// with its one log line, refused names, and faulty writes through the WriteFile stand-in.
+// with its one log line, refused names, and faulty writes through the WriteFile stand-in; a
+// file whose copy fails is gone afterwards.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "AppState.h"
 #include "Extraction.h"
+#include "FileNameCases.h"
 #include "Folders.h"
 #include "Log.h"
 #include "TestFiles.h"
@@ -232,28 +234,37 @@ TEST_F(Extraction, ExistingFilesAreNeverOverwritten)
     EXPECT_EQ(FileAt(folder / L"dup\\twice.msp"), Pattern(3, 13));
 }
 
-TEST_F(Extraction, DataCutShortFailsWhereverTheCutLies)
+TEST_F(Extraction, DataCutShortFailsWhereverTheCutLiesAndRemovesThePartFile)
 {
-    // Inside a full buffer, inside the last read of a file, and in a file after a complete one.
+    // Inside a full buffer, inside the last read of a file, and in a file after a complete one:
+    // the file being written goes, the complete one before it stays.
     Bytes whole = TableAndData({{L"a.msp", Pattern(0x8001, 15)}, {L"b.msp", Pattern(40, 16)}});
     size_t data = 4 + 2 * 528;
-    for (size_t cut : {data + 0x4000, data + 0x8000, data + 0x8001 + 39}) {
+    for (size_t cut : {data + 0x4000, data + 0x8000, data + 0x8001, data + 0x8001 + 39}) {
         Again();
         RemoveTree(folder / L"out");
         EXPECT_EQ(Extract(Bytes(whole.begin(), whole.begin() + cut), folder / L"out"), 1) << cut;
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to extract update."}));
+        bool firstComplete = cut >= data + 0x8001;
+        EXPECT_EQ(FileExists(folder / L"out\\a.msp"), firstComplete) << cut;
+        if (firstComplete) {
+            EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 15));
+        }
+        EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << cut;
     }
 }
 
-TEST_F(Extraction, FailedOrShortWritesFailTheExtraction)
+TEST_F(Extraction, FailedOrShortWritesFailTheExtractionAndRemoveThePartFile)
 {
-    Bytes payload = TableAndData({{L"a.msp", Pattern(0x8001, 17)}});
+    // a.msp takes two writes, b.msp one: a fault at the third write hits b.msp after a.msp
+    // was completed.
+    Bytes payload = TableAndData({{L"a.msp", Pattern(0x8001, 17)}, {L"b.msp", Pattern(9, 18)}});
     struct Case {
         WriteFault fault;
         int passedWrites;
     };
     for (Case c : {Case{WriteFault::Fail, 0}, Case{WriteFault::Short, 0}, Case{WriteFault::Fail, 1},
-                   Case{WriteFault::Short, 1}}) {
+                   Case{WriteFault::Short, 1}, Case{WriteFault::Fail, 2}, Case{WriteFault::Short, 2}}) {
         Again();
         RemoveTree(folder / L"out");
         OpenPayload(payload);
@@ -262,47 +273,54 @@ TEST_F(Extraction, FailedOrShortWritesFailTheExtraction)
             EXPECT_EQ(ExtractUpdates((folder / L"out").c_str(), nullptr), 1);
         }
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to extract update."}));
+        bool firstComplete = c.passedWrites == 2;
+        EXPECT_EQ(FileExists(folder / L"out\\a.msp"), firstComplete) << c.passedWrites;
+        if (firstComplete) {
+            EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 17));
+        }
+        EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << c.passedWrites;
     }
+}
+
+// The refused names of the rule's cases that the packer's tests run too.
+std::vector<std::wstring> RefusedSharedNames()
+{
+    std::vector<std::wstring> names;
+    for (const sharedcases::FileNameCase& c : sharedcases::FileNameCases()) {
+        if (*c.refusal != 0)
+            names.emplace_back(c.name.begin(), c.name.end());
+    }
+    return names;
 }
 
 TEST_F(Extraction, RefusedNamesCreateNothingForTheirEntry)
 {
-    const std::vector<std::wstring> names = {
-        L"", L".", L"..", L"..\\escape.msp", L"sub/escape.msp", L"a.msp:stream", L"C:escape.msp",
-        L"what?.msp", L"tab\t.msp", L"CON", L"nul.msp", L"com1.txt", L"dot.", L"space ",
-    };
-    for (const std::wstring& name : names) {
+    // Each behind a file that was written; a name of 260 units fills its field without a NUL.
+    for (const std::wstring& name : RefusedSharedNames()) {
         Again();
         RemoveTree(folder / L"out");
-        Bytes payload = TableAndData({{L"first.msp", Pattern(4, 18)}, {name, Pattern(4, 19)}});
+        Bytes payload;
+        Append32(payload, 2);
+        for (const Bytes& record : {Record(L"first.msp", 4), Record(name, 4, name.size() < 260)})
+            payload.insert(payload.end(), record.begin(), record.end());
+        Bytes first = Pattern(4, 18);
+        payload.insert(payload.end(), first.begin(), first.end());
+        payload.insert(payload.end(), 4, 0x77);
         EXPECT_EQ(Extract(payload, folder / L"out"), 1) << "name [" << testing::PrintToString(name) << "]";
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Invalid update file name."}));
-        EXPECT_EQ(FileAt(folder / L"out\\first.msp"), Pattern(4, 18));
+        EXPECT_EQ(ListFolder(folder / L"out"), std::vector<std::wstring>{L"first.msp"});
+        EXPECT_EQ(FileAt(folder / L"out\\first.msp"), first);
         EXPECT_FALSE(FileExists(folder / L"escape.msp"));
-        EXPECT_FALSE(FileExists(folder / L"out\\a.msp"));
     }
-
-    // A name that fills all 260 units without a NUL is refused as well.
-    Again();
-    RemoveTree(folder / L"out");
-    Bytes payload;
-    Append32(payload, 1);
-    Bytes record = Record(std::wstring(260, L'n'), 4, false);
-    payload.insert(payload.end(), record.begin(), record.end());
-    payload.insert(payload.end(), 4, 0);
-    EXPECT_EQ(Extract(payload, folder / L"out"), 1);
-    EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Invalid update file name."}));
 }
 
-TEST(UpdateFileName, PlainNamesAreAcceptedWhateverTheirScript)
+TEST(UpdateFileName, AgreesWithThePackerOnEveryCaseOfTheSharedTable)
 {
-    for (const std::wstring& name : {std::wstring(L"patch.msp"), std::wstring(L"KB 1234 (x64).msp"),
-                                     std::wstring(L"Prüfung – ünïcode ✓.msp"), std::wstring(L".hidden"),
-                                     std::wstring(L"console.msp"), std::wstring(L"com10.msp"),
-                                     std::wstring(259, L'x')}) {
+    for (const sharedcases::FileNameCase& c : sharedcases::FileNameCases()) {
         wchar_t field[260] = {};
-        memcpy(field, name.data(), name.size() * sizeof(wchar_t));
-        EXPECT_TRUE(IsValidUpdateFileName(field)) << testing::PrintToString(name);
+        memcpy(field, c.name.data(), std::min<size_t>(c.name.size(), 260) * sizeof(wchar_t));
+        std::wstring name(c.name.begin(), c.name.end());
+        EXPECT_EQ(IsValidUpdateFileName(field), *c.refusal == 0) << testing::PrintToString(name);
     }
 }
 
