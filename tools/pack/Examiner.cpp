@@ -39,7 +39,10 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
         }
         hash.Update(bytes.data(), bytes.size());
         entry.sha256 = hash.FinishHex();
-        entry.targetsRead = ReadPatchTargets(std::move(bytes), entry.targets, entry.targetsProblem);
+        PatchSummary summary;
+        entry.targetsRead = ReadPatchSummary(std::move(bytes), summary, entry.targetsProblem);
+        entry.targets = std::move(summary.targets);
+        entry.patchCode = std::move(summary.patchCode);
         if (entry.targetsRead && !HasTargetProduct(entry.targets))
             entry.targetsProblem = "names no target product";
         return true;

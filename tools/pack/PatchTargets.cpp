@@ -5,6 +5,7 @@
 #include "CompoundFile.h"
 #include "PropertySet.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace pack {
@@ -27,8 +28,27 @@ std::vector<std::string> SplitProductCodes(const std::string& text) {
     return pieces;
 }
 
+std::string PatchCodeFrom(const std::string& revisionNumber) {
+    static const char shape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    const size_t length = sizeof shape - 1;
+    if (revisionNumber.size() < length) return std::string();
+    for (size_t i = 0; i < length; ++i) {
+        char c = revisionNumber[i];
+        bool fits = shape[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c == shape[i];
+        if (!fits) return std::string();
+    }
+    return revisionNumber.substr(0, length);
+}
+
 bool ReadPatchTargets(Bytes bytes, std::vector<std::string>& targets, std::string& error) {
-    targets.clear();
+    PatchSummary summary;
+    bool read = ReadPatchSummary(std::move(bytes), summary, error);
+    targets = std::move(summary.targets);
+    return read;
+}
+
+bool ReadPatchSummary(Bytes bytes, PatchSummary& patch, std::string& error) {
+    patch = PatchSummary{};
     if (!HasCompoundSignature(bytes.data(), bytes.size())) {
         error = "is not a compound file (no D0 CF 11 E0 A1 B1 1A E1 signature)";
         return false;
@@ -54,7 +74,10 @@ bool ReadPatchTargets(Bytes bytes, std::vector<std::string>& targets, std::strin
         error = "has no target product list in its summary information: " + reason;
         return false;
     }
-    targets = SplitProductCodes(templateText);
+    patch.targets = SplitProductCodes(templateText);
+    std::string revisionNumber;
+    if (compound::ReadStringProperty(stream, compound::PID_REVNUMBER, revisionNumber, nullptr))
+        patch.patchCode = PatchCodeFrom(revisionNumber);
     return true;
 }
 
