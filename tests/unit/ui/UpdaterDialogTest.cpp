@@ -275,8 +275,11 @@ TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheRunsRe
     }
 }
 
-TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunAndEmptiesNothing)
+TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNothing)
 {
+    TempFolder logs;
+    appState.logFolder = logs.path() + L"\\";
+    OpenLogFile();
     // Without a GUID the folder's name is the temporary folder itself, which exists.
     std::wstring marker = TempPath() + L"tv-ui-marker.txt";
     ASSERT_TRUE(WriteAllBytes(marker, {'k', 'e', 'e', 'p'}));
@@ -299,6 +302,9 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunAndEmptiesNothing)
     EXPECT_TRUE(FileExists(marker));
     EXPECT_TRUE(DirectoryExists(TempPath().c_str()));
     DeleteFileW(marker.c_str());
+    ResetAppState();
+    std::wstring line = L"Creating the working folder '" + TempPath() + L"' failed with error=183.";
+    EXPECT_EQ(ReadLogMessages(logs / L"TessarvaneUpdater.log"), (std::vector<std::wstring>{line, line}));
 }
 
 TEST_F(WindowTest, AWorkerThatCannotStartFailsTheRunAndIsLogged)
