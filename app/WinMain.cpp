@@ -1,6 +1,7 @@
 // The program's entry point: start-up on the main thread, then the run mode's branch.
 // Exit codes: 1 for every failure before a window exists, the extraction's result in
-// extract mode, and otherwise what the window's message loop ends with.
+// extract mode, and otherwise what the window's message loop ends with: 0 for an
+// interactive window, the update run's result (0, 3010 or an error code) in unattended mode.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>

@@ -98,9 +98,14 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
         names.push_back(fileName);
     }
 
-    if (MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, sequence.Count(),
-                                   sequence.Data()) != ERROR_SUCCESS)
+    wchar_t status[512];
+    UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
+                                                sequence.Count(), sequence.Data());
+    if (sequenced != ERROR_SUCCESS) {
+        StringCchPrintfW(status, ARRAYSIZE(status), L"MsiDeterminePatchSequence failed with error=%u", sequenced);
+        LogMessage(status);
         return 1;
+    }
 
     // The applicable entries in application order: by dwOrder, entries that share one in
     // index-list order. Sorting rather than walking every level up to the highest keeps a
@@ -120,7 +125,6 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
-    wchar_t status[512];
     for (DWORD j : applicable) {
         if (!appState.logFolder.empty()) {
             std::wstring logName = appState.logFolder + names[j] + L" " + productCode + L".log";
@@ -139,7 +143,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
             // The failure line goes to the log only; the window learns of it from the run's end.
             StringCchPrintfW(status, ARRAYSIZE(status), L"MsiApplyPatch failed with error=%u", result);
             LogMessage(status);
-            return 1;
+            return static_cast<int>(result);
         }
         LogMessage(L"MsiApplyPatch succeeded.");
     }

@@ -12,6 +12,7 @@
 // indexes are positions in table (ascending, repeats allowed). Each step is logged and its
 // status text sent to window as WM_UPDATE_STATUS when window is not null. Sets
 // *rebootRequired when a patch asks for a restart and never clears it. 0 when every
-// applicable patch was applied (or none applied), 1 when sequencing or a patch failed.
+// applicable patch was applied (or none applied), MsiApplyPatchW's error when a patch
+// failed, 1 when the patches could not be sequenced.
 int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, const PatchIndexList& indexes,
                         const UpdateTable& table, HWND window, bool* rebootRequired);

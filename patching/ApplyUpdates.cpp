@@ -1,16 +1,19 @@
 // The update run on the worker thread: extraction, the patches' target lists, the installed
 // targets sorted by platform, and one Windows Installer transaction around every product's
-// patches. Owns the update table, the product maps and the transaction handle for one run.
+// patches, committed when all of them succeeded and rolled back otherwise. Owns the update
+// table, the product maps and the transaction handle for one run.
 #include "ApplyUpdates.h"
 
 #include <msi.h>
 #include <msidefs.h>
 #include <msiquery.h>
+#include <strsafe.h>
 
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "AppState.h"
 #include "ApplyProductUpdates.h"
 #include "Extraction.h"
 #include "Log.h"
@@ -25,37 +28,63 @@ namespace {
 // wide interface, so the sum is taken on the pointer, giving the value 32.
 const LPCWSTR patchOpenMode = MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE;
 
+// One log line for a failure: format holds a %s for the file or product and a %u for the
+// error code.
+void LogFailure(const wchar_t* format, const wchar_t* name, UINT error)
+{
+    wchar_t line[512];
+    StringCchPrintfW(line, ARRAYSIZE(line), format, name, error);
+    LogMessage(line);
+}
+
+// The same for a format with the error code only.
+void LogFailure(const wchar_t* format, UINT error)
+{
+    wchar_t line[512];
+    StringCchPrintfW(line, ARRAYSIZE(line), format, error);
+    LogMessage(line);
+}
+
 // Reads PID_TEMPLATE with the two-call protocol: the size query must answer ERROR_MORE_DATA.
-// buffer receives the terminated value; 0 on success, 1 on failure.
-int ReadTemplate(MSIHANDLE summary, std::vector<wchar_t>& buffer)
+// buffer receives the terminated value. ERROR_SUCCESS, or the error of the call that failed;
+// a size query that answers success (no such string) gives ERROR_INVALID_DATA.
+UINT ReadTemplate(MSIHANDLE summary, std::vector<wchar_t>& buffer)
 {
     UINT dataType = 0;
     wchar_t empty[1] = L"";
     DWORD count = 0;
-    if (MsiSummaryInfoGetPropertyW(summary, PID_TEMPLATE, &dataType, nullptr, nullptr, empty, &count) !=
-        ERROR_MORE_DATA)
-        return 1;
+    UINT result = MsiSummaryInfoGetPropertyW(summary, PID_TEMPLATE, &dataType, nullptr, nullptr, empty, &count);
+    if (result != ERROR_MORE_DATA)
+        return result == ERROR_SUCCESS ? ERROR_INVALID_DATA : result;
     count += 1;
     buffer.assign(count, L'\0');
-    if (MsiSummaryInfoGetPropertyW(summary, PID_TEMPLATE, &dataType, nullptr, nullptr, buffer.data(), &count) !=
-        ERROR_SUCCESS)
-        return 1;
+    result = MsiSummaryInfoGetPropertyW(summary, PID_TEMPLATE, &dataType, nullptr, nullptr, buffer.data(), &count);
+    if (result != ERROR_SUCCESS)
+        return result;
     buffer.back() = L'\0';
-    return 0;
+    return ERROR_SUCCESS;
 }
 
-// Adds index to the list of every product that the patch at path targets.
-int ReadPatchTargets(const std::wstring& path, int32_t index, ProductPatchMap& productPatches)
+// Adds index to the list of every product that the patch at path targets. 0, or 1 after
+// logging why the patch could not be read.
+int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index,
+                     ProductPatchMap& productPatches)
 {
     MsiHandle database;
-    if (MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put()) != ERROR_SUCCESS)
+    UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
+    if (result != ERROR_SUCCESS) {
+        LogFailure(L"Opening patch '%s' failed with error=%u.", fileName, result);
         return 1;
+    }
     MsiHandle summary;
-    if (MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.put()) != ERROR_SUCCESS)
-        return 1;
+    result = MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.put());
     std::vector<wchar_t> targets;
-    if (ReadTemplate(summary.get(), targets) != 0)
+    if (result == ERROR_SUCCESS)
+        result = ReadTemplate(summary.get(), targets);
+    if (result != ERROR_SUCCESS) {
+        LogFailure(L"Reading the target products of patch '%s' failed with error=%u.", fileName, result);
         return 1;
+    }
 
     std::vector<std::wstring> codes;
     SplitProductCodes(targets.data(), codes);
@@ -68,26 +97,40 @@ int ReadPatchTargets(const std::wstring& path, int32_t index, ProductPatchMap& p
     return 0;
 }
 
-// Puts an installed product into the x64 or the x86 group by its installed package's
-// template. 0 on success, 1 when the package or its template cannot be read.
-int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList& indexes,
-                          ProductPatchMap& x64Products, ProductPatchMap& x86Products)
+// The installed package's template, which names the product's platform: ERROR_SUCCESS or
+// the error of the call that failed.
+UINT ReadPackageTemplate(const std::wstring& productCode, std::vector<wchar_t>& buffer)
 {
     DWORD count = 0;
-    if (MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_LOCALPACKAGE, nullptr, &count) != ERROR_SUCCESS)
-        return 1;
+    UINT result = MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_LOCALPACKAGE, nullptr, &count);
+    if (result != ERROR_SUCCESS)
+        return result;
     count += 1;
-    std::vector<wchar_t> buffer(count, L'\0');
-    if (MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_LOCALPACKAGE, buffer.data(), &count) !=
-        ERROR_SUCCESS)
-        return 1;
+    buffer.assign(count, L'\0');
+    result = MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_LOCALPACKAGE, buffer.data(), &count);
+    if (result != ERROR_SUCCESS)
+        return result;
     buffer.back() = L'\0';
 
     MsiHandle summary;
-    if (MsiGetSummaryInformationW(0, buffer.data(), 0, summary.put()) != ERROR_SUCCESS)
+    result = MsiGetSummaryInformationW(0, buffer.data(), 0, summary.put());
+    if (result != ERROR_SUCCESS)
+        return result;
+    return ReadTemplate(summary.get(), buffer);
+}
+
+// Puts an installed product into the x64 or the x86 group by its installed package's
+// template. 0 on success, 1 after logging that the package or its template cannot be read.
+int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList& indexes,
+                          ProductPatchMap& x64Products, ProductPatchMap& x86Products)
+{
+    std::vector<wchar_t> buffer;
+    UINT result = ReadPackageTemplate(productCode, buffer);
+    if (result != ERROR_SUCCESS) {
+        LogFailure(L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
+                   result);
         return 1;
-    if (ReadTemplate(summary.get(), buffer) != 0)
-        return 1;
+    }
 
     // The platform part of a template such as "x64;1033"; the test is case-sensitive.
     if (wcsstr(buffer.data(), L"x64") != nullptr)
@@ -97,14 +140,33 @@ int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList&
     return 0;
 }
 
+// 0, or the failure code of the first product that failed; later products are not started.
 int ApplyGroup(const wchar_t* folder, const ProductPatchMap& products, const UpdateTable& table, HWND window,
                bool* rebootRequired)
 {
     for (const auto& product : products) {
-        if (ApplyProductUpdates(folder, product.first, product.second, table, window, rebootRequired) != 0)
-            return 1;
+        int result = ApplyProductUpdates(folder, product.first, product.second, table, window, rebootRequired);
+        if (result != 0)
+            return result;
     }
     return 0;
+}
+
+// Undoes what the open transaction changed, so that a failed run leaves every product as
+// it found it. Called by the thread that began the transaction, before its handle closes.
+void RollBackTransaction()
+{
+    UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
+    if (result == ERROR_SUCCESS)
+        LogMessage(L"MSI transaction rolled back.");
+    else
+        LogFailure(L"Rolling back MSI transaction failed with error=%u.", result);
+}
+
+// Unattended runs have nobody to answer the question; their exit code tells of the restart.
+bool AskForRestart(HWND window)
+{
+    return window != nullptr && appState.runMode != RunMode::Unattended;
 }
 
 }  // namespace
@@ -121,7 +183,7 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     ProductPatchMap productPatches;
     for (size_t i = 0; i < table.size(); ++i) {
         std::wstring path = std::wstring(folder) + L"\\" + table[i].fileName;
-        if (ReadPatchTargets(path, static_cast<int32_t>(i), productPatches) != 0)
+        if (ReadPatchTargets(path, table[i].fileName, static_cast<int32_t>(i), productPatches) != 0)
             return 1;
     }
 
@@ -139,30 +201,36 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     // made-up value for it, and the run happens once per process.
     MsiHandle transaction;
     HANDLE ownerChangeEvent = nullptr;
-    if (MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent) != ERROR_SUCCESS)
-        return 1;
+    UINT begun = MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent);
+    if (begun != ERROR_SUCCESS) {
+        LogFailure(L"Beginning MSI transaction failed with error=%u.", begun);
+        return static_cast<int>(begun);
+    }
 
-    // On a failure from here on the transaction is left without MsiEndTransaction; closing
-    // its handle on the way out is all that is done with it.
     bool rebootRequired = false;
-    if (ApplyGroup(folder, x64Products, table, window, &rebootRequired) != 0)
-        return 1;
-    if (ApplyGroup(folder, x86Products, table, window, &rebootRequired) != 0)
-        return 1;
-
-    if (MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT) != ERROR_SUCCESS) {
-        LogMessage(L"Committing MSI transaction failed.");
-        return 1;
+    int result = ApplyGroup(folder, x64Products, table, window, &rebootRequired);
+    if (result == 0)
+        result = ApplyGroup(folder, x86Products, table, window, &rebootRequired);
+    if (result == 0) {
+        UINT committed = MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT);
+        if (committed != ERROR_SUCCESS) {
+            LogMessage(L"Committing MSI transaction failed.");
+            result = static_cast<int>(committed);
+        }
+    }
+    if (result != 0) {
+        RollBackTransaction();
+        return result;
     }
     LogMessage(L"All updates applied successfully and MSI transaction committed.");
 
-    if (rebootRequired) {
-        LogMessage(L"One or more of the updates installed require a reboot.");
-        if (window != nullptr &&
-            MessageBoxW(window,
-                        L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
-                        L"Tessarvane Updater - Reboot Required", MB_YESNO) == IDYES)
-            RestartSystem();
-    }
-    return 0;
+    if (!rebootRequired)
+        return 0;
+    LogMessage(L"One or more of the updates installed require a reboot.");
+    if (AskForRestart(window) &&
+        MessageBoxW(window,
+                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
+                    L"Tessarvane Updater - Reboot Required", MB_YESNO) == IDYES)
+        RestartSystem();
+    return ERROR_SUCCESS_REBOOT_REQUIRED;
 }

@@ -5,6 +5,19 @@
 
 #include <windows.h>
 
-// 0 when every applicable patch was applied and the transaction committed, else 1. window
-// is the progress window to tell, or null.
+// The run's result, in the codes that msiexec and deployment tools use:
+//   0                                  every applicable patch applied, transaction committed
+//   3010 (ERROR_SUCCESS_REBOOT_REQUIRED) the same, and a patch asked for a restart
+//   MsiApplyPatchW's error             a patch failed; the transaction was rolled back
+//   MsiBeginTransactionW's or MsiEndTransaction's error   the transaction could not begin or commit
+//   1                                  any other failure (extraction, an unreadable patch or package,
+//                                      sequencing)
+// window is the progress window to tell, or null. The restart question is asked only with a
+// window and outside unattended mode.
 int ApplyUpdates(const wchar_t* folder, HWND window);
+
+// True for the results that mean the patches are in place.
+inline bool UpdateRunSucceeded(int result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}

@@ -91,8 +91,10 @@ std::wstring MakeWorkingFolderPath()
 
 bool CreateWorkingFolder(const std::wstring& path)
 {
-    if (path.empty())
+    if (path.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
         return false;
+    }
     return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }
 

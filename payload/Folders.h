@@ -14,7 +14,8 @@ int CreateDirectoryPath(const wchar_t* path);
 std::wstring MakeWorkingFolderPath();
 
 // Creates the working folder with one call that fails when the path exists already, so
-// success means this run owns the folder (and only then may it be deleted).
+// success means this run owns the folder (and only then may it be deleted). On failure
+// GetLastError tells why (ERROR_INVALID_NAME for an empty path).
 bool CreateWorkingFolder(const std::wstring& path);
 
 // Deletes the files in the folder, then the folder; not recursive. Nothing for an empty

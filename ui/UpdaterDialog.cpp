@@ -47,10 +47,10 @@ INT_PTR CALLBACK UpdaterDialog::DialogProc(HWND window, UINT message, WPARAM wPa
         dialog->OnDestroy();
         return FALSE;
     case WM_UPDATE_SUCCEEDED:
-        dialog->OnFinished(true);
+        dialog->OnFinished(true, static_cast<int>(wParam));
         return TRUE;
     case WM_UPDATE_FAILED:
-        dialog->OnFinished(false);
+        dialog->OnFinished(false, static_cast<int>(wParam));
         return TRUE;
     case WM_UPDATE_STATUS:
         dialog->SetStatus(reinterpret_cast<const wchar_t*>(wParam));
@@ -137,7 +137,7 @@ void UpdaterDialog::OnStart()
     }
     running = false;
     LogMessage(L"Updater thread creation failed.");
-    OnFinished(false);
+    OnFinished(false, 1);
 }
 
 unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
@@ -146,23 +146,31 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     HWND window = dialog->hwnd;
 
     // A folder that exists already is not this run's: it is neither used nor deleted.
-    if (dialog->workingFolder.empty() || !CreateWorkingFolder(dialog->workingFolder)) {
-        SendMessageW(window, WM_UPDATE_FAILED, 0, 0);
+    if (!CreateWorkingFolder(dialog->workingFolder)) {
+        DWORD error = GetLastError();
+        wchar_t line[512];
+        StringCchPrintfW(line, ARRAYSIZE(line), L"Creating the working folder '%s' failed with error=%lu.",
+                         dialog->workingFolder.c_str(), error);
+        LogMessage(line);
+        SendMessageW(window, WM_UPDATE_FAILED, 1, 0);
         return 0;
     }
     dialog->folderCreated = true;
 
+    // The result travels in wParam: the window keeps it on the main thread, so nothing
+    // written here is read there afterwards. The window may be destroyed while handling
+    // this; nothing here touches it afterwards.
     int result = ApplyUpdates(dialog->workingFolder.c_str(), window);
-    // The window may be destroyed while handling this; nothing here touches it afterwards.
-    SendMessageW(window, result == 0 ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED, 0, 0);
+    SendMessageW(window, UpdateRunSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
+                 static_cast<WPARAM>(result), 0);
     return 0;
 }
 
-void UpdaterDialog::OnFinished(bool succeeded)
+void UpdaterDialog::OnFinished(bool succeeded, int result)
 {
     running = false;
-    if (!succeeded)
-        failed = true;
+    // A failure never turns into a success code, whatever wParam it came with.
+    runResult = !succeeded && result == 0 ? 1 : result;
 
     SetDlgItemTextW(hwnd, IDCANCEL, LoadResString(IDS_CLOSE).c_str());
     SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(succeeded ? IDS_FINISHED : IDS_FAILED).c_str());
@@ -184,6 +192,6 @@ void UpdaterDialog::OnDestroy()
     if (folderCreated)
         DeleteWorkingFolder(workingFolder.c_str());
     // Nobody sees the window in unattended mode: the exit code is the only report there.
-    int exitCode = appState.runMode == RunMode::Unattended && failed ? 1 : 0;
-    PostQuitMessage(exitCode);
+    // An interactive window has shown its outcome and always ends with 0.
+    PostQuitMessage(appState.runMode == RunMode::Unattended ? runResult : 0);
 }

@@ -28,7 +28,7 @@ private:
     bool OnSysCommand(int id);
     void OnDestroy();
     void OnStart();
-    void OnFinished(bool succeeded);
+    void OnFinished(bool succeeded, int result);
     void SetStatus(const wchar_t* text);
     void ShowAbout();
 
@@ -43,5 +43,7 @@ private:
     bool started = false;         // one run per window
     bool running = false;         // a worker exists and has not reported yet
     bool closeRequested = false;  // closed during the run: close once the worker reports
-    bool failed = false;          // the run failed or never began
+    // The run's result as ApplyUpdates gives it; an unattended run exits with it. A window
+    // that closes before any outcome arrived has updated nothing.
+    int runResult = 1;
 };

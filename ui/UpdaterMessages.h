@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+// The two outcome messages carry the run's result in wParam (see ApplyUpdates): 0 or 3010
+// with WM_UPDATE_SUCCEEDED, the failure code with WM_UPDATE_FAILED.
 #define WM_UPDATE_SUCCEEDED (WM_APP + 0)  // the run succeeded
 #define WM_UPDATE_FAILED (WM_APP + 1)     // the run failed or never began
 // WM_APP + 2 is not assigned.

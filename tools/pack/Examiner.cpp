@@ -46,7 +46,10 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
         entry.targetsProblem = "is not a compound file";
         return true;
     }
-    entry.targetsRead = ReadPatchTargets(input, record.dataOffset, record.fileSize, entry.targets, entry.targetsProblem);
+    PatchSummary summary;
+    entry.targetsRead = ReadPatchSummary(input, record.dataOffset, record.fileSize, summary, entry.targetsProblem);
+    entry.targets = std::move(summary.targets);
+    entry.patchCode = std::move(summary.patchCode);
     if (entry.targetsRead && !HasTargetProduct(entry.targets))
         entry.targetsProblem = "names no target product";
     return true;

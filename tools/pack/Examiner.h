@@ -1,5 +1,6 @@
 // What an updater carries: its payload offset, product name and version, the update table
-// with a SHA-256 and the target products of each carried file, and what follows the payload.
+// with a SHA-256, the patch code and the target products of each carried file, and what
+// follows the payload.
 // Parsing and describing are separate so that the fuzzer can drive every parser on memory.
 #pragma once
 
@@ -32,6 +33,7 @@ struct EntryReport {
     bool isCompound = false;
     bool targetsRead = false;
     std::vector<std::string> targets;
+    std::string patchCode;      // empty when none was read
     std::string targetsProblem; // why no targets were read
 };
 

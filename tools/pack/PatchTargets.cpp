@@ -7,6 +7,7 @@
 #include "PropertySet.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace pack {
@@ -37,9 +38,28 @@ std::vector<std::string> SplitProductCodes(const std::string& text) {
     return pieces;
 }
 
+std::string PatchCodeFrom(const std::string& revisionNumber) {
+    static const char shape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    const size_t length = sizeof shape - 1;
+    if (revisionNumber.size() < length) return std::string();
+    for (size_t i = 0; i < length; ++i) {
+        char c = revisionNumber[i];
+        bool fits = shape[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c == shape[i];
+        if (!fits) return std::string();
+    }
+    return revisionNumber.substr(0, length);
+}
+
 bool ReadPatchTargets(InputFile& input, uint64_t offset, uint64_t size, std::vector<std::string>& targets,
                       std::string& error) {
-    targets.clear();
+    PatchSummary summary;
+    bool read = ReadPatchSummary(input, offset, size, summary, error);
+    targets = std::move(summary.targets);
+    return read;
+}
+
+bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSummary& patch, std::string& error) {
+    patch = PatchSummary{};
     uint8_t head[sizeof kCompoundSignature] = {};
     size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, size));
     if (!input.Read(offset, head, headSize) || !HasCompoundSignature(head, headSize)) {
@@ -75,7 +95,10 @@ bool ReadPatchTargets(InputFile& input, uint64_t offset, uint64_t size, std::vec
         error = "has no target product list in its summary information: " + reason;
         return false;
     }
-    targets = SplitProductCodes(templateText);
+    patch.targets = SplitProductCodes(templateText);
+    std::string revisionNumber;
+    if (compound::ReadStringProperty(stream, compound::PID_REVNUMBER, revisionNumber, nullptr))
+        patch.patchCode = PatchCodeFrom(revisionNumber);
     return true;
 }
 

@@ -87,6 +87,7 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
                Hex(record.dataOffset - payload.offset) + ")\n";
         out += "      sha256 " + entry.sha256 + "\n";
         if (entry.targetsRead) {
+            out += "      patch code " + (entry.patchCode.empty() ? std::string("(none)") : entry.patchCode) + "\n";
             std::string list;
             for (const std::string& code : entry.targets) list += (list.empty() ? "" : " ") + QuotedAnsi(code);
             out += "      targets " + (list.empty() ? std::string("(none)") : list) + "\n";
@@ -116,7 +117,8 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
         out += "    {\"index\": " + std::to_string(i) + ", \"name\": " + Quoted(entry.record.fileName) +
                ", \"size\": " + std::to_string(entry.record.fileSize) +
                ", \"offset\": " + std::to_string(entry.record.dataOffset) +
-               ", \"sha256\": \"" + entry.sha256 + "\", \"targets\": ";
+               ", \"sha256\": \"" + entry.sha256 + "\", \"patchCode\": " +
+               (entry.patchCode.empty() ? std::string("null") : QuotedAnsi(entry.patchCode)) + ", \"targets\": ";
         if (entry.targetsRead) {
             out += "[";
             for (size_t k = 0; k < entry.targets.size(); ++k)

@@ -1,8 +1,12 @@
 // Whole updater runs against Wine's real Windows Installer. run-scenarios.sh has installed the
-// sample products and packed the updaters into the work folder given as the first argument;
+// sample products and packed the updaters into the work folder given as the first argument,
+// and passes as the second the patch code that tessarvane-pack inspect showed for silent.msp;
 // each test runs one updater, drives its window where there is one, and checks the installed
 // files, the exit code and the logs.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <msi.h>
 
 #include <algorithm>
 #include <string>
@@ -55,13 +59,40 @@ bool WaitForControlText(HWND dialog, int id, const std::wstring& text)
     return false;
 }
 
+const wchar_t* const RestartCaption = L"Tessarvane Updater - Reboot Required";
+
 DWORD RunUnattended(const std::wstring& updater, const std::wstring& logs)
 {
     DrivenProcess process;
     EXPECT_TRUE(process.Start(Work() + L"\\" + updater, {L"-a", L"-l", logs}));
+    // The restart question would wait for an answer that never comes in a deployment; it is
+    // answered here only so that a failing test ends.
+    HWND question = process.WaitForWindow(RestartCaption, Timeout);
+    EXPECT_EQ(question, nullptr) << "an unattended run asked whether to restart";
+    if (question != nullptr)
+        PressButton(question, IDNO);
     DWORD exitCode = 0xFFFFFFFF;
     EXPECT_TRUE(process.WaitForExit(Timeout, exitCode)) << "the updater did not end";
     return exitCode;
+}
+
+// What the test was told inspect showed as silent.msp's patch code.
+std::wstring InspectedPatchCode()
+{
+    return testArguments.size() > 1 ? testArguments[1] : std::wstring();
+}
+
+// The patch codes that Windows Installer lists as applied to a product (machine context).
+std::vector<std::wstring> AppliedPatches(const std::wstring& product)
+{
+    std::vector<std::wstring> codes;
+    for (DWORD i = 0;; ++i) {
+        wchar_t code[39] = L"";
+        if (MsiEnumPatchesExW(product.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, MSIPATCHSTATE_APPLIED, i, code,
+                              nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return codes;
+        codes.push_back(code);
+    }
 }
 
 }  // namespace
@@ -137,17 +168,62 @@ TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
     EXPECT_TRUE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
 }
 
-TEST(RealInstaller, RefusedPatchFailsTheRunAndStopsBeforeLaterProducts)
+TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheInspectedPatchCode)
+{
+    std::vector<std::wstring> tempBefore = ListFolder(TemporaryFolder());
+    std::wstring logs = Work() + L"\\logs-silent";
+    EXPECT_EQ(RunUnattended(L"silent-reboot.exe", logs), 3010u) << "success, restart needed";
+    EXPECT_TRUE(Patched(L"Silent"));
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
+              (std::vector<std::wstring>{L"All updates applied successfully and MSI transaction committed.",
+                                         L"One or more of the updates installed require a reboot."}));
+    EXPECT_EQ(ListFolder(TemporaryFolder()), tempBefore) << "the working folder was left behind";
+
+    // A deployment tool's detection rule looks for this code under the product.
+    std::wstring patchCode = InspectedPatchCode();
+    ASSERT_EQ(patchCode.size(), 38u) << "pass the patch code that inspect showed";
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000D2")), std::vector<std::wstring>{patchCode});
+    wchar_t state[8] = L"";
+    DWORD length = 8;
+    EXPECT_EQ(MsiGetPatchInfoExW(patchCode.c_str(), Code(L"0000000000D2").c_str(), nullptr,
+                                 MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_PATCHSTATE, state, &length),
+              static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_STREQ(state, L"1") << "applied";
+}
+
+TEST(RealInstaller, UnattendedRefusedPatchEndsWithItsErrorRollsBackAndStopsBeforeLaterProducts)
 {
     std::wstring logs = Work() + L"\\logs-refused";
-    EXPECT_EQ(RunUnattended(L"refused.exe", logs), 1u);
+    EXPECT_EQ(RunUnattended(L"refused.exe", logs), 1603u) << "the patch's own error";
     EXPECT_FALSE(Patched(L"Refused"));
     EXPECT_FALSE(Patched(L"Later"));
     std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
     EXPECT_TRUE(Contains(lines, L"Installing update 'refused.msp' for 'Tess Refused'."));
-    EXPECT_TRUE(Contains(lines, L"MsiApplyPatch failed with error=1603"));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
+              (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
     EXPECT_FALSE(Contains(lines, L"Determining update application order for product 'Tess Later'."));
     EXPECT_FALSE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+}
+
+TEST(RealInstaller, InteractiveRefusedPatchShowsTheFailureAndStillExitsWithZero)
+{
+    std::wstring logs = Work() + L"\\logs-refused-interactive";
+    DrivenProcess process;
+    ASSERT_TRUE(process.Start(Work() + L"\\refused.exe", {L"-l", logs}));
+    HWND window = process.WaitForWindow(L"Tessarvane Updater", Timeout);
+    ASSERT_NE(window, nullptr);
+    PressButton(window, IDOK);
+    EXPECT_TRUE(WaitForControlText(window, IDC_STATUS_TEXT, L"Update failed."));
+    EXPECT_EQ(ControlText(window, IDCANCEL), L"Close");
+    PressButton(window, IDCANCEL);
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+    EXPECT_EQ(exitCode, 0u) << "the outcome is in the window and the log";
+    EXPECT_FALSE(Patched(L"Refused"));
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), L"MSI transaction rolled back."));
 }
 
 TEST(RealInstaller, UpdaterSignedAfterPackingPatchesJustAsWell)

@@ -36,6 +36,7 @@ products=(
   "Beta 0000000000A2 x86 yes"
   "Absent 0000000000A3 x86 no"
   "Reboot 0000000000D1 x86 yes"
+  "Silent 0000000000D2 x86 yes"
   "Refused 0000000000B1 x86 yes"
   "Later 0000000000B2 x86 yes"
   "Signed 0000000000E1 x86 yes"
@@ -46,7 +47,7 @@ for entry in "${products[@]}"; do
   if [[ $install == yes ]]; then install_product "$work" "$name" || die "installing $name"; fi
   printf '%s app, version 2\r\n' "$name" >"$work/new/$name-app.txt"
   flags=()
-  [[ $name == Reboot ]] && flags=(--restart)
+  [[ $name == Reboot || $name == Silent ]] && flags=(--restart)
   [[ $name == Refused ]] && flags=(--broken-cabinet)
   lower=$(echo "$name" | tr 'A-Z' 'a-z')
   "$mkpatch" --output "$work/$lower.msp" "${flags[@]}" --target "$work/$name.msi" \
@@ -63,6 +64,15 @@ pack_updater main 2.0 "$work/wide.msp" "$work/alpha.msp" "$work/beta.msp" "$work
 pack_updater reboot 2.1 "$work/reboot.msp"
 pack_updater refused 2.2 "$work/refused.msp" "$work/later.msp"
 pack_updater signed-unsigned 2.3 "$work/signed.msp"
+pack_updater silent-reboot 2.4 "$work/silent.msp"
+
+# The patch code that inspect shows, in both forms; the test checks it against what Windows
+# Installer registers once the patch is applied.
+silent_code=$("$pack" inspect --json "$work/silent-reboot.exe" |
+  sed -n 's/.*"name": "silent.msp".*"patchCode": "\([^"]*\)".*/\1/p')
+[[ $silent_code =~ ^\{[0-9A-F-]{36}\}$ ]] || die "no patch code in inspect --json: '$silent_code'"
+"$pack" inspect "$work/silent-reboot.exe" | grep -qxF "      patch code $silent_code" ||
+  die "inspect's text does not show the patch code $silent_code"
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessarvane Test Signing" \
   -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || die "openssl"
@@ -70,4 +80,4 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Tess Suite" \
   -in "$work/signed-unsigned.exe" -out "$work/signed.exe" >/dev/null || die "osslsigncode"
 
 wine cmd /c exit >/dev/null 2>&1 </dev/null
-TESSARVANE_WINEPREFIX_OVERRIDE=$WINEPREFIX "$runner" "$test_exe" "$(winepath -w "$work" 2>/dev/null)"
+TESSARVANE_WINEPREFIX_OVERRIDE=$WINEPREFIX "$runner" "$test_exe" "$(winepath -w "$work" 2>/dev/null)" "$silent_code"

@@ -22,7 +22,9 @@ const int Progress = 1002;
 
 const std::vector<std::wstring> SucceededLog = {L"Extracting update files.", L"Determining applicable patches.",
                                                L"All updates applied successfully and MSI transaction committed."};
-const std::vector<std::wstring> FailedLog = {L"Extracting update files."};
+// Windows Installer refuses to open a file that is no patch with 1627 (ERROR_FUNCTION_FAILED).
+const std::vector<std::wstring> FailedLog = {L"Extracting update files.",
+                                            L"Opening patch 'notes.msp' failed with error=1627."};
 
 std::wstring WindowsPath(std::wstring path)
 {
@@ -125,6 +127,7 @@ TEST_F(WindowScenario, AnUnattendedRunEndsByItselfWithItsOutcomeAsExitCode)
 
 TEST_F(WindowScenario, AnUnattendedRunThatFailsExitsWithOne)
 {
+    // A patch that cannot be read is no installer error of its own: 1, as for any such failure.
     EXPECT_EQ(RunUnattended(Updater(1)), 1u) << "nobody sees the window: the exit code must tell";
     EXPECT_EQ(Log(), FailedLog);
     ExpectNoWorkingFolderLeft();

@@ -2,6 +2,7 @@
 // program's exit codes and messages as a release script sees them.
 #include "Builder.h"
 #include "Examiner.h"
+#include "PatchTargets.h"
 #include "PayloadFormat.h"
 #include "ReportFormat.h"
 #include "TestFiles.h"
@@ -91,8 +92,29 @@ TEST(Inspect, RefusesFilesThatCarryNoReadablePayload) {
     }
 }
 
+TEST(Inspect, TakesThePatchCodeFromTheStartOfTheRevisionNumber) {
+    const std::string code = "{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}";
+    struct Case {
+        std::string revisionNumber;
+        std::string patchCode;
+    } cases[] = {
+        {code, code},
+        {code + "{11111111-2222-3333-4444-555555555555}", code}, // superseded patches follow
+        {code + ";{11111111-2222-3333-4444-555555555555}", code},
+        {"{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}", "{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}"}, // as written
+        {code.substr(1, 36), ""},                                   // no braces
+        {code.substr(0, 37), ""},                                   // cut short
+        {"{6F1C2A3B-4D5E-4F60-8A7B+9C0D1E2F3A4B}", ""},            // a dash out of place
+        {"{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4G}", ""},            // not hexadecimal
+        {"1.0", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(pack::PatchCodeFrom(c.revisionNumber), c.patchCode) << c.revisionNumber;
+}
+
 TEST(Inspect, PrintsTextAndJsonWithHashesAndTargets) {
-    Bytes patch = packtest::MakePatch("{A1};;{B\"2}");
+    Bytes patch = packtest::MakePatch("{A1};;{B\"2}", 0,
+                                      "{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}{11111111-2222-3333-4444-555555555555}");
     Bytes file = Updater({{u"p\u00E9.msp", uint32_t(patch.size())}, {u"e.bin", 3}}, {});
     file.insert(file.end(), patch.begin(), patch.end());
     file.insert(file.end(), {'a', 'b', 'c'});
@@ -106,16 +128,31 @@ TEST(Inspect, PrintsTextAndJsonWithHashesAndTargets) {
     EXPECT_NE(text.find("payload offset: 0x800\n"), std::string::npos) << text;
     EXPECT_NE(text.find("product name: \"Product\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("[0] \"p\xC3\xA9.msp\" size"), std::string::npos) << text;
-    EXPECT_NE(text.find("targets \"{A1}\" \"\" \"{B\\\"2}\""), std::string::npos) << text;
+    EXPECT_NE(text.find("      patch code {6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}\n"
+                        "      targets \"{A1}\" \"\" \"{B\\\"2}\""),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("[1] \"e.bin\" size 3 offset"), std::string::npos) << text;
     EXPECT_NE(text.find("after the payload: nothing"), std::string::npos) << text;
 
     std::string json = pack::FormatReportJson("dir\\u.exe", report);
     EXPECT_NE(json.find("\"file\": \"dir\\\\u.exe\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"payloadOffset\": 2048"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"targets\": [\"{A1}\", \"\", \"{B\\\"2}\"]"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"targets\": null"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"patchCode\": \"{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}\", "
+                        "\"targets\": [\"{A1}\", \"\", \"{B\\\"2}\"]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"patchCode\": null, \"targets\": null"), std::string::npos) << json;
     EXPECT_NE(json.find("\"afterPayload\": {\"kind\": \"none\""), std::string::npos) << json;
+
+    // A patch without a revision number still shows its targets, and no patch code.
+    Bytes plain = packtest::MakePatch("{A1}");
+    file = Updater({{u"plain.msp", uint32_t(plain.size())}}, plain);
+    ASSERT_TRUE(Inspect(file, report, error)) << error;
+    text = pack::FormatReportText("u.exe", report);
+    EXPECT_NE(text.find("      patch code (none)\n      targets \"{A1}\"\n"), std::string::npos) << text;
+    json = pack::FormatReportJson("u.exe", report);
+    EXPECT_NE(json.find("\"patchCode\": null, \"targets\": [\"{A1}\"]"), std::string::npos) << json;
 }
 
 // The program itself, as a build script runs it.

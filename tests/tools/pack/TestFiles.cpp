@@ -105,13 +105,19 @@ Bytes MakeImage(uint32_t payloadOffset) {
     return MakeImage({{0x200, 0x200}, {0x400, payloadOffset - 0x400}});
 }
 
-Bytes MakePatch(const std::string& targets, size_t filler) {
+Bytes MakePatch(const std::string& targets, size_t filler, const std::string& revisionNumber) {
     compound::Writer writer(compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}"));
     std::vector<compound::Property> properties(2);
     properties[0].id = compound::PID_CODEPAGE, properties[0].type = compound::VT_I2;
     properties[0].integer = 1252;
     properties[1].id = compound::PID_TEMPLATE, properties[1].type = compound::VT_LPSTR;
     properties[1].text = targets;
+    if (!revisionNumber.empty()) {
+        compound::Property revision;
+        revision.id = compound::PID_REVNUMBER, revision.type = compound::VT_LPSTR;
+        revision.text = revisionNumber;
+        properties.push_back(revision);
+    }
     writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(properties));
     if (filler) writer.AddStream(0, u"PATCH_CAB", Bytes(filler, 0x5A));
     return writer.Write();

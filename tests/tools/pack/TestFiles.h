@@ -26,8 +26,9 @@ Bytes MakeImage(uint32_t payloadOffset);
 Bytes MakeImage64(const std::vector<Section>& sections);
 
 // A compound file with the patch class id and summary information whose PID_TEMPLATE is
-// `targets`; `filler` bytes of an extra stream make it larger.
-Bytes MakePatch(const std::string& targets, size_t filler = 0);
+// `targets` and whose PID_REVNUMBER, when not empty, is `revisionNumber`; `filler` bytes of
+// an extra stream make it larger.
+Bytes MakePatch(const std::string& targets, size_t filler = 0, const std::string& revisionNumber = "");
 
 // File offset of the security directory entry of an image made by MakeImage.
 constexpr size_t kSecurityDirectory = 0x40 + 24 + 128;

@@ -118,14 +118,17 @@ TEST_F(ProductUpdates, WithoutNameOrLogFolderUsesTheCodeAndEnablesNoLog)
                      }));
 }
 
-TEST_F(ProductUpdates, ASequencingFailureAppliesNothing)
+TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
 {
     fake.products[product].sequenceResult = ERROR_PATCH_NO_SEQUENCE;
     EXPECT_EQ(Apply({0, 1}), 1);
     EXPECT_TRUE(CallsStartingWith(L"MsiSetInternalUI").empty());
     EXPECT_TRUE(Applied().empty());
     EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
-    EXPECT_EQ(Log(), std::vector<std::wstring>{L"Determining update application order for product 'Sample Product'."});
+    EXPECT_EQ(Log(), (std::vector<std::wstring>{
+                         L"Determining update application order for product 'Sample Product'.",
+                         L"MsiDeterminePatchSequence failed with error=1648",
+                     }));
 }
 
 TEST_F(ProductUpdates, AppliesByOrderThenByIndexListAndNeverTheInapplicable)
@@ -186,12 +189,12 @@ TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
     EXPECT_EQ(log[4], L"MsiApplyPatch succeeded.");
 }
 
-TEST_F(ProductUpdates, AFailedPatchStopsTheProductAndStaysOutOfTheWindow)
+TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWindow)
 {
     StatusWindow window;
     rebootRequired = true;  // from an earlier product
     fake.applyResults = {ERROR_INSTALL_FAILURE};
-    EXPECT_EQ(Apply({0, 1}, window.get()), 1);
+    EXPECT_EQ(Apply({0, 1}, window.get()), 1603) << "the error is the run's exit code";
     EXPECT_TRUE(rebootRequired);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"a.msp"});
     EXPECT_EQ(fake.calls.back(), L"free(C:\\work\\b.msp)");

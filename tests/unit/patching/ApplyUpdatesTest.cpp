@@ -1,6 +1,6 @@
 // The update run: target lists, the installed test and the platform groups, the
-// transaction around every product, the failures before and inside it, and the restart
-// question.
+// transaction around every product with its commit or rollback, the failures before and
+// inside it with their log lines and result codes, and the restart question.
 #include <gtest/gtest.h>
 
 #include "AppState.h"
@@ -151,36 +151,45 @@ TEST_F(UpdateRun, ANullOrEmptyFolderOrAFailedExtractionEndsTheRun)
     EXPECT_TRUE(Log().empty());
 }
 
-TEST_F(UpdateRun, AnUnreadablePatchOrPackageEndsTheRunBeforeAnyTransaction)
+TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransaction)
 {
     struct Case {
         const char* what;
         void (*spoil)();
         const wchar_t* lastCall;  // only closes follow it
-        bool grouping;            // failed while testing the installed targets
+        const wchar_t* logLine;   // the run's last line
     };
     const Case cases[] = {
         {"patch not opened", [] { fake.patches[1].openResult = ERROR_OPEN_FAILED; },
-         L"MsiOpenDatabaseW(C:\\work\\b.msp, 32)", false},
+         L"MsiOpenDatabaseW(C:\\work\\b.msp, 32)", L"Opening patch 'b.msp' failed with error=110."},
         {"patch summary", [] { fake.patches[0].summaryResult = ERROR_INVALID_HANDLE; },
-         L"MsiGetSummaryInformationW(database:a.msp", false},
+         L"MsiGetSummaryInformationW(database:a.msp", L"Reading the target products of patch 'a.msp' failed with error=6."},
         {"patch size query answers 0", [] { fake.patches[0].sizeResult = ERROR_SUCCESS; },
-         L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)", false},
+         L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)",
+         L"Reading the target products of patch 'a.msp' failed with error=13."},
         {"patch size query fails", [] { fake.patches[0].sizeResult = ERROR_INVALID_PARAMETER; },
-         L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)", false},
+         L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)",
+         L"Reading the target products of patch 'a.msp' failed with error=87."},
         {"patch read", [] { fake.patches[1].readResult = ERROR_MORE_DATA; },
-         L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 8)", false},
+         L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 8)",
+         L"Reading the target products of patch 'b.msp' failed with error=234."},
         {"package size query", [] { fake.products[L"{C}"].packageSizeResult = ERROR_UNKNOWN_PROPERTY; },
-         L"MsiGetProductInfoW({C}, LocalPackage, 0)", true},
+         L"MsiGetProductInfoW({C}, LocalPackage, 0)",
+         L"Reading the installed package of product '{C}' failed with error=1608."},
         {"package read", [] { fake.products[L"{A}"].packageReadResult = ERROR_MORE_DATA; },
-         L"MsiGetProductInfoW({A}, LocalPackage, 17)", true},
+         L"MsiGetProductInfoW({A}, LocalPackage, 17)",
+         L"Reading the installed package of product '{A}' failed with error=234."},
         {"package summary", [] { fake.products[L"{C}"].summaryResult = ERROR_OPEN_FAILED; },
-         L"MsiGetSummaryInformationW(0, C:\\cache\\{C}.msi, 0)", true},
+         L"MsiGetSummaryInformationW(0, C:\\cache\\{C}.msi, 0)",
+         L"Reading the installed package of product '{C}' failed with error=110."},
         {"template size query answers 0", [] { fake.products[L"{A}"].templateSizeResult = ERROR_SUCCESS; },
-         L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 0)", true},
+         L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 0)",
+         L"Reading the installed package of product '{A}' failed with error=13."},
         {"template read", [] { fake.products[L"{C}"].templateReadResult = ERROR_INVALID_PARAMETER; },
-         L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 9)", true},
+         L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 9)",
+         L"Reading the installed package of product '{C}' failed with error=87."},
     };
+    size_t logged = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetFake();
@@ -195,51 +204,121 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageEndsTheRunBeforeAnyTransaction)
         EXPECT_EQ(fake.calls[last - 1].compare(0, wcslen(c.lastCall), c.lastCall), 0) << "last: "
             << testing::PrintToString(fake.calls[last - 1]);
         EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
+        EXPECT_TRUE(CallsStartingWith(L"MsiEndTransaction").empty()) << "no transaction, nothing to roll back";
+
+        // Exactly one new line names the file or product and the error; while grouping, it
+        // follows the line that opens that phase.
+        std::vector<std::wstring> log = Log();
+        ASSERT_GT(log.size(), logged);
+        EXPECT_EQ(log.back(), c.logLine);
+        bool grouping = CallsStartingWith(L"MsiQueryProductStateW").size() > 0;
+        EXPECT_EQ(log.size() - logged, grouping ? 2u : 1u);
+        logged = log.size();
     }
-    // Only the product phase logs its first line; nothing else is logged by either phase.
-    std::vector<std::wstring> log = Log();
-    EXPECT_EQ(log, std::vector<std::wstring>(5, L"Determining applicable patches."));
 }
 
-TEST_F(UpdateRun, AFailureInsideTheTransactionLeavesItUnended)
+TEST_F(UpdateRun, AFailureInsideTheTransactionRollsItBackBeforeTheHandleCloses)
 {
     struct Case {
         const char* what;
         void (*spoil)();
         std::vector<std::wstring> sequenced;
+        std::vector<std::wstring> lastLines;
     };
     const Case cases[] = {
-        {"transaction not begun", [] { fake.beginResult = ERROR_INSTALL_SERVICE_FAILURE; }, {}},
-        {"x64 product fails", [] { fake.products[L"{C}"].sequenceResult = ERROR_FUNCTION_FAILED; }, {L"{C}"}},
-        {"first x86 product fails after the x64 group",
-         [] { fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE}; }, {L"{C}", L"{A}"}},
+        {"x64 product fails", [] { fake.products[L"{C}"].sequenceResult = ERROR_FUNCTION_FAILED; }, {L"{C}"},
+         {L"MsiDeterminePatchSequence failed with error=1627", L"MSI transaction rolled back."}},
+        {"second product, the first of the x86 group, fails",
+         [] { fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE}; }, {L"{C}", L"{A}"},
+         {L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}},
+        {"the rollback itself fails",
+         [] {
+             fake.applyResults = {ERROR_INSTALL_FAILURE};
+             fake.rollbackResult = ERROR_INSTALL_FAILURE;
+         },
+         {L"{C}"}, {L"MsiApplyPatch failed with error=1603", L"Rolling back MSI transaction failed with error=1603."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetFake();
         ScriptTwoPatchesThreeTargets();
         c.spoil();
-        EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
+        EXPECT_NE(ApplyUpdates(folder, nullptr), 0);
         EXPECT_EQ(SequencedProducts(), c.sequenced);
-        EXPECT_TRUE(CallsStartingWith(L"MsiEndTransaction").empty());
-        EXPECT_EQ(fake.calls.back(), c.sequenced.empty() ? std::wstring(L"MsiBeginTransactionW(TessarvaneUpdater, 0)")
-                                                         : std::wstring(L"MsiCloseHandle(transaction)"));
+        ASSERT_GE(fake.calls.size(), 2u);
+        std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
+        EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(0)", L"MsiCloseHandle(transaction)"}));
+        EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction").size(), 1u) << "never committed";
+        std::vector<std::wstring> log = Log();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()), c.lastLines);
     }
     std::vector<std::wstring> log = Log();
-    EXPECT_EQ(log.back(), L"MsiApplyPatch failed with error=1603");
     EXPECT_EQ(std::count(log.begin(), log.end(), committed), 0);
 }
 
-TEST_F(UpdateRun, AFailedCommitIsLoggedAndAsksNoRestartQuestion)
+TEST_F(UpdateRun, ATransactionThatCannotBeginIsLoggedAndNeverEnded)
+{
+    ScriptTwoPatchesThreeTargets();
+    fake.beginResult = ERROR_INSTALL_ALREADY_RUNNING;
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1618);
+    EXPECT_EQ(fake.calls.back(), L"MsiBeginTransactionW(TessarvaneUpdater, 0)");
+    EXPECT_TRUE(SequencedProducts().empty());
+    EXPECT_EQ(Log().back(), L"Beginning MSI transaction failed with error=1618.");
+}
+
+TEST_F(UpdateRun, AFailedCommitIsLoggedRolledBackAndAsksNoRestartQuestion)
 {
     ScriptTwoPatchesThreeTargets();
     fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
-    fake.endResult = ERROR_INSTALL_FAILURE;
+    fake.commitResult = ERROR_INSTALL_FAILURE;
     StatusWindow window;
-    EXPECT_EQ(ApplyUpdates(folder, window.get()), 1);
+    EXPECT_EQ(ApplyUpdates(folder, window.get()), 1603);
     EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
-    EXPECT_EQ(fake.calls.back(), L"MsiCloseHandle(transaction)");
-    EXPECT_EQ(Log().back(), L"Committing MSI transaction failed.");
+    std::vector<std::wstring> tail(fake.calls.end() - 3, fake.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiEndTransaction(0)",
+                                               L"MsiCloseHandle(transaction)"}));
+    std::vector<std::wstring> log = Log();
+    EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
+              (std::vector<std::wstring>{L"Committing MSI transaction failed.", L"MSI transaction rolled back."}));
+}
+
+TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
+{
+    struct Case {
+        const char* what;
+        void (*script)();
+        int result;
+    };
+    const Case cases[] = {
+        {"success", [] {}, 0},
+        {"a patch asked for a restart", [] { fake.applyResults = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIRED}; },
+         3010},
+        {"a patch failed", [] { fake.applyResults = {ERROR_INSTALL_FAILURE}; }, 1603},
+        {"another installation is in progress", [] { fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_ALREADY_RUNNING}; },
+         1618},
+        {"a restart asked for, then a patch failed",
+         [] { fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE}; }, 1603},
+        {"the transaction cannot begin", [] { fake.beginResult = ERROR_INSTALL_SERVICE_FAILURE; }, 1601},
+        {"the transaction cannot commit", [] { fake.commitResult = ERROR_ROLLBACK_DISABLED; }, 1653},
+        {"the commit fails after a restart was asked for",
+         [] {
+             fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
+             fake.commitResult = ERROR_INSTALL_FAILURE;
+         },
+         1603},
+        {"extraction", [] { fake.extractResult = 1; }, 1},
+        {"a patch that cannot be read", [] { fake.patches[0].openResult = ERROR_PATCH_PACKAGE_INVALID; }, 1},
+        {"a package that cannot be read", [] { fake.products[L"{A}"].summaryResult = ERROR_OPEN_FAILED; }, 1},
+        {"sequencing", [] { fake.products[L"{A}"].sequenceResult = ERROR_PATCH_NO_SEQUENCE; }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetFake();
+        ScriptTwoPatchesThreeTargets();
+        c.script();
+        EXPECT_EQ(ApplyUpdates(folder, nullptr), c.result);
+    }
 }
 
 TEST_F(UpdateRun, TargetListsMakeOneKeyPerSpellingInCodeUnitOrder)
@@ -288,31 +367,34 @@ TEST_F(UpdateRun, NothingToApplyStillCommitsAnEmptyTransaction)
                                                 L"Determining applicable patches.", committed}));
 }
 
-TEST_F(UpdateRun, ARestartIsOfferedOnlyWithAWindowAndMadeOnlyOnYes)
+TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
 {
     struct Case {
         const char* what;
+        RunMode mode;
         bool window;
         int answer;
         std::vector<std::wstring> afterCommit;
     };
     const Case cases[] = {
-        {"no window", false, IDYES, {}},
-        {"No", true, IDNO, {question}},
-        {"Yes", true, IDYES,
+        {"no window", RunMode::Interactive, false, IDYES, {}},
+        {"No", RunMode::Interactive, true, IDNO, {question}},
+        {"Yes", RunMode::Interactive, true, IDYES,
          {question, L"OpenProcessToken(current, 0x00000028)", L"LookupPrivilegeValueW(null, SeShutdownPrivilege)",
           L"AdjustTokenPrivileges(token, 0, 1 x luid 19:0 attributes 2, 0, null, null)",
           L"ExitWindowsEx(2, 0x80040001)"}},
+        {"unattended, nobody to answer", RunMode::Unattended, true, IDYES, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetFake();
+        appState.runMode = c.mode;
         fake.patches = {{L"a.msp", L"{A}"}};
         fake.products[L"{A}"];
         fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
         fake.messageBoxAnswer = c.answer;
         StatusWindow window;
-        EXPECT_EQ(ApplyUpdates(folder, c.window ? window.get() : nullptr), 0);
+        EXPECT_EQ(ApplyUpdates(folder, c.window ? window.get() : nullptr), 3010) << "whatever the answer";
         auto commit = std::find(fake.calls.begin(), fake.calls.end(), L"MsiEndTransaction(1)");
         ASSERT_NE(commit, fake.calls.end());
         std::vector<std::wstring> after(commit + 1, fake.calls.end() - 1);

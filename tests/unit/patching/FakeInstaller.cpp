@@ -241,7 +241,11 @@ UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* tran
 UINT WINAPI MsiEndTransaction(DWORD state)
 {
     fake.calls.push_back(L"MsiEndTransaction(" + Number(state) + L")");
-    return fake.endResult;
+    if (state == MSITRANSACTIONSTATE_COMMIT)
+        return fake.commitResult;
+    if (state == MSITRANSACTIONSTATE_ROLLBACK)
+        return fake.rollbackResult;
+    return ERROR_INVALID_PARAMETER;
 }
 
 UINT WINAPI MsiDeterminePatchSequenceW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context, DWORD count,

@@ -48,7 +48,8 @@ struct FakeSystem {
     std::vector<FakePatch> patches;
     std::map<std::wstring, FakeProduct> products;  // codes not here are unknown (state -1)
     UINT beginResult = ERROR_SUCCESS;
-    UINT endResult = ERROR_SUCCESS;
+    UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
+    UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
     std::vector<UINT> applyResults;  // one per MsiApplyPatchW call, then ERROR_SUCCESS
     int messageBoxAnswer = IDNO;
     BOOL openTokenResult = TRUE;

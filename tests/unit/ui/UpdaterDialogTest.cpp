@@ -192,6 +192,28 @@ TEST_F(WindowTest, EnterStartsTheRunAndAFailedRunStillQuitsWithZero)
     EXPECT_FALSE(DirectoryExists(fakeRun.folder.c_str()));
 }
 
+TEST_F(WindowTest, InteractiveRunsShowEachResultAsFinishedOrFailedAndQuitWithZero)
+{
+    struct Case {
+        int result;
+        const wchar_t* status;
+    };
+    for (Case c : {Case{3010, L"Finished updating."}, Case{1603, L"Update failed."}, Case{1618, L"Update failed."}}) {
+        SCOPED_TRACE(c.result);
+        fakeRun = FakeUpdateRun();
+        fakeRun.script = [&](const wchar_t*, HWND) { return c.result; };
+        UpdaterDialog interactive;
+        ASSERT_TRUE(interactive.Create());
+        SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(PumpUntil([&] { return ControlText(interactive.GetHwnd(), IDCANCEL) == L"Close"; }));
+        EXPECT_EQ(ControlText(interactive.GetHwnd(), IDC_STATUS_TEXT), c.status);
+        SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDCANCEL, 0);
+        quitCode = -1;
+        ASSERT_TRUE(PumpUntilQuit());
+        EXPECT_EQ(quitCode, 0);
+    }
+}
+
 TEST_F(WindowTest, ClosingDuringARunWaitsForTheOutcome)
 {
     Gate entered, finish;
@@ -225,13 +247,13 @@ TEST_F(WindowTest, ClosingDuringARunWaitsForTheOutcome)
     EXPECT_FALSE(DirectoryExists(fakeRun.folder.c_str()));
 }
 
-TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheOutcome)
+TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheRunsResult)
 {
     struct Case {
         int result;
         int exitCode;
     };
-    for (Case c : {Case{0, 0}, Case{1, 1}}) {
+    for (Case c : {Case{0, 0}, Case{3010, 3010}, Case{1603, 1603}, Case{1618, 1618}, Case{1, 1}}) {
         SCOPED_TRACE(c.result);
         appState.runMode = RunMode::Unattended;
         fakeRun = FakeUpdateRun();
@@ -253,8 +275,11 @@ TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheOutcom
     }
 }
 
-TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunAndEmptiesNothing)
+TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNothing)
 {
+    TempFolder logs;
+    appState.logFolder = logs.path() + L"\\";
+    OpenLogFile();
     // Without a GUID the folder's name is the temporary folder itself, which exists.
     std::wstring marker = TempPath() + L"tv-ui-marker.txt";
     ASSERT_TRUE(WriteAllBytes(marker, {'k', 'e', 'e', 'p'}));
@@ -277,6 +302,9 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunAndEmptiesNothing)
     EXPECT_TRUE(FileExists(marker));
     EXPECT_TRUE(DirectoryExists(TempPath().c_str()));
     DeleteFileW(marker.c_str());
+    ResetAppState();
+    std::wstring line = L"Creating the working folder '" + TempPath() + L"' failed with error=183.";
+    EXPECT_EQ(ReadLogMessages(logs / L"TessarvaneUpdater.log"), (std::vector<std::wstring>{line, line}));
 }
 
 TEST_F(WindowTest, AWorkerThatCannotStartFailsTheRunAndIsLogged)
