@@ -145,8 +145,9 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
     HWND window = dialog->hwnd;
 
-    // A folder that exists already is not this run's: it is neither used nor deleted.
-    if (dialog->workingFolder.empty() || !CreateWorkingFolder(dialog->workingFolder)) {
+    // A folder that exists already is not this run's: it is neither used nor deleted. There is
+    // no other place to fall back to; CreateWorkingFolder has logged why.
+    if (!CreateWorkingFolder(dialog->workingFolder)) {
         SendMessageW(window, WM_UPDATE_FAILED, 0, 0);
         return 0;
     }

@@ -4,9 +4,11 @@
 // The names differ per target: 32-bit stdcall imports carry a leading underscore and the
 // argument size (__imp__ExitWindowsEx@8), 64-bit ones neither (__imp_ExitWindowsEx). A pointer
 // under the wrong name links cleanly and replaces nothing, so every seam file also calls
-// RequireSeam, which stops the test binary before its first test when a call would still
-// reach the real function.
+// RequireSeam, which stops the test binary before its first test when the real function is
+// still imported.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +21,33 @@
 #define TV_IMPORT_CDECL(name) "__imp__" #name
 #endif
 
-// `called` is the function as the code under test calls it (for a dllimport declaration this
-// reads the import pointer), `fake` the replacement. Prints the name and ends the process with
-// exit code 70 when they differ.
-inline bool RequireSeam(const void* called, const void* fake, const char* name)
+// A replaced function leaves no entry in this binary's import table: its import library member
+// (which would fill the pointer from the DLL) was never linked. Finding the function imported
+// from `dll` means some call still reaches the real one. Prints the name and ends the process
+// with exit code 70 before any test runs.
+inline bool RequireSeam(const char* dll, const char* function)
 {
-    if (called == fake)
-        return true;
-    std::fprintf(stderr, "link seam for %s is not in place: the test would call the real function\n", name);
-    std::fflush(stderr);
-    std::_Exit(70);
+    auto base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+    for (; directory.VirtualAddress != 0 && descriptor->Name != 0; ++descriptor) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + descriptor->Name), dll) != 0)
+            continue;
+        DWORD names = descriptor->OriginalFirstThunk != 0 ? descriptor->OriginalFirstThunk : descriptor->FirstThunk;
+        for (auto thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + names); thunk->u1.AddressOfData != 0;
+             ++thunk) {
+            if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal))
+                continue;
+            auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) == 0) {
+                std::fprintf(stderr, "link seam for %s is not in place: %s is imported from %s\n", function,
+                             function, dll);
+                std::fflush(stderr);
+                std::_Exit(70);
+            }
+        }
+    }
+    return true;
 }

@@ -120,16 +120,11 @@ void __wrap_free(void* block)
 }
 
 static const bool seamsInPlace =
-    RequireSeam(reinterpret_cast<const void*>(&MessageBoxW), reinterpret_cast<const void*>(FakeMessageBoxW),
-                "MessageBoxW") &&
-    RequireSeam(reinterpret_cast<const void*>(&OpenProcessToken),
-                reinterpret_cast<const void*>(FakeOpenProcessToken), "OpenProcessToken") &&
-    RequireSeam(reinterpret_cast<const void*>(&LookupPrivilegeValueW),
-                reinterpret_cast<const void*>(FakeLookupPrivilegeValueW), "LookupPrivilegeValueW") &&
-    RequireSeam(reinterpret_cast<const void*>(&AdjustTokenPrivileges),
-                reinterpret_cast<const void*>(FakeAdjustTokenPrivileges), "AdjustTokenPrivileges") &&
-    RequireSeam(reinterpret_cast<const void*>(&ExitWindowsEx), reinterpret_cast<const void*>(FakeExitWindowsEx),
-                "ExitWindowsEx");
+    RequireSeam("user32.dll", "MessageBoxW") &&
+    RequireSeam("advapi32.dll", "OpenProcessToken") &&
+    RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
+    RequireSeam("advapi32.dll", "AdjustTokenPrivileges") &&
+    RequireSeam("user32.dll", "ExitWindowsEx");
 
 void WatchPatchData(const void* copy)
 {

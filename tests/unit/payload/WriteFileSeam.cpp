@@ -41,7 +41,7 @@ extern "C" WriteFileFunction seamWriteFile __asm__(TV_IMPORT_STDCALL(WriteFile, 
 WriteFileFunction seamWriteFile = SeamWriteFile;
 
 static const bool seamInPlace =
-    RequireSeam(reinterpret_cast<const void*>(&WriteFile), reinterpret_cast<const void*>(SeamWriteFile), "WriteFile");
+    RequireSeam("kernel32.dll", "WriteFile");
 
 ArmedWriteFault::ArmedWriteFault(WriteFault fault, int passedWrites)
 {

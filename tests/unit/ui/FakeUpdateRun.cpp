@@ -58,7 +58,5 @@ BeginThreadFunction fakeBeginThreadPointer = FakeBeginThreadEx;
 }
 
 static const bool seamsInPlace =
-    RequireSeam(reinterpret_cast<const void*>(&CoCreateGuid), reinterpret_cast<const void*>(FakeCoCreateGuid),
-                "CoCreateGuid") &&
-    RequireSeam(reinterpret_cast<const void*>(&_beginthreadex), reinterpret_cast<const void*>(FakeBeginThreadEx),
-                "_beginthreadex");
+    RequireSeam("ole32.dll", "CoCreateGuid") &&
+    RequireSeam("msvcrt.dll", "_beginthreadex");
