@@ -50,8 +50,10 @@ struct LazyImport<Result(WINAPI*)(Arguments...)> {
     template <Pointer* slot, const wchar_t* dll, const char* name>
     static Result WINAPI FirstCall(Arguments... arguments)
     {
-        *slot = reinterpret_cast<Pointer>(reinterpret_cast<void*>(BindSystemFunction(dll, name)));
-        return (*slot)(arguments...);
+        // Both threads may bind the same function at once; they store the same value.
+        auto function = reinterpret_cast<Pointer>(reinterpret_cast<void*>(BindSystemFunction(dll, name)));
+        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot), reinterpret_cast<void*>(function));
+        return function(arguments...);
     }
 };
 
