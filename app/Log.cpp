@@ -8,11 +8,36 @@
 
 #include "AppState.h"
 
+bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information)
+{
+    if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    return information.nNumberOfLinks == 1;
+}
+
 void OpenLogFile()
 {
+    // The log folder is often one that others can write to (-l alone names the updater's own
+    // folder). A link placed there under the log's name must not make this elevated program
+    // empty or write the file it points at, so the file is opened as it is, without following
+    // a reparse point and without emptying it, and emptied only once it proves to be a plain
+    // file with one name.
     std::wstring path = appState.logFolder + L"TessarvaneUpdater.log";
-    appState.logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information) || !IsPlainLogFile(information)) {
+        CloseHandle(file);
+        return;
+    }
+    // Each run starts a fresh log, as a creation that replaces the file would.
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
+        CloseHandle(file);
+        return;
+    }
+    appState.logFile = file;
 }
 
 void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20])

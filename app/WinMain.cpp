@@ -17,6 +17,7 @@
 #include "MessageLoop.h"
 #include "PayloadHeader.h"
 #include "StringTable.h"
+#include "SystemLibraries.h"
 #include "UpdaterDialog.h"
 #include "resource.h"
 
@@ -44,7 +45,7 @@ static void OpenPayloadFile()
 // message boxes and the extract mode have no use for them.
 static void InitCommonControlsForWindow()
 {
-    HMODULE commonControls = LoadLibraryW(L"comctl32.dll");
+    HMODULE commonControls = LoadSystemLibrary(L"comctl32.dll");
     if (commonControls == nullptr)
         return;
     using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
@@ -58,6 +59,9 @@ static void InitCommonControlsForWindow()
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 {
+    // Before any DLL is loaded by name: the updater runs elevated, often from a folder that
+    // others can write to, so DLLs come from the system folder only.
+    RestrictDllSearch();
     instanceHandle = hInstance;
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 

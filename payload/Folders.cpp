@@ -1,15 +1,18 @@
 // Folder utilities: the folder test, level-by-level creation of an output folder, and the
 // working folder of an update run. The working folder is named on the main thread, created
-// by CreateWorkingFolder, and removed by DeleteWorkingFolder when the window goes away; the
-// caller deletes it only when CreateWorkingFolder succeeded, so a folder that existed before
-// the run is never emptied. No function here keeps state.
+// by CreateWorkingFolder on the worker, and removed by DeleteWorkingFolder when the window goes
+// away; the caller deletes it only when CreateWorkingFolder succeeded, so a folder that existed
+// before the run is never emptied. No function here keeps state.
 #include "Folders.h"
 
 #include <windows.h>
 #include <io.h>
 #include <objbase.h>
 #include <rpc.h>
+#include <sddl.h>
 #include <strsafe.h>
+
+#include "Log.h"
 
 bool DirectoryExists(const wchar_t* path)
 {
@@ -68,34 +71,63 @@ int CreateDirectoryPath(const wchar_t* path)
 
 std::wstring MakeWorkingFolderPath()
 {
-    std::wstring path;
+    // Not the user's temporary folder: an unelevated program of the same user could swap a
+    // patch there before Windows Installer, running as SYSTEM, applies it. In the Windows
+    // folder's Temp others may add folders but not rename or delete this one.
+    wchar_t windows[MAX_PATH];
+    UINT windowsLength = GetWindowsDirectoryW(windows, MAX_PATH);
+    if (windowsLength == 0 || windowsLength >= MAX_PATH)
+        return std::wstring();
+    std::wstring path(windows, windowsLength);
+    if (path.back() != L'\\')
+        path += L'\\';
+    path += L"Temp\\";
 
-    // A result above MAX_PATH is the length the folder would need: the buffer holds nothing.
-    wchar_t temp[MAX_PATH + 1];
-    DWORD tempLength = GetTempPathW(MAX_PATH, temp);
-    if (tempLength > 0 && tempLength <= MAX_PATH)
-        path += temp;
-
-    // Without a GUID the path stays the temporary folder itself, which exists already, so
-    // CreateWorkingFolder refuses it and nothing is ever deleted there.
     GUID guid;
     if (FAILED(CoCreateGuid(&guid)))
-        return path;
+        return std::wstring();
     RPC_WSTR text = nullptr;
-    if (UuidToStringW(&guid, &text) == RPC_S_OK && text != nullptr) {
-        path += reinterpret_cast<const wchar_t*>(text);
-        RpcStringFreeW(&text);
-    }
+    if (UuidToStringW(&guid, &text) != RPC_S_OK || text == nullptr)
+        return std::wstring();
+    path += reinterpret_cast<const wchar_t*>(text);
+    RpcStringFreeW(&text);
+
+    // CreateDirectoryW takes no folder path longer than this.
+    if (path.size() > MaxWorkingFolderPath)
+        return std::wstring();
     return path;
 }
+
+// Full control for SYSTEM and the Administrators group, for the folder and everything in it;
+// protected, so nothing is inherited from the Temp folder, which lets every user add entries.
+static const wchar_t* const workingFolderSecurity = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 bool CreateWorkingFolder(const std::wstring& path)
 {
     if (path.empty()) {
-        SetLastError(ERROR_INVALID_NAME);
+        LogMessage(L"No working folder could be named under the Windows folder's Temp folder.");
         return false;
     }
-    return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(workingFolderSecurity, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        LogMessage(L"The working folder's access rules could not be prepared.");
+        return false;
+    }
+    attributes.lpSecurityDescriptor = descriptor;
+    // Fails for a folder that exists already: that one is not this run's.
+    BOOL created = CreateDirectoryW(path.c_str(), &attributes);
+    DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (!created) {
+        wchar_t message[512];
+        StringCchPrintfW(message, ARRAYSIZE(message), L"Failed to create the working folder, error=%u", error);
+        LogMessage(message);
+        return false;
+    }
+    return true;
 }
 
 void DeleteWorkingFolder(const wchar_t* path)

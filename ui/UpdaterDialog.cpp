@@ -145,13 +145,9 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
     HWND window = dialog->hwnd;
 
-    // A folder that exists already is not this run's: it is neither used nor deleted.
+    // A folder that exists already is not this run's: it is neither used nor deleted. There is
+    // no other place to fall back to; CreateWorkingFolder has logged why.
     if (!CreateWorkingFolder(dialog->workingFolder)) {
-        DWORD error = GetLastError();
-        wchar_t line[512];
-        StringCchPrintfW(line, ARRAYSIZE(line), L"Creating the working folder '%s' failed with error=%lu.",
-                         dialog->workingFolder.c_str(), error);
-        LogMessage(line);
         SendMessageW(window, WM_UPDATE_FAILED, 1, 0);
         return 0;
     }

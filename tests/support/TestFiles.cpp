@@ -81,6 +81,16 @@ std::wstring TemporaryFolder()
     return path;
 }
 
+std::wstring WindowsTempFolder()
+{
+    wchar_t windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring path(windows, length < MAX_PATH ? length : 0);
+    if (!path.empty() && path.back() == L'\\')
+        path.pop_back();
+    return path + L"\\Temp";
+}
+
 bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

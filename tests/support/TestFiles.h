@@ -32,9 +32,12 @@ enum class Entries { All, Files, Folders };
 // The names in a folder, "." and ".." left out, sorted.
 std::vector<std::wstring> ListFolder(const std::wstring& folder, Entries which = Entries::All);
 
-// The temporary folder (where the updater makes its working folder), without a final
-// backslash.
+// The user's temporary folder, without a final backslash.
 std::wstring TemporaryFolder();
+
+// The Windows folder's Temp folder, where the updater makes its working folder, without a
+// final backslash.
+std::wstring WindowsTempFolder();
 bool FileExists(const std::wstring& path);
 bool ReadAllBytes(const std::wstring& path, Bytes& bytes);
 bool WriteAllBytes(const std::wstring& path, const Bytes& bytes);

@@ -58,15 +58,16 @@ DrivenProcess::~DrivenProcess()
     CloseHandle(info_.hThread);
 }
 
-bool DrivenProcess::Start(const std::wstring& program, const std::vector<std::wstring>& arguments)
+bool DrivenProcess::Start(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const wchar_t* currentFolder)
 {
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments)
         commandLine += L" " + QuoteArgument(argument);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info_) != FALSE;
+    return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, currentFolder,
+                          &startup, &info_) != FALSE;
 }
 
 HWND DrivenProcess::WaitForWindow(const std::wstring& caption, DWORD timeoutMs) const

@@ -15,8 +15,10 @@ public:
     DrivenProcess(const DrivenProcess&) = delete;
     DrivenProcess& operator=(const DrivenProcess&) = delete;
 
-    // Starts program with the given arguments, each quoted as needed.
-    bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments);
+    // Starts program with the given arguments, each quoted as needed, in the given current
+    // folder (null: this process's).
+    bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments,
+               const wchar_t* currentFolder = nullptr);
 
     // A visible top-level window of the process with this caption (any caption when empty).
     HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs) const;

@@ -100,7 +100,7 @@ std::vector<std::wstring> AppliedPatches(const std::wstring& product)
 TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
 {
     ASSERT_FALSE(Work().empty()) << "pass the scenario work folder";
-    std::vector<std::wstring> tempBefore = ListFolder(TemporaryFolder());
+    std::vector<std::wstring> tempBefore = ListFolder(WindowsTempFolder());
     std::wstring logs = Work() + L"\\logs-main";
 
     EXPECT_EQ(RunUnattended(L"main.exe", logs), 0u);
@@ -130,7 +130,7 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         EXPECT_TRUE(ReadAllBytes(verbose, bytes) && !bytes.empty()) << "no verbose log for " << patch.first.size();
     }
     EXPECT_FALSE(FileExists(logs + L"\\absent.msp " + Code(L"0000000000A3") + L".log"));
-    EXPECT_EQ(ListFolder(TemporaryFolder()), tempBefore) << "the working folder was left behind";
+    EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
 }
 
 TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
@@ -230,4 +230,110 @@ TEST(RealInstaller, UpdaterSignedAfterPackingPatchesJustAsWell)
 {
     EXPECT_EQ(RunUnattended(L"signed.exe", Work() + L"\\logs-signed"), 0u);
     EXPECT_TRUE(Patched(L"Signed"));
+}
+
+// DLLs planted beside the updater and in its current folder, with Wine told to prefer them to
+// its own as Windows' search order would: run-scenarios.sh put copies of a DLL that leaves
+// "NAME.dll.loaded" beside itself into Work()\planted, next to planted.exe and beside.exe, and
+// set those overrides for them and for control.exe.
+namespace {
+
+class PlantedDlls : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(Work().empty());
+        folder = Work() + L"\\planted";
+        RemoveMarkers();
+    }
+
+    void TearDown() override { RemoveMarkers(); }
+
+    std::vector<std::wstring> Markers() const
+    {
+        std::vector<std::wstring> markers;
+        for (const std::wstring& name : ListFolder(folder, Entries::Files)) {
+            if (name.size() > 7 && name.compare(name.size() - 7, 7, L".loaded") == 0)
+                markers.push_back(name);
+        }
+        return markers;
+    }
+
+    void RemoveMarkers() const
+    {
+        for (const std::wstring& name : Markers())
+            DeleteFileW((folder + L"\\" + name).c_str());
+    }
+
+    std::wstring folder;
+};
+
+}  // namespace
+
+// Without this the other tests could pass with plants that nothing would ever load.
+TEST_F(PlantedDlls, AreLoadedByAProgramThatDoesNotKeepThemOut)
+{
+    DrivenProcess control;
+    ASSERT_TRUE(control.Start(folder + L"\\control.exe", {L"--gtest_list_tests"}, folder.c_str()));
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(control.WaitForExit(Timeout, exitCode));
+    EXPECT_FALSE(Markers().empty()) << "the plants or the overrides do not work";
+}
+
+TEST_F(PlantedDlls, AreNotLoadedByAnUnattendedRunThatPatches)
+{
+    std::wstring logs = Work() + L"\\logs-planted";
+    DrivenProcess process;
+    ASSERT_TRUE(process.Start(folder + L"\\planted.exe", {L"-a", L"-l", logs}, folder.c_str()));
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(Patched(L"Planted"));
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
+                         L"All updates applied successfully and MSI transaction committed."));
+    EXPECT_EQ(Markers(), std::vector<std::wstring>());
+}
+
+// Also the place of the working folder while the run's window is up: the Windows folder's
+// Temp, not the user's temporary folder.
+TEST_F(PlantedDlls, AreNotLoadedByAnInteractiveRunWhoseWorkingFolderIsUnderTheWindowsTemp)
+{
+    std::vector<std::wstring> windowsTempBefore = ListFolder(WindowsTempFolder(), Entries::Folders);
+    std::vector<std::wstring> userTempBefore = ListFolder(TemporaryFolder(), Entries::Folders);
+    DrivenProcess process;
+    ASSERT_TRUE(process.Start(folder + L"\\beside.exe", {}, folder.c_str()));
+    HWND window = process.WaitForWindow(L"Tessarvane Updater", Timeout);
+    ASSERT_NE(window, nullptr);
+    PressButton(window, IDOK);
+    ASSERT_TRUE(WaitForControlText(window, IDC_STATUS_TEXT, L"Finished updating."));
+
+    std::vector<std::wstring> added;
+    for (const std::wstring& name : ListFolder(WindowsTempFolder(), Entries::Folders)) {
+        if (std::find(windowsTempBefore.begin(), windowsTempBefore.end(), name) == windowsTempBefore.end())
+            added.push_back(name);
+    }
+    ASSERT_EQ(added.size(), 1u) << "one working folder under the Windows folder's Temp";
+    EXPECT_EQ(added[0].size(), 36u) << "named by a GUID";
+    EXPECT_TRUE(FileExists(WindowsTempFolder() + L"\\" + added[0] + L"\\beside.msp"));
+    EXPECT_EQ(ListFolder(TemporaryFolder(), Entries::Folders), userTempBefore) << "nothing in the user's Temp";
+
+    PressButton(window, IDCANCEL);
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(FileExists(WindowsTempFolder() + L"\\" + added[0])) << "removed when the window closed";
+    EXPECT_TRUE(Patched(L"Beside"));
+    EXPECT_EQ(Markers(), std::vector<std::wstring>());
+}
+
+TEST_F(PlantedDlls, AreNotLoadedWhenExtracting)
+{
+    std::wstring out = Work() + L"\\extracted-planted";
+    DrivenProcess process;
+    ASSERT_TRUE(process.Start(folder + L"\\planted.exe", {L"-x", out}, folder.c_str()));
+    DWORD exitCode = 0xFFFFFFFF;
+    ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ListFolder(out), std::vector<std::wstring>{L"planted.msp"});
+    EXPECT_EQ(Markers(), std::vector<std::wstring>());
 }

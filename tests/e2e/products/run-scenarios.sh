@@ -40,6 +40,8 @@ products=(
   "Refused 0000000000B1 x86 yes"
   "Later 0000000000B2 x86 yes"
   "Signed 0000000000E1 x86 yes"
+  "Planted 0000000000F1 x86 yes"
+  "Beside 0000000000F2 x86 yes"
 )
 for entry in "${products[@]}"; do
   read -r name code arch install <<<"$entry"
@@ -73,6 +75,31 @@ silent_code=$("$pack" inspect --json "$work/silent-reboot.exe" |
 [[ $silent_code =~ ^\{[0-9A-F-]{36}\}$ ]] || die "no patch code in inspect --json: '$silent_code'"
 "$pack" inspect "$work/silent-reboot.exe" | grep -qxF "      patch code $silent_code" ||
   die "inspect's text does not show the patch code $silent_code"
+
+# DLLs planted beside two updaters, in the folder the tests also start them in: copies of a
+# DLL that leaves "NAME.dll.loaded" beside itself when loaded. Wine is told to prefer a DLL it
+# finds on the search path to its own for these programs, as Windows' search order would
+# (per program in the registry, since a parent's environment does not reach a child started
+# under Wine). control.exe (a copy of the test binary, which imports user32 the ordinary way)
+# proves that the plants are picked up where a program does not keep them out.
+marker=${TESSARVANE_MARKER_DLL:?the marker DLL}
+mkdir -p "$work/planted"
+pack_updater planted/planted 2.4 "$work/planted.msp"
+pack_updater planted/beside 2.5 "$work/beside.msp"
+planted=(version uxtheme dwmapi cryptbase userenv profapi propsys msi comctl32 user32 gdi32 shell32
+  ole32 oleaut32 rpcrt4 advapi32 sechost combase shlwapi imm32 msctf winmm cabinet wintrust crypt32)
+for name in "${planted[@]}"; do cp "$marker" "$work/planted/$name.dll"; done
+cp "$test_exe" "$work/planted/control.exe"
+{
+  printf 'REGEDIT4\r\n\r\n'
+  for app in planted.exe beside.exe control.exe; do
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\DllOverrides]\r\n' "$app"
+    for name in "${planted[@]}"; do printf '"%s"="native,builtin"\r\n' "$name"; done
+    printf '\r\n'
+  done
+} >"$work/planted-overrides.reg"
+wine regedit /S "$(winepath -w "$work/planted-overrides.reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null ||
+  die "planted DLL overrides"
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessarvane Test Signing" \
   -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1 || die "openssl"

@@ -56,10 +56,13 @@ protected:
     void SetUp() override
     {
         ASSERT_GE(testArguments.size(), 2u) << "pass the packed updaters' paths";
-        foldersBefore = ListFolder(TemporaryFolder(), Entries::Folders);
+        foldersBefore = ListFolder(WindowsTempFolder(), Entries::Folders);
     }
 
-    void ExpectNoWorkingFolderLeft() { EXPECT_EQ(ListFolder(TemporaryFolder(), Entries::Folders), foldersBefore); }
+    void ExpectNoWorkingFolderLeft()
+    {
+        EXPECT_EQ(ListFolder(WindowsTempFolder(), Entries::Folders), foldersBefore);
+    }
 
     // Runs an updater interactively: checks the idle window, presses OK, waits for the
     // outcome, checks the finished window and presses Close.

@@ -1,5 +1,5 @@
 // The log: line shape, UTF-16LE without a byte-order mark, text written as given, a fresh
-// file per run, and the preparation of the -l folder.
+// file per run, links under the log's name refused, and the preparation of the -l folder.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -156,4 +156,77 @@ TEST(LogFolder, AFileInThePathMakesLoggingStayOff)
     OpenLogFile();
     EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
     ResetAppState();
+}
+
+TEST(LogLinks, OnlyAPlainFileWithOneNameIsTakenAsTheLog)
+{
+    struct Case {
+        const wchar_t* what;
+        DWORD attributes;
+        DWORD links;
+        bool plain;
+    };
+    const Case cases[] = {
+        {L"new or ordinary file", FILE_ATTRIBUTE_ARCHIVE, 1, true},
+        {L"hidden, read-write", FILE_ATTRIBUTE_HIDDEN, 1, true},
+        {L"second hard link", FILE_ATTRIBUTE_ARCHIVE, 2, false},
+        {L"many hard links", FILE_ATTRIBUTE_NORMAL, 7, false},
+        {L"symbolic link or junction", FILE_ATTRIBUTE_REPARSE_POINT, 1, false},
+        {L"reparse point with links", FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, 2, false},
+        {L"folder", FILE_ATTRIBUTE_DIRECTORY, 1, false},
+        {L"no name at all", FILE_ATTRIBUTE_NORMAL, 0, false},
+    };
+    for (const Case& c : cases) {
+        BY_HANDLE_FILE_INFORMATION information = {};
+        information.dwFileAttributes = c.attributes;
+        information.nNumberOfLinks = c.links;
+        EXPECT_EQ(IsPlainLogFile(information), c.plain) << c.what;
+    }
+}
+
+// A hard link placed under the log's name must not let the updater empty or write the file
+// it shares its data with; logging is off instead.
+TEST(LogLinks, AHardLinkUnderTheLogsNameIsNeitherEmptiedNorWritten)
+{
+    TempFolder folder;
+    std::wstring victim = folder / L"victim.txt";
+    const Bytes content = {'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(WriteAllBytes(victim, content));
+    CreateDirectoryW((folder / L"logs").c_str(), nullptr);
+    ASSERT_TRUE(CreateHardLinkW((folder / L"logs\\TessarvaneUpdater.log").c_str(), victim.c_str(), nullptr));
+
+    OpenLogIn(folder / L"logs");
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    LogMessage(L"must go nowhere");
+    ResetAppState();
+
+    Bytes after;
+    ASSERT_TRUE(ReadAllBytes(victim, after));
+    EXPECT_EQ(after, content);
+}
+
+// Where the platform makes symbolic links (Wine 8 does not), one under the log's name is
+// neither followed nor emptied.
+TEST(LogLinks, ASymbolicLinkUnderTheLogsNameIsNotFollowed)
+{
+    TempFolder folder;
+    std::wstring victim = folder / L"victim.txt";
+    const Bytes content = {'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(WriteAllBytes(victim, content));
+    std::wstring link = folder / L"TessarvaneUpdater.log";
+    if (!CreateSymbolicLinkW(link.c_str(), victim.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+        !(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        DeleteFileW(link.c_str());
+        GTEST_SKIP() << "no symbolic links here; the check itself is tested above";
+    }
+
+    OpenLogIn(folder.path());
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    LogMessage(L"must go nowhere");
+    ResetAppState();
+
+    Bytes after;
+    ASSERT_TRUE(ReadAllBytes(victim, after));
+    EXPECT_EQ(after, content);
 }

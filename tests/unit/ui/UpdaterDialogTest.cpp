@@ -42,12 +42,12 @@ std::wstring MenuItemText(HMENU menu, int position)
     return text;
 }
 
-// The temporary folder as MakeWorkingFolderPath gives it when no GUID can be made.
-std::wstring TempPath()
+// The folder that holds the working folders, with a final backslash.
+std::wstring WorkingFolderParent()
 {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
+    wchar_t windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows, length) + L"\\Temp\\";
 }
 
 }  // namespace
@@ -140,8 +140,8 @@ TEST_F(WindowTest, ARunGoesFromOkThroughStatusTextsToClose)
     EXPECT_EQ(fakeRun.window, Window());
     EXPECT_TRUE(fakeRun.folderExisted) << "the worker creates the folder before the run";
     std::wstring folder = fakeRun.folder;
-    EXPECT_EQ(folder.rfind(TempPath(), 0), 0u) << "a new folder in the temporary folder";
-    EXPECT_GT(folder.size(), TempPath().size());
+    EXPECT_EQ(folder.rfind(WorkingFolderParent(), 0), 0u) << "a new folder in the Windows folder's Temp";
+    EXPECT_GT(folder.size(), WorkingFolderParent().size());
 
     firstGo.Open();
     ASSERT_TRUE(PumpUntil([&] { return firstSent.IsOpen(); }));
@@ -280,8 +280,8 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNot
     TempFolder logs;
     appState.logFolder = logs.path() + L"\\";
     OpenLogFile();
-    // Without a GUID the folder's name is the temporary folder itself, which exists.
-    std::wstring marker = TempPath() + L"tv-ui-marker.txt";
+    // Without a GUID there is no working folder's name; no other folder may stand in for it.
+    std::wstring marker = WorkingFolderParent() + L"tv-ui-marker.txt";
     ASSERT_TRUE(WriteAllBytes(marker, {'k', 'e', 'e', 'p'}));
     failGuids = true;
 
@@ -300,10 +300,10 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNot
     ASSERT_TRUE(unattended.Create());
     EXPECT_EQ(RunMessageLoop(unattended), 1);
     EXPECT_TRUE(FileExists(marker));
-    EXPECT_TRUE(DirectoryExists(TempPath().c_str()));
+    EXPECT_TRUE(DirectoryExists(WorkingFolderParent().c_str()));
     DeleteFileW(marker.c_str());
     ResetAppState();
-    std::wstring line = L"Creating the working folder '" + TempPath() + L"' failed with error=183.";
+    std::wstring line = L"No working folder could be named under the Windows folder's Temp folder.";
     EXPECT_EQ(ReadLogMessages(logs / L"TessarvaneUpdater.log"), (std::vector<std::wstring>{line, line}));
 }
 

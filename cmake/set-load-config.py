@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Points a linked PE image's Load Configuration directory (data directory 10) at the image's
+own load configuration structure, which GNU ld keeps but leaves unreferenced.
+
+The image is stripped, so the structure is found by its content: the bytes that
+app/LoadConfig.cpp compiles (Size up to SecurityCookie, DependentLoadFlags =
+LOAD_LIBRARY_SEARCH_SYSTEM32, everything else 0), at an aligned place inside a section's raw
+data. Exactly one such place must exist. Handles PE32 and PE32+ images. The file's length is
+not changed, so a stripped image still ends at its last section's raw data; a non-zero PE
+checksum is recomputed, a zero one stays zero.
+
+Usage: set-load-config.py IMAGE      (exit status 0 when the directory is set)
+       set-load-config.py --check IMAGE   (exit status 0 when it is set and carries the flag)
+"""
+import struct
+import sys
+
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+LOAD_CONFIG_INDEX = 10
+
+# Per optional-header magic: the structure's size up to SecurityCookie, the offset of
+# DependentLoadFlags inside it, and the offset of the data directories in the optional header.
+LAYOUTS = {
+    0x10B: {"name": "PE32", "size": 64, "flags_at": 54, "directories_at": 96, "align": 4},
+    0x20B: {"name": "PE32+", "size": 96, "flags_at": 78, "directories_at": 112, "align": 8},
+}
+
+
+class ImageError(Exception):
+    pass
+
+
+def parse(data):
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        raise ImageError("not an MZ image")
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ImageError("no PE signature")
+    sections_count, = struct.unpack_from("<H", data, pe + 6)
+    optional_size, = struct.unpack_from("<H", data, pe + 20)
+    optional = pe + 24
+    magic, = struct.unpack_from("<H", data, optional)
+    if magic not in LAYOUTS:
+        raise ImageError("unknown optional header magic 0x%x" % magic)
+    layout = LAYOUTS[magic]
+    directories_count, = struct.unpack_from("<I", data, optional + layout["directories_at"] - 4)
+    if directories_count <= LOAD_CONFIG_INDEX:
+        raise ImageError("the image has no Load Configuration directory slot")
+    sections = []
+    table = optional + optional_size
+    for i in range(sections_count):
+        at = table + 40 * i
+        virtual_size, virtual_address, raw_size, raw_pointer = struct.unpack_from("<IIII", data, at + 8)
+        sections.append((virtual_address, max(virtual_size, raw_size) if raw_size else virtual_size,
+                         raw_pointer, raw_size))
+    return {
+        "layout": layout,
+        "checksum_at": optional + 64,
+        "directory_at": optional + layout["directories_at"] + 8 * LOAD_CONFIG_INDEX,
+        "sections": sections,
+    }
+
+
+def expected_structure(layout):
+    structure = bytearray(layout["size"])
+    struct.pack_into("<I", structure, 0, layout["size"])
+    struct.pack_into("<H", structure, layout["flags_at"], LOAD_LIBRARY_SEARCH_SYSTEM32)
+    return bytes(structure)
+
+
+def offset_to_rva(image, offset):
+    for virtual_address, _, raw_pointer, raw_size in image["sections"]:
+        if raw_pointer <= offset < raw_pointer + raw_size:
+            return virtual_address + offset - raw_pointer
+    return None
+
+
+def rva_to_offset(image, rva, length):
+    for virtual_address, _, raw_pointer, raw_size in image["sections"]:
+        if virtual_address <= rva and rva + length <= virtual_address + raw_size:
+            return raw_pointer + rva - virtual_address
+    return None
+
+
+def find_structure(data, image):
+    wanted = expected_structure(image["layout"])
+    found = []
+    start = 0
+    while True:
+        at = data.find(wanted, start)
+        if at < 0:
+            break
+        start = at + 1
+        if at % image["layout"]["align"] == 0 and offset_to_rva(image, at) is not None:
+            found.append(at)
+    return found
+
+
+def pe_checksum(data, checksum_at):
+    total = 0
+    padded = data + (b"\0" if len(data) % 2 else b"")
+    for i in range(0, len(padded), 2):
+        if i in (checksum_at, checksum_at + 2):
+            continue
+        total += padded[i] | (padded[i + 1] << 8)
+        total = (total & 0xFFFF) + (total >> 16)
+    total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(data)) & 0xFFFFFFFF
+
+
+def set_load_config(path):
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    image = parse(data)
+    found = find_structure(bytes(data), image)
+    if len(found) != 1:
+        raise ImageError("expected one load configuration structure in the image, found %d" % len(found))
+    rva = offset_to_rva(image, found[0])
+    struct.pack_into("<II", data, image["directory_at"], rva, image["layout"]["size"])
+    if struct.unpack_from("<I", data, image["checksum_at"])[0] != 0:
+        struct.pack_into("<I", data, image["checksum_at"], pe_checksum(bytes(data), image["checksum_at"]))
+    with open(path, "r+b") as f:
+        f.write(data)
+
+
+def check(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    image = parse(data)
+    layout = image["layout"]
+    rva, size = struct.unpack_from("<II", data, image["directory_at"])
+    if rva == 0 or size == 0:
+        raise ImageError("the Load Configuration directory is empty")
+    offset = rva_to_offset(image, rva, 4)
+    if offset is None:
+        raise ImageError("the Load Configuration directory points outside the sections")
+    structure_size, = struct.unpack_from("<I", data, offset)
+    if structure_size < layout["flags_at"] + 2 or rva_to_offset(image, rva, structure_size) is None:
+        raise ImageError("the load configuration is too small to hold DependentLoadFlags")
+    flags, = struct.unpack_from("<H", data, offset + layout["flags_at"])
+    if flags != LOAD_LIBRARY_SEARCH_SYSTEM32:
+        raise ImageError("DependentLoadFlags is 0x%x" % flags)
+    checksum, = struct.unpack_from("<I", data, image["checksum_at"])
+    if checksum != 0 and checksum != pe_checksum(data, image["checksum_at"]):
+        raise ImageError("the PE checksum does not match the image")
+    return layout["name"]
+
+
+def main(argv):
+    try:
+        if len(argv) == 3 and argv[1] == "--check":
+            print("%s: %s, DependentLoadFlags 0x800" % (argv[2], check(argv[2])))
+        elif len(argv) == 2:
+            set_load_config(argv[1])
+        else:
+            print(__doc__, file=sys.stderr)
+            return 2
+    except (ImageError, OSError, struct.error) as error:
+        print("%s: %s" % (argv[-1], error), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

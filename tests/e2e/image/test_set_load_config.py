@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""The post-link step that points a PE image's Load Configuration directory at its load
+configuration structure, on small PE32 and PE32+ images built here: the directory is written,
+the file keeps its length, a non-zero checksum is recomputed and a zero one stays zero, and an
+image without exactly one such structure is refused unchanged.
+Usage: test_set_load_config.py PATH/TO/set-load-config.py"""
+import importlib.util
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(
+    os.path.dirname(__file__), "..", "..", "..", "cmake", "set-load-config.py")
+spec = importlib.util.spec_from_file_location("set_load_config", SCRIPT)
+tool = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(tool)
+
+SECTION_RVA = 0x1000
+SECTION_RAW = 0x200
+SECTION_SIZE = 0x400
+
+
+def build_image(plus, structures=1, checksum=0):
+    """An image with one section whose raw data hold `structures` load configurations."""
+    magic = 0x20B if plus else 0x10B
+    optional_size = 240 if plus else 224
+    pe = 0x80
+    data = bytearray(SECTION_RAW + SECTION_SIZE)
+    data[0:2] = b"MZ"
+    struct.pack_into("<I", data, 0x3C, pe)
+    data[pe:pe + 4] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", data, pe + 4, 0x8664 if plus else 0x14C, 1, 0, 0, 0, optional_size, 0x22)
+    optional = pe + 24
+    struct.pack_into("<H", data, optional, magic)
+    struct.pack_into("<I", data, optional + 64, checksum)
+    directories_at = optional + (112 if plus else 96)
+    struct.pack_into("<I", data, directories_at - 4, 16)
+    section = optional + optional_size
+    data[section:section + 8] = b".rdata\0\0"
+    struct.pack_into("<IIII", data, section + 8, SECTION_SIZE, SECTION_RVA, SECTION_SIZE, SECTION_RAW)
+    layout = tool.LAYOUTS[magic]
+    structure = tool.expected_structure(layout)
+    for i in range(structures):
+        at = SECTION_RAW + 0x40 + i * 0x100
+        data[at:at + len(structure)] = structure
+    return bytes(data), directories_at + 8 * 10
+
+
+class SetLoadConfig(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp()
+
+    def tearDown(self):
+        shutil.rmtree(self.folder)
+
+    def run_tool(self, data, *options):
+        path = os.path.join(self.folder, "image.exe")
+        with open(path, "wb") as f:
+            f.write(data)
+        result = subprocess.run([sys.executable, SCRIPT, *options, path], capture_output=True, text=True)
+        with open(path, "rb") as f:
+            return result.returncode, f.read()
+
+    def test_directory_points_at_the_structure_in_both_formats(self):
+        for plus in (False, True):
+            with self.subTest(plus=plus):
+                data, directory_at = build_image(plus)
+                code, after = self.run_tool(data)
+                self.assertEqual(code, 0)
+                self.assertEqual(len(after), len(data))
+                rva, size = struct.unpack_from("<II", after, directory_at)
+                self.assertEqual(rva, SECTION_RVA + 0x40)
+                self.assertEqual(size, 96 if plus else 64)
+                self.assertEqual(struct.unpack_from("<I", after, 0x80 + 24 + 64)[0], 0, "a zero checksum stays zero")
+                self.assertEqual(self.run_tool(after, "--check")[0], 0)
+
+    def test_a_non_zero_checksum_is_recomputed(self):
+        data, _ = build_image(False, checksum=0x1234)
+        code, after = self.run_tool(data)
+        self.assertEqual(code, 0)
+        checksum_at = 0x80 + 24 + 64
+        stored = struct.unpack_from("<I", after, checksum_at)[0]
+        self.assertNotEqual(stored, 0x1234)
+        self.assertEqual(stored, tool.pe_checksum(after, checksum_at))
+        self.assertEqual(self.run_tool(after, "--check")[0], 0)
+
+    def test_images_without_exactly_one_structure_are_refused_unchanged(self):
+        for count in (0, 2):
+            with self.subTest(structures=count):
+                data, _ = build_image(True, structures=count)
+                code, after = self.run_tool(data)
+                self.assertEqual(code, 1)
+                self.assertEqual(after, data)
+
+    def test_check_fails_for_an_empty_directory_or_another_flag(self):
+        data, directory_at = build_image(False)
+        self.assertEqual(self.run_tool(data, "--check")[0], 1)
+        code, after = self.run_tool(data)
+        changed = bytearray(after)
+        struct.pack_into("<H", changed, SECTION_RAW + 0x40 + 54, 0x1000)
+        self.assertEqual(self.run_tool(bytes(changed), "--check")[0], 1)
+
+    def test_other_files_are_refused(self):
+        self.assertEqual(self.run_tool(b"not an image at all")[0], 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
