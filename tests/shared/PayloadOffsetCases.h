@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace sharedcases {
@@ -20,7 +21,7 @@ struct ImageSection {
 };
 
 struct PayloadOffsetCase {
-    const char* what;
+    std::string what;
     ImageFlavour flavour;
     uint32_t ntOffset;  // e_lfanew
     std::vector<ImageSection> sections;
@@ -28,10 +29,12 @@ struct PayloadOffsetCase {
     uint32_t lastSection;  // the section that decides it
 };
 
+// Every case in both flavours: the PE32 rows as written, then the same images as PE32+.
 inline const std::vector<PayloadOffsetCase>& PayloadOffsetCases()
 {
     using F = ImageFlavour;
-    static const std::vector<PayloadOffsetCase> cases = {
+    static const std::vector<PayloadOffsetCase> cases = [] {
+        std::vector<PayloadOffsetCase> rows = {
         {"one section", F::Pe32, 0x80, {{0x400, 0x200}}, 0x600, 0},
         {"furthest section last in the table", F::Pe32, 0x40, {{0x200, 0x200}, {0x400, 0x600}}, 0xA00, 1},
         {"furthest section first in the table", F::Pe32, 0x40, {{0x800, 0x200}, {0x200, 0x400}}, 0xA00, 0},
@@ -43,7 +46,16 @@ inline const std::vector<PayloadOffsetCase>& PayloadOffsetCases()
         {"furthest section has no raw data", F::Pe32, 0x40, {{0x400, 0x200}, {0x600, 0}}, 0x600, 1},
         {"NT headers far from the DOS header", F::Pe32, 0x1F0, {{0x400, 0x200}, {0x600, 0x1000}}, 0x1600, 1},
         {"the furthest the updater can seek", F::Pe32, 0x80, {{0x400, 0x200}, {0x7FFFF000, 0xFFF}}, 0x7FFFFFFF, 1},
-    };
+        };
+        size_t count = rows.size();
+        for (size_t i = 0; i < count; ++i) {
+            PayloadOffsetCase plus = rows[i];
+            plus.what += " (PE32+)";
+            plus.flavour = F::Pe32Plus;
+            rows.push_back(plus);
+        }
+        return rows;
+    }();
     return cases;
 }
 

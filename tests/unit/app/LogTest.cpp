@@ -18,6 +18,18 @@ void OpenLogIn(const std::wstring& folder)
     OpenLogFile();
 }
 
+// Logging stayed off, and what a link under the log's name leads to was neither emptied nor
+// written.
+void ExpectLoggingOffAndUnchanged(const std::wstring& victim, const Bytes& content)
+{
+    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    LogMessage(L"must go nowhere");
+    ResetAppState();
+    Bytes after;
+    ASSERT_TRUE(ReadAllBytes(victim, after));
+    EXPECT_EQ(after, content);
+}
+
 }  // namespace
 
 TEST(LogTimeStamp, IsZeroPaddedTwentyFourHourTime)
@@ -196,13 +208,7 @@ TEST(LogLinks, AHardLinkUnderTheLogsNameIsNeitherEmptiedNorWritten)
     ASSERT_TRUE(CreateHardLinkW((folder / L"logs\\TessarvaneUpdater.log").c_str(), victim.c_str(), nullptr));
 
     OpenLogIn(folder / L"logs");
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
-    LogMessage(L"must go nowhere");
-    ResetAppState();
-
-    Bytes after;
-    ASSERT_TRUE(ReadAllBytes(victim, after));
-    EXPECT_EQ(after, content);
+    ExpectLoggingOffAndUnchanged(victim, content);
 }
 
 // Where the platform makes symbolic links (Wine 8 does not), one under the log's name is
@@ -222,11 +228,5 @@ TEST(LogLinks, ASymbolicLinkUnderTheLogsNameIsNotFollowed)
     }
 
     OpenLogIn(folder.path());
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
-    LogMessage(L"must go nowhere");
-    ResetAppState();
-
-    Bytes after;
-    ASSERT_TRUE(ReadAllBytes(victim, after));
-    EXPECT_EQ(after, content);
+    ExpectLoggingOffAndUnchanged(victim, content);
 }
