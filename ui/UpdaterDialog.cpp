@@ -9,7 +9,6 @@
 
 #include "AboutDialog.h"
 #include "AppState.h"
-#include "ApplyUpdates.h"
 #include "CenterWindow.h"
 #include "Folders.h"
 #include "Log.h"
@@ -159,7 +158,7 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     // The result travels in wParam: the window keeps it on the main thread, so nothing
     // written here is read there afterwards. The window may be destroyed while handling
     // this; nothing here touches it afterwards.
-    int result = ApplyUpdates(dialog->workingFolder.c_str(), window);
+    int result = dialog->updateRun(dialog->workingFolder.c_str(), window);
     SendMessageW(window, UpdateRunSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
                  static_cast<WPARAM>(result), 0);
     return 0;

@@ -1,7 +1,7 @@
 // The progress window of the window modes: a modeless dialog made from IDD_UPDATER and
 // driven by one UpdaterDialog, which wWinMain owns and outlives the window. The main thread
-// runs every handler; the worker (UpdaterThreadProc) reaches the window only through
-// SendMessageW of the messages in UpdaterMessages.h.
+// runs every handler; the worker (UpdaterThreadProc) performs the update run it was given
+// and reaches the window only through SendMessageW of the messages in UpdaterMessages.h.
 #pragma once
 
 #include <windows.h>
@@ -24,9 +24,14 @@ enum class WindowState { Idle, Running, Finished, Closed };
 // outcome and always ends with 0.
 int WindowExitCode(RunMode runMode, int runResult);
 
+// The whole update run, called on the worker with the working folder and the window to tell:
+// the program gives ApplyUpdates, the tests a scripted run. Its result is what the outcome
+// message carries (see UpdateRunSucceeded).
+using UpdateRunFunction = int (*)(const wchar_t* folder, HWND window);
+
 class UpdaterDialog {
 public:
-    UpdaterDialog() = default;
+    explicit UpdaterDialog(UpdateRunFunction run) : updateRun(run) {}
     UpdaterDialog(const UpdaterDialog&) = delete;
     UpdaterDialog& operator=(const UpdaterDialog&) = delete;
 
@@ -48,6 +53,7 @@ private:
     void SetStatus(const wchar_t* text);
     void ShowAbout();
 
+    const UpdateRunFunction updateRun;
     HWND hwnd = nullptr;  // set while WM_INITDIALOG binds the window, never changed after
     // Made by OnStart before the worker starts; only read afterwards, on both threads.
     std::wstring workingFolder;
