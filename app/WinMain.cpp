@@ -10,6 +10,7 @@
 #include <string>
 
 #include "AppState.h"
+#include "ApplyUpdates.h"
 #include "CommandLine.h"
 #include "Extraction.h"
 #include "Log.h"
@@ -99,7 +100,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     InitCommonControlsForWindow();
 
     // Outlives the window, which is gone once the loop has ended.
-    UpdaterDialog dialog;
+    UpdaterDialog dialog(ApplyUpdates);
     if (!dialog.Create()) {
         CoUninitialize();
         return 1;

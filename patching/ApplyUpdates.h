@@ -12,12 +12,7 @@
 //   MsiBeginTransactionW's or MsiEndTransaction's error   the transaction could not begin or commit
 //   1                                  any other failure (extraction, an unreadable patch or package,
 //                                      sequencing)
+// UpdateRunSucceeded (UpdaterMessages.h) tells the first two from the rest.
 // window is the progress window to tell, or null. The restart question is asked only with a
 // window and outside unattended mode.
 int ApplyUpdates(const wchar_t* folder, HWND window);
-
-// True for the results that mean the patches are in place.
-inline bool UpdateRunSucceeded(int result)
-{
-    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
-}

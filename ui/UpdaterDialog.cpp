@@ -9,13 +9,17 @@
 
 #include "AboutDialog.h"
 #include "AppState.h"
-#include "ApplyUpdates.h"
 #include "CenterWindow.h"
 #include "Folders.h"
 #include "Log.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
 #include "resource.h"
+
+int WindowExitCode(RunMode runMode, int runResult)
+{
+    return runMode == RunMode::Unattended ? runResult : 0;
+}
 
 bool UpdaterDialog::Create()
 {
@@ -91,7 +95,7 @@ bool UpdaterDialog::OnCommand(int id, int, HWND)
     case IDCANCEL:
         // The worker uses the folder, this object and the run state until it reports, so a
         // close during the run waits for that.
-        if (running) {
+        if (state == WindowState::Running) {
             closeRequested = true;
             return true;
         }
@@ -118,9 +122,9 @@ void UpdaterDialog::ShowAbout()
 void UpdaterDialog::OnStart()
 {
     // Enter reaches here even with OK disabled, and the payload can be read only once.
-    if (started)
+    if (state != WindowState::Idle)
         return;
-    started = true;
+    state = WindowState::Running;
 
     EnableWindow(GetDlgItem(hwnd, IDOK), FALSE);
     SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(IDS_APPLYING_UPDATES).c_str());
@@ -129,13 +133,11 @@ void UpdaterDialog::OnStart()
     SendMessageW(progress, PBM_SETMARQUEE, TRUE, 0);
 
     workingFolder = MakeWorkingFolderPath();
-    running = true;
     uintptr_t thread = _beginthreadex(nullptr, 0, UpdaterThreadProc, this, 0, nullptr);
     if (thread != 0) {
         CloseHandle(reinterpret_cast<HANDLE>(thread));
         return;
     }
-    running = false;
     LogMessage(L"Updater thread creation failed.");
     OnFinished(false, 1);
 }
@@ -151,12 +153,12 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
         SendMessageW(window, WM_UPDATE_FAILED, 1, 0);
         return 0;
     }
-    dialog->folderCreated = true;
+    dialog->folderCreated.store(true);
 
     // The result travels in wParam: the window keeps it on the main thread, so nothing
     // written here is read there afterwards. The window may be destroyed while handling
     // this; nothing here touches it afterwards.
-    int result = ApplyUpdates(dialog->workingFolder.c_str(), window);
+    int result = dialog->updateRun(dialog->workingFolder.c_str(), window);
     SendMessageW(window, UpdateRunSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
                  static_cast<WPARAM>(result), 0);
     return 0;
@@ -164,15 +166,16 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
 
 void UpdaterDialog::OnFinished(bool succeeded, int result)
 {
-    running = false;
+    state = WindowState::Finished;
     // A failure never turns into a success code, whatever wParam it came with.
     runResult = !succeeded && result == 0 ? 1 : result;
 
-    SetDlgItemTextW(hwnd, IDCANCEL, LoadResString(IDS_CLOSE).c_str());
-    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(succeeded ? IDS_FINISHED : IDS_FAILED).c_str());
+    // The bar goes first: whoever sees the outcome text sees the finished window.
     HWND progress = GetDlgItem(hwnd, IDC_PROGRESS);
     ShowWindow(progress, SW_HIDE);
     SendMessageW(progress, PBM_SETMARQUEE, FALSE, 0);
+    SetDlgItemTextW(hwnd, IDCANCEL, LoadResString(IDS_CLOSE).c_str());
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(succeeded ? IDS_FINISHED : IDS_FAILED).c_str());
 
     if (appState.runMode == RunMode::Unattended || closeRequested)
         SendMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
@@ -185,9 +188,8 @@ void UpdaterDialog::SetStatus(const wchar_t* text)
 
 void UpdaterDialog::OnDestroy()
 {
-    if (folderCreated)
+    state = WindowState::Closed;
+    if (folderCreated.load())
         DeleteWorkingFolder(workingFolder.c_str());
-    // Nobody sees the window in unattended mode: the exit code is the only report there.
-    // An interactive window has shown its outcome and always ends with 0.
-    PostQuitMessage(appState.runMode == RunMode::Unattended ? runResult : 0);
+    PostQuitMessage(WindowExitCode(appState.runMode, runResult));
 }

@@ -1,16 +1,37 @@
 // The progress window of the window modes: a modeless dialog made from IDD_UPDATER and
 // driven by one UpdaterDialog, which wWinMain owns and outlives the window. The main thread
-// runs every handler; the worker (UpdaterThreadProc) reaches the window only through
-// SendMessageW of the messages in UpdaterMessages.h.
+// runs every handler; the worker (UpdaterThreadProc) performs the update run it was given
+// and reaches the window only through SendMessageW of the messages in UpdaterMessages.h.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+
+#include "AppState.h"
+
+// The window's life; only Running has a worker.
+//   Idle      OK: Running (Finished, failed, when no worker starts)    Cancel: Closed
+//   Running   outcome: Finished (Closed at once when unattended or asked to close)
+//             Cancel: a close request, kept until the outcome
+//   Finished  Cancel: Closed
+// The About box opens in every state but Closed and changes none.
+enum class WindowState { Idle, Running, Finished, Closed };
+
+// What the message loop ends with once the window has closed. Nobody sees an unattended
+// window, so the run's result is its only report there; an interactive window has shown its
+// outcome and always ends with 0.
+int WindowExitCode(RunMode runMode, int runResult);
+
+// The whole update run, called on the worker with the working folder and the window to tell:
+// the program gives ApplyUpdates, the tests a scripted run. Its result is what the outcome
+// message carries (see UpdateRunSucceeded).
+using UpdateRunFunction = int (*)(const wchar_t* folder, HWND window);
 
 class UpdaterDialog {
 public:
-    UpdaterDialog() = default;
+    explicit UpdaterDialog(UpdateRunFunction run) : updateRun(run) {}
     UpdaterDialog(const UpdaterDialog&) = delete;
     UpdaterDialog& operator=(const UpdaterDialog&) = delete;
 
@@ -32,18 +53,20 @@ private:
     void SetStatus(const wchar_t* text);
     void ShowAbout();
 
+    const UpdateRunFunction updateRun;
     HWND hwnd = nullptr;  // set while WM_INITDIALOG binds the window, never changed after
     // Made by OnStart before the worker starts; only read afterwards, on both threads.
     std::wstring workingFolder;
-    // Set by the worker when its own CreateDirectoryW made the folder, before it sends its
-    // outcome; read by OnDestroy, which only runs once the worker has reported.
-    bool folderCreated = false;
+    // Set by the worker once its own CreateDirectoryW made the folder; read by OnDestroy.
+    // Only a folder this run created is deleted.
+    std::atomic<bool> folderCreated{false};
 
     // Main thread only.
-    bool started = false;         // one run per window
-    bool running = false;         // a worker exists and has not reported yet
-    bool closeRequested = false;  // closed during the run: close once the worker reports
-    // The run's result as ApplyUpdates gives it; an unattended run exits with it. A window
-    // that closes before any outcome arrived has updated nothing.
+    WindowState state = WindowState::Idle;
+    // Closed while Running: the worker still uses the folder and this object, so the window
+    // closes once the outcome has arrived.
+    bool closeRequested = false;
+    // The run's result as ApplyUpdates gives it, kept when the outcome arrives. A window that
+    // closes before any outcome arrived has updated nothing.
     int runResult = 1;
 };

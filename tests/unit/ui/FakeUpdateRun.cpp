@@ -1,4 +1,4 @@
-// The test binary's ApplyUpdates, CoCreateGuid and _beginthreadex. The two system calls are
+// The tests' update run, and the test binary's CoCreateGuid and _beginthreadex. The two system calls are
 // reached through their import pointers, which are defined here so that the product code's
 // calls land in these functions; they forward to the real ones unless told to fail.
 #include "FakeUpdateRun.h"
@@ -6,7 +6,6 @@
 #include <objbase.h>
 #include <process.h>
 
-#include "ApplyUpdates.h"
 #include "Folders.h"
 #include "ImportSeam.h"
 
@@ -14,7 +13,7 @@ FakeUpdateRun fakeRun;
 bool failGuids = false;
 bool failThreads = false;
 
-int ApplyUpdates(const wchar_t* folder, HWND window)
+int FakeApplyUpdates(const wchar_t* folder, HWND window)
 {
     ++fakeRun.calls;
     fakeRun.folder = folder;

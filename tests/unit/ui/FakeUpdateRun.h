@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-// What the test-only ApplyUpdates does and saw. The test writes it before the run starts
+// What FakeApplyUpdates does and saw. The test writes it before the run starts
 // and reads it after the outcome has been handled: the thread start and SendMessageW order
 // the accesses, so no lock is needed.
 struct FakeUpdateRun {
@@ -19,6 +19,10 @@ struct FakeUpdateRun {
     HWND window = nullptr;
 };
 extern FakeUpdateRun fakeRun;
+
+// The update run that the tests give the window: records its call in fakeRun and runs the
+// script.
+int FakeApplyUpdates(const wchar_t* folder, HWND window);
 
 // While set, CoCreateGuid fails (so no working folder name can be made) and _beginthreadex
 // starts no thread.

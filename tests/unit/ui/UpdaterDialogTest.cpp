@@ -202,7 +202,7 @@ TEST_F(WindowTest, InteractiveRunsShowEachResultAsFinishedOrFailedAndQuitWithZer
         SCOPED_TRACE(c.result);
         fakeRun = FakeUpdateRun();
         fakeRun.script = [&](const wchar_t*, HWND) { return c.result; };
-        UpdaterDialog interactive;
+        UpdaterDialog interactive(FakeApplyUpdates);
         ASSERT_TRUE(interactive.Create());
         SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDOK, 0);
         ASSERT_TRUE(PumpUntil([&] { return ControlText(interactive.GetHwnd(), IDCANCEL) == L"Close"; }));
@@ -262,7 +262,7 @@ TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheRunsRe
             entered.Open();
             return finish.Wait() ? c.result : 1;
         };
-        UpdaterDialog unattended;
+        UpdaterDialog unattended(FakeApplyUpdates);
         ASSERT_TRUE(unattended.Create());
         EXPECT_TRUE(entered.Wait()) << "the run starts inside Create";
         EXPECT_FALSE(IsWindowVisible(unattended.GetHwnd()));
@@ -296,7 +296,7 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNot
     EXPECT_TRUE(FileExists(marker));
 
     appState.runMode = RunMode::Unattended;
-    UpdaterDialog unattended;
+    UpdaterDialog unattended(FakeApplyUpdates);
     ASSERT_TRUE(unattended.Create());
     EXPECT_EQ(RunMessageLoop(unattended), 1);
     EXPECT_TRUE(FileExists(marker));
@@ -326,7 +326,7 @@ TEST_F(WindowTest, AWorkerThatCannotStartFailsTheRunAndIsLogged)
 
     // Unattended: the window is gone before Create returns, and the outcome is failure.
     appState.runMode = RunMode::Unattended;
-    UpdaterDialog unattended;
+    UpdaterDialog unattended(FakeApplyUpdates);
     quitCode = -1;
     bool created = unattended.Create();
     if (created)

@@ -54,7 +54,7 @@ int wmain(int argc, wchar_t** argv)
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    UpdaterDialog dialog;
+    UpdaterDialog dialog(FakeApplyUpdates);
     if (!dialog.Create())
         return 1;
     if (state == L"running") {

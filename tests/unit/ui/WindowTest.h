@@ -29,7 +29,7 @@ protected:
     void Press(int id) { SendMessageW(Window(), WM_COMMAND, id, 0); }
     void PostKey(HWND target, WPARAM key);
 
-    UpdaterDialog dialog;
+    UpdaterDialog dialog{FakeApplyUpdates};
     int quitCode = -1;
 };
 

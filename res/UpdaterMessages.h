@@ -1,5 +1,6 @@
-// The progress window's private messages. The worker sends them with SendMessageW only, so
-// a pointer passed in wParam stays valid while the window handles the message.
+// The progress window's private messages, the only way the update run reaches the window.
+// The worker sends them with SendMessageW only, so a pointer passed in wParam stays valid
+// while the window handles the message.
 #pragma once
 
 #include <windows.h>
@@ -10,3 +11,10 @@
 #define WM_UPDATE_FAILED (WM_APP + 1)     // the run failed or never began
 // WM_APP + 2 is not assigned.
 #define WM_UPDATE_STATUS (WM_APP + 3)     // wParam: const wchar_t*, the new status text
+
+// True for the run's results that mean the patches are in place, which WM_UPDATE_SUCCEEDED
+// carries.
+inline bool UpdateRunSucceeded(int result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
