@@ -56,13 +56,14 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 out="$data/out"
 
+# The flavour's loader as one external command, so that /usr/bin/time can run it too.
 wine_cmd=(wine)
 [[ $flavour == x64 ]] && wine_cmd=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
-wine() { "${wine_cmd[@]}" "$@"; }
-run_updater() { wine "$data/updater.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
-run_loop() { wine "$loop" "$(winpath "$data/updater.exe")" "$first" "$(winpath "$data")\\out" "${sizes[@]}" >/dev/null 2>&1 </dev/null; }
-start_updater() { wine "$data/empty.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
-start_loop() { wine "$loop" "$(winpath "$data/empty.exe")" 0 "$(winpath "$data")\\out" 0 >/dev/null 2>&1 </dev/null; }
+win() { "${wine_cmd[@]}" "$@"; }
+run_updater() { win "$data/updater.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
+run_loop() { win "$loop" "$(winpath "$data/updater.exe")" "$first" "$(winpath "$data")\\out" "${sizes[@]}" >/dev/null 2>&1 </dev/null; }
+start_updater() { win "$data/empty.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
+start_loop() { win "$loop" "$(winpath "$data/empty.exe")" 0 "$(winpath "$data")\\out" 0 >/dev/null 2>&1 </dev/null; }
 run_cp() { mkdir -p "$out" && cp "${files[@]}" "$out/"; }
 
 now() { date +%s.%N; }
