@@ -4,20 +4,20 @@ configuration structure, on small PE32 and PE32+ images built here: the director
 the file keeps its length, a non-zero checksum is recomputed and a zero one stays zero, and an
 image without exactly one such structure is refused unchanged.
 Usage: test_set_load_config.py PATH/TO/set-load-config.py"""
-import importlib.util
 import os
+import runpy
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 SCRIPT = sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(
     os.path.dirname(__file__), "..", "..", "..", "cmake", "set-load-config.py")
-spec = importlib.util.spec_from_file_location("set_load_config", SCRIPT)
-tool = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(tool)
+# The script's functions and tables, loaded without running its command line.
+tool = types.SimpleNamespace(**runpy.run_path(SCRIPT, run_name="set_load_config"))
 
 SECTION_RVA = 0x1000
 SECTION_RAW = 0x200
