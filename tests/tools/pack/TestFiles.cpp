@@ -25,7 +25,12 @@ void PutU32At(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic, uint16_t optionalSize) {
+namespace {
+
+// Lays out a PE32 or PE32+ image. The two differ in the section table's distance behind the
+// NT headers, the machine, the image base, and the stack and heap sizes, which are 32-bit
+// fields in PE32 and 64-bit ones (only their low halves are set here) in PE32+.
+Bytes LayOutImage(const std::vector<Section>& sections, uint16_t magic, uint16_t optionalSize, bool x64) {
     const size_t nt = 0x40;
     // The file ends where the updater's rule says the payload begins.
     uint32_t end = 0x200;
@@ -34,31 +39,35 @@ Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic, uint16_t o
         if (sections[i].pointer > sections[best].pointer) best = i;
     if (!sections.empty()) end = sections[best].pointer + sections[best].size;
 
-    size_t table = nt + 248;
+    size_t table = nt + (x64 ? 264 : 248);
     Bytes b(std::max<size_t>(end, table + 40 * sections.size()), 0);
     b[0] = 'M', b[1] = 'Z';
     PutU32At(b, 0x3C, nt);
     b[nt] = 'P', b[nt + 1] = 'E';
-    Put16(b, nt + 4, 0x14C);                                  // i386
+    Put16(b, nt + 4, x64 ? 0x8664 : 0x14C);                  // x64 or i386
     Put16(b, nt + 6, static_cast<uint16_t>(sections.size()));
     Put16(b, nt + 20, optionalSize);
-    Put16(b, nt + 22, 0x0102);                                // executable, 32-bit
+    Put16(b, nt + 22, x64 ? 0x0022 : 0x0102);                // executable, large addresses or 32-bit
     size_t opt = nt + 24;
     Put16(b, opt, magic);
     PutU32At(b, opt + 16, 0x1000);                            // entry point
-    PutU32At(b, opt + 28, 0x400000);                          // image base
+    if (x64)
+        PutU32At(b, opt + 24, 0x40000000);                    // image base (low half)
+    else
+        PutU32At(b, opt + 28, 0x400000);                      // image base
     PutU32At(b, opt + 32, 0x1000);                            // section alignment
     PutU32At(b, opt + 36, 0x200);                             // file alignment
-    Put16(b, opt + 40, 4);                                    // OS version
-    Put16(b, opt + 48, 4);                                    // subsystem version
+    Put16(b, opt + 40, x64 ? 6 : 4);                          // OS version
+    Put16(b, opt + 48, x64 ? 6 : 4);                          // subsystem version
     PutU32At(b, opt + 56, 0x1000 * (1 + static_cast<uint32_t>(sections.size())));
     PutU32At(b, opt + 60, 0x200);                             // size of headers
     Put16(b, opt + 68, 2);                                    // GUI
-    PutU32At(b, opt + 72, 0x100000);
-    PutU32At(b, opt + 76, 0x1000);
-    PutU32At(b, opt + 80, 0x100000);
-    PutU32At(b, opt + 84, 0x1000);
-    PutU32At(b, opt + 92, 16);                                // data directories
+    const size_t sizeField = x64 ? 8 : 4;
+    PutU32At(b, opt + 72, 0x100000);                          // stack reserve
+    PutU32At(b, opt + 72 + sizeField, 0x1000);                // stack commit
+    PutU32At(b, opt + 72 + 2 * sizeField, 0x100000);          // heap reserve
+    PutU32At(b, opt + 72 + 3 * sizeField, 0x1000);            // heap commit
+    PutU32At(b, opt + 72 + 4 * sizeField + 4, 16);            // data directories, behind the loader flags
     for (size_t i = 0; i < sections.size(); ++i) {
         size_t h = table + 40 * i;
         b[h] = '.', b[h + 1] = 's', b[h + 2] = static_cast<uint8_t>('0' + i % 10);
@@ -71,34 +80,14 @@ Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic, uint16_t o
     return b;
 }
 
+}  // namespace
+
+Bytes MakeImage(const std::vector<Section>& sections, uint16_t magic, uint16_t optionalSize) {
+    return LayOutImage(sections, magic, optionalSize, false);
+}
+
 Bytes MakeImage64(const std::vector<Section>& sections) {
-    // Lay the PE32 image out with room for the 16 bytes that PE32+ adds, then move the fields
-    // that differ: machine, characteristics, the 64-bit image base and sizes, and the data
-    // directory count behind them.
-    std::vector<Section> moved = sections;
-    Bytes b = MakeImage(moved, 0x20B, 240);
-    const size_t nt = 0x40, opt = nt + 24;
-    Bytes table(b.begin() + nt + 248, b.begin() + nt + 248 + 40 * sections.size());
-    std::fill(b.begin() + nt + 248, b.begin() + nt + 248 + 40 * sections.size(), 0);
-    if (b.size() < nt + 264 + table.size()) b.resize(nt + 264 + table.size(), 0);
-    std::copy(table.begin(), table.end(), b.begin() + nt + 264);
-    Put16(b, nt + 4, 0x8664);                                 // x64
-    Put16(b, nt + 22, 0x0022);                                // executable, large addresses
-    std::fill(b.begin() + opt + 24, b.begin() + opt + 112, 0);
-    PutU32At(b, opt + 24, 0x40000000);                        // image base (low half)
-    PutU32At(b, opt + 32, 0x1000);                            // section alignment
-    PutU32At(b, opt + 36, 0x200);                             // file alignment
-    Put16(b, opt + 40, 6);                                    // OS version
-    Put16(b, opt + 48, 6);                                    // subsystem version
-    PutU32At(b, opt + 56, 0x1000 * (1 + static_cast<uint32_t>(sections.size())));
-    PutU32At(b, opt + 60, 0x200);                             // size of headers
-    Put16(b, opt + 68, 2);                                    // GUI
-    PutU32At(b, opt + 72, 0x100000);                          // stack reserve
-    PutU32At(b, opt + 80, 0x1000);                            // stack commit
-    PutU32At(b, opt + 88, 0x100000);                          // heap reserve
-    PutU32At(b, opt + 96, 0x1000);                            // heap commit
-    PutU32At(b, opt + 108, 16);                               // data directories
-    return b;
+    return LayOutImage(sections, 0x20B, 240, true);
 }
 
 Bytes MakeImage(uint32_t payloadOffset) {
