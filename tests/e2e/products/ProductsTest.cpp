@@ -170,7 +170,7 @@ TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
 
 TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheInspectedPatchCode)
 {
-    std::vector<std::wstring> tempBefore = ListFolder(TemporaryFolder());
+    std::vector<std::wstring> tempBefore = ListFolder(WindowsTempFolder());
     std::wstring logs = Work() + L"\\logs-silent";
     EXPECT_EQ(RunUnattended(L"silent-reboot.exe", logs), 3010u) << "success, restart needed";
     EXPECT_TRUE(Patched(L"Silent"));
@@ -179,7 +179,7 @@ TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheIns
     EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),
               (std::vector<std::wstring>{L"All updates applied successfully and MSI transaction committed.",
                                          L"One or more of the updates installed require a reboot."}));
-    EXPECT_EQ(ListFolder(TemporaryFolder()), tempBefore) << "the working folder was left behind";
+    EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
 
     // A deployment tool's detection rule looks for this code under the product.
     std::wstring patchCode = InspectedPatchCode();
