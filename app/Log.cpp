@@ -4,6 +4,7 @@
 
 #include <strsafe.h>
 
+#include <cstdarg>
 #include <string>
 
 #include "AppState.h"
@@ -65,4 +66,14 @@ void LogMessage(const wchar_t* text)
     DWORD written = 0;
     WriteFile(appState.logFile, logEntry.data(), static_cast<DWORD>(logEntry.size() * sizeof(wchar_t)), &written,
               nullptr);
+}
+
+void LogFormattedMessage(const wchar_t* format, ...)
+{
+    wchar_t line[512];
+    va_list values;
+    va_start(values, format);
+    StringCchVPrintfW(line, ARRAYSIZE(line), format, values);
+    va_end(values);
+    LogMessage(line);
 }

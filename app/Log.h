@@ -18,5 +18,9 @@ bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information);
 // The text is written as given: it is not a format.
 void LogMessage(const wchar_t* text);
 
+// Logs one line made from a format written in the program (never from outside text) and its
+// values, cut at 511 characters.
+void LogFormattedMessage(const wchar_t* format, ...);
+
 // The 12-character time stamp of a log line for the given local time.
 void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20]);

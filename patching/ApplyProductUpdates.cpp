@@ -98,12 +98,10 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
         names.push_back(fileName);
     }
 
-    wchar_t status[512];
     UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
                                                 sequence.Count(), sequence.Data());
     if (sequenced != ERROR_SUCCESS) {
-        StringCchPrintfW(status, ARRAYSIZE(status), L"MsiDeterminePatchSequence failed with error=%u", sequenced);
-        LogMessage(status);
+        LogFormattedMessage(L"MsiDeterminePatchSequence failed with error=%u", sequenced);
         return 1;
     }
 
@@ -125,6 +123,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
+    wchar_t status[512];
     for (DWORD j : applicable) {
         if (!appState.logFolder.empty()) {
             std::wstring logName = appState.logFolder + names[j] + L" " + productCode + L".log";
@@ -141,8 +140,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
-            StringCchPrintfW(status, ARRAYSIZE(status), L"MsiApplyPatch failed with error=%u", result);
-            LogMessage(status);
+            LogFormattedMessage(L"MsiApplyPatch failed with error=%u", result);
             return static_cast<int>(result);
         }
         LogMessage(L"MsiApplyPatch succeeded.");

@@ -7,7 +7,6 @@
 #include <msi.h>
 #include <msidefs.h>
 #include <msiquery.h>
-#include <strsafe.h>
 
 #include <cwchar>
 #include <string>
@@ -27,23 +26,6 @@ namespace {
 // MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE: the persist modes are pointer values in the
 // wide interface, so the sum is taken on the pointer, giving the value 32.
 const LPCWSTR patchOpenMode = MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE;
-
-// One log line for a failure: format holds a %s for the file or product and a %u for the
-// error code.
-void LogFailure(const wchar_t* format, const wchar_t* name, UINT error)
-{
-    wchar_t line[512];
-    StringCchPrintfW(line, ARRAYSIZE(line), format, name, error);
-    LogMessage(line);
-}
-
-// The same for a format with the error code only.
-void LogFailure(const wchar_t* format, UINT error)
-{
-    wchar_t line[512];
-    StringCchPrintfW(line, ARRAYSIZE(line), format, error);
-    LogMessage(line);
-}
 
 // Reads PID_TEMPLATE with the two-call protocol: the size query must answer ERROR_MORE_DATA.
 // buffer receives the terminated value. ERROR_SUCCESS, or the error of the call that failed;
@@ -73,7 +55,7 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
     if (result != ERROR_SUCCESS) {
-        LogFailure(L"Opening patch '%s' failed with error=%u.", fileName, result);
+        LogFormattedMessage(L"Opening patch '%s' failed with error=%u.", fileName, result);
         return 1;
     }
     MsiHandle summary;
@@ -82,7 +64,7 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     if (result == ERROR_SUCCESS)
         result = ReadTemplate(summary.get(), targets);
     if (result != ERROR_SUCCESS) {
-        LogFailure(L"Reading the target products of patch '%s' failed with error=%u.", fileName, result);
+        LogFormattedMessage(L"Reading the target products of patch '%s' failed with error=%u.", fileName, result);
         return 1;
     }
 
@@ -127,7 +109,7 @@ int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList&
     std::vector<wchar_t> buffer;
     UINT result = ReadPackageTemplate(productCode, buffer);
     if (result != ERROR_SUCCESS) {
-        LogFailure(L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
+        LogFormattedMessage(L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
                    result);
         return 1;
     }
@@ -160,7 +142,7 @@ void RollBackTransaction()
     if (result == ERROR_SUCCESS)
         LogMessage(L"MSI transaction rolled back.");
     else
-        LogFailure(L"Rolling back MSI transaction failed with error=%u.", result);
+        LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
 }
 
 // Unattended runs have nobody to answer the question; their exit code tells of the restart.
@@ -203,7 +185,7 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     HANDLE ownerChangeEvent = nullptr;
     UINT begun = MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent);
     if (begun != ERROR_SUCCESS) {
-        LogFailure(L"Beginning MSI transaction failed with error=%u.", begun);
+        LogFormattedMessage(L"Beginning MSI transaction failed with error=%u.", begun);
         return static_cast<int>(begun);
     }
 

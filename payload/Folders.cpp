@@ -122,9 +122,7 @@ bool CreateWorkingFolder(const std::wstring& path)
     DWORD error = GetLastError();
     LocalFree(descriptor);
     if (!created) {
-        wchar_t message[512];
-        StringCchPrintfW(message, ARRAYSIZE(message), L"Failed to create the working folder, error=%u", error);
-        LogMessage(message);
+        LogFormattedMessage(L"Failed to create the working folder, error=%u", error);
         return false;
     }
     return true;
