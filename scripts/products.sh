@@ -23,10 +23,12 @@ product_code() {  # product_code CODE: the full product code
   echo "{7E550000-0000-4000-8000-$1}"
 }
 
+products_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
 # install_product DIR NAME: a silent install; returns msiexec's result. msiexec runs on Wine's
 # 64-bit loader, which installs x86 and x64 packages alike and is never emulated.
 install_product() {
-  WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 msiexec /i "$(winepath -w "$1/$2.msi" 2>/dev/null)" /qn >/dev/null 2>&1
+  "$products_scripts/wine64" msiexec /i "$(winepath -w "$1/$2.msi" 2>/dev/null)" /qn >/dev/null 2>&1
 }
 
 # installed_file NAME ARCH FILE: the unix path of an installed file.

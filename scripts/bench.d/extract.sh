@@ -58,7 +58,7 @@ out="$data/out"
 
 # The flavour's loader as one external command, so that /usr/bin/time can run it too.
 wine_cmd=(wine)
-[[ $flavour == x64 ]] && wine_cmd=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
+[[ $flavour == x64 ]] && wine_cmd=("$here/wine64")
 win() { "${wine_cmd[@]}" "$@"; }
 run_updater() { win "$data/updater.exe" -x "$(winpath "$data")\\out" >/dev/null 2>&1 </dev/null; }
 run_loop() { win "$loop" "$(winpath "$data/updater.exe")" "$first" "$(winpath "$data")\\out" "${sizes[@]}" >/dev/null 2>&1 </dev/null; }

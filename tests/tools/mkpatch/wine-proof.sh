@@ -18,7 +18,8 @@ export WINEARCH=win64
 
 # Wine's own programs (msiexec, cmd, reg) run on the 64-bit loader: the `wine` script would
 # take the 32-bit one, which some machines can only emulate, slowly.
-wine() { WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64 "$@"; }
+wine64=$(cd "$(dirname "$0")/../../../scripts" && pwd)/wine64
+wine() { "$wine64" "$@"; }
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
