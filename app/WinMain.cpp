@@ -17,6 +17,8 @@
 #include "LogFolder.h"
 #include "MessageLoop.h"
 #include "PayloadHeader.h"
+#include "ResultFile.h"
+#include "RunRecord.h"
 #include "StringTable.h"
 #include "SystemLibraries.h"
 #include "UpdaterDialog.h"
@@ -85,16 +87,17 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     OpenPayloadFile();
     switch (ReadPayloadHeader()) {
     case PayloadMissing:
+        RecordFailure(RunStep::Payload, 1, LoadResString(IDS_EMPTY_UPDATER).c_str());
         MessageBoxW(nullptr, LoadResString(IDS_EMPTY_UPDATER).c_str(), caption, MB_OK);
-        return 1;
+        return FinishRun(1);
     case PayloadHeaderUnreadable:
-        return 1;
+        return FinishRun(1);
     default:
         break;
     }
 
     if (appState.runMode == RunMode::Extract)
-        return ExtractUpdates(appState.extractFolder.c_str(), nullptr);
+        return FinishRun(ExtractUpdates(appState.extractFolder.c_str(), nullptr));
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     InitCommonControlsForWindow();
@@ -103,10 +106,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     UpdaterDialog dialog(ApplyUpdates);
     if (!dialog.Create()) {
         CoUninitialize();
-        return 1;
+        return FinishRun(1);
     }
     ShowWindow(dialog.GetHwnd(), nCmdShow);
     int exitCode = RunMessageLoop(dialog);
     CoUninitialize();
-    return exitCode;
+    return FinishRun(exitCode);
 }

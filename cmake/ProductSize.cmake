@@ -1,7 +1,8 @@
 # The updater's size: every byte of it travels with every patch to every machine, and nearly
 # all of a default build is the statically linked C++ runtime's exception support. The
 # product's own code is built size-optimised, in sections the linker drops when unused, and
-# without exceptions or RTTI (it raises and catches none, and asks for no type information);
+# without exceptions or RTTI (it raises and catches none, and asks for no type information),
+# and for x86 without the unwind tables that only exceptions would read;
 # app/NoExceptions.cpp ends the process where the library would throw, so the library's
 # exception machinery is not linked. The tests keep the default flags.
 # libstdc++ declares std::wstring an extern template, instantiated inside the library (built
@@ -15,6 +16,11 @@ function(tessarvane_product_size)
   endif()
   foreach(target ${ARGN})
     target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+    # 32-bit code unwinds through DWARF tables that only C++ exceptions read; x64 keeps its
+    # unwind data, which Windows itself uses.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    endif()
     set_target_properties(${target} PROPERTIES CXX_STANDARD 20)
   endforeach()
 endfunction()

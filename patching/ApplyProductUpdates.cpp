@@ -12,6 +12,7 @@
 
 #include "AppState.h"
 #include "Log.h"
+#include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
 #include "resource.h"
@@ -86,6 +87,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
         return 0;
 
     std::wstring displayName = ReadDisplayName(productCode);
+    RecordProductName(productCode, displayName);
     std::wstring line = L"Determining update application order for product '" + displayName + L"'.";
     LogMessage(line.c_str());
 
@@ -101,7 +103,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
     UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
                                                 sequence.Count(), sequence.Data());
     if (sequenced != ERROR_SUCCESS) {
-        LogFormattedMessage(L"MsiDeterminePatchSequence failed with error=%u", sequenced);
+        LogFailure(RunStep::Sequencing, sequenced, L"MsiDeterminePatchSequence failed with error=%u", sequenced);
         return 1;
     }
 
@@ -113,6 +115,7 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
         if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0)
             applicable.push_back(j);
     }
+    RecordSequence(productCode, sequence.Data(), sequence.Count());
     if (applicable.empty()) {
         LogMessage(L"No updates required.");
         return 0;
@@ -136,11 +139,12 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
             SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
 
         UINT result = MsiApplyPatchW(sequence[j].szPatchData, nullptr, INSTALLTYPE_DEFAULT, patchCommandLine);
+        RecordPatchResult(productCode, j, result);
         if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
-            LogFormattedMessage(L"MsiApplyPatch failed with error=%u", result);
+            LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
             return static_cast<int>(result);
         }
         LogMessage(L"MsiApplyPatch succeeded.");

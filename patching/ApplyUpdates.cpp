@@ -17,8 +17,10 @@
 #include "Extraction.h"
 #include "Log.h"
 #include "MsiHandle.h"
+#include "PatchCode.h"
 #include "ProductPatchMap.h"
 #include "RestartSystem.h"
+#include "RunRecord.h"
 #include "SplitProductCodes.h"
 
 namespace {
@@ -55,7 +57,7 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
     if (result != ERROR_SUCCESS) {
-        LogFormattedMessage(L"Opening patch '%s' failed with error=%u.", fileName, result);
+        LogFailure(RunStep::ReadingPatch, result, L"Opening patch '%s' failed with error=%u.", fileName, result);
         return 1;
     }
     MsiHandle summary;
@@ -64,12 +66,14 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     if (result == ERROR_SUCCESS)
         result = ReadTemplate(summary.get(), targets);
     if (result != ERROR_SUCCESS) {
-        LogFormattedMessage(L"Reading the target products of patch '%s' failed with error=%u.", fileName, result);
+        LogFailure(RunStep::ReadingPatch, result, L"Reading the target products of patch '%s' failed with error=%u.",
+                   fileName, result);
         return 1;
     }
 
     std::vector<std::wstring> codes;
     SplitProductCodes(targets.data(), codes);
+    RecordPatchSummary(index, summary.get(), targets.data());
     for (const std::wstring& code : codes)
         productPatches[code].push_back(index);
 
@@ -109,13 +113,15 @@ int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList&
     std::vector<wchar_t> buffer;
     UINT result = ReadPackageTemplate(productCode, buffer);
     if (result != ERROR_SUCCESS) {
-        LogFormattedMessage(L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
-                   result);
+        LogFailure(RunStep::ReadingProduct, result, L"Reading the installed package of product '%s' failed with error=%u.",
+                   productCode.c_str(), result);
         return 1;
     }
 
     // The platform part of a template such as "x64;1033"; the test is case-sensitive.
-    if (wcsstr(buffer.data(), L"x64") != nullptr)
+    bool x64 = wcsstr(buffer.data(), L"x64") != nullptr;
+    RecordProductPlatform(productCode, x64, ProductContext::Machine);
+    if (x64)
         x64Products[productCode] = indexes;
     else
         x86Products[productCode] = indexes;
@@ -139,10 +145,12 @@ int ApplyGroup(const wchar_t* folder, const ProductPatchMap& products, const Upd
 void RollBackTransaction()
 {
     UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
-    if (result == ERROR_SUCCESS)
+    if (result == ERROR_SUCCESS) {
         LogMessage(L"MSI transaction rolled back.");
-    else
+        RecordRollback();
+    } else {
         LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
+    }
 }
 
 // Unattended runs have nobody to answer the question; their exit code tells of the restart.
@@ -169,11 +177,15 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
             return 1;
     }
 
+    for (const auto& product : productPatches)
+        RecordProduct(product.first, product.second);
     LogMessage(L"Determining applicable patches.");
     ProductPatchMap x64Products;
     ProductPatchMap x86Products;
     for (const auto& product : productPatches) {
-        if (MsiQueryProductStateW(product.first.c_str()) != INSTALLSTATE_DEFAULT)
+        bool installed = MsiQueryProductStateW(product.first.c_str()) == INSTALLSTATE_DEFAULT;
+        RecordProductInstalled(product.first, installed);
+        if (!installed)
             continue;
         if (GroupInstalledProduct(product.first, product.second, x64Products, x86Products) != 0)
             return 1;
@@ -185,7 +197,7 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     HANDLE ownerChangeEvent = nullptr;
     UINT begun = MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent);
     if (begun != ERROR_SUCCESS) {
-        LogFormattedMessage(L"Beginning MSI transaction failed with error=%u.", begun);
+        LogFailure(RunStep::Beginning, begun, L"Beginning MSI transaction failed with error=%u.", begun);
         return static_cast<int>(begun);
     }
 
@@ -196,7 +208,7 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     if (result == 0) {
         UINT committed = MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT);
         if (committed != ERROR_SUCCESS) {
-            LogMessage(L"Committing MSI transaction failed.");
+            LogFailure(RunStep::Committing, committed, L"Committing MSI transaction failed.");
             result = static_cast<int>(committed);
         }
     }

@@ -15,6 +15,7 @@
 #include "FileHandle.h"
 #include "Folders.h"
 #include "Log.h"
+#include "RunRecord.h"
 #include "UpdateFileName.h"
 
 enum : DWORD { CopyBufferSize = 0x8000 };
@@ -54,6 +55,7 @@ static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size)
         DWORD chunk = remaining > CopyBufferSize ? static_cast<DWORD>(CopyBufferSize) : remaining;
         if (!ReadExactly(payload, buffer, chunk) || !WriteExactly(target, buffer, chunk))
             return false;
+        RecordFileData(buffer, chunk);
         remaining -= chunk;
     }
     return true;
@@ -66,7 +68,7 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
 
     uint32_t count = 0;
     if (!ReadExactly(payload, &count, sizeof count)) {
-        LogMessage(L"Failed to read the update table.");
+        LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read the update table.");
         return 1;
     }
 
@@ -74,7 +76,7 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
     // refusing it up front keeps a damaged count from growing the table without bound.
     int64_t left = BytesLeft(payload);
     if (left >= 0 && static_cast<uint64_t>(count) * sizeof(PatchFileInfo) > static_cast<uint64_t>(left)) {
-        LogMessage(L"Failed to read update table entry.");
+        LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
         return 1;
     }
 
@@ -83,21 +85,22 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
     for (uint32_t i = 0; i < count; ++i) {
         PatchFileInfo entry;
         if (!ReadExactly(payload, &entry, sizeof entry)) {
-            LogMessage(L"Failed to read update table entry.");
+            LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
             return 1;
         }
         entries.push_back(entry);
     }
+    RecordUpdateTable(entries);
 
     if (!DirectoryExists(folder) && CreateDirectoryPath(folder) != 0) {
-        LogMessage(L"Output directory not accessible.");
+        LogFailure(RunStep::Extraction, GetLastError(), L"Output directory not accessible.");
         return 1;
     }
 
     for (const PatchFileInfo& entry : entries) {
         // The name is joined to the folder as it stands, so it must not lead anywhere else.
         if (!IsValidUpdateFileName(entry.fileName)) {
-            LogMessage(L"Invalid update file name.");
+            LogFailure(RunStep::Extraction, ERROR_INVALID_NAME, L"Invalid update file name.");
             return 1;
         }
         std::wstring path = folder;
@@ -107,7 +110,7 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         FileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!target) {
-            LogMessage(L"Failed to create update file.");
+            LogFailure(RunStep::Extraction, GetLastError(), L"Failed to create update file.");
             return 1;
         }
         if (!CopyFileData(payload, target.get(), entry.fileSize)) {
@@ -115,9 +118,10 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
             // files completed before it stay.
             target.reset();
             DeleteFileW(path.c_str());
-            LogMessage(L"Failed to extract update.");
+            LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to extract update.");
             return 1;
         }
+        RecordFileWritten();
     }
 
     if (table != nullptr)

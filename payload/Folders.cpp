@@ -13,6 +13,7 @@
 #include <strsafe.h>
 
 #include "Log.h"
+#include "RunRecord.h"
 
 bool DirectoryExists(const wchar_t* path)
 {
@@ -105,7 +106,8 @@ static const wchar_t* const workingFolderSecurity = L"D:P(A;OICI;FA;;;SY)(A;OICI
 bool CreateWorkingFolder(const std::wstring& path)
 {
     if (path.empty()) {
-        LogMessage(L"No working folder could be named under the Windows folder's Temp folder.");
+        LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
+                   L"No working folder could be named under the Windows folder's Temp folder.");
         return false;
     }
 
@@ -113,7 +115,7 @@ bool CreateWorkingFolder(const std::wstring& path)
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(workingFolderSecurity, SDDL_REVISION_1, &descriptor,
                                                               nullptr)) {
-        LogMessage(L"The working folder's access rules could not be prepared.");
+        LogFailure(RunStep::WorkingFolder, GetLastError(), L"The working folder's access rules could not be prepared.");
         return false;
     }
     attributes.lpSecurityDescriptor = descriptor;
@@ -122,7 +124,7 @@ bool CreateWorkingFolder(const std::wstring& path)
     DWORD error = GetLastError();
     LocalFree(descriptor);
     if (!created) {
-        LogFormattedMessage(L"Failed to create the working folder, error=%u", error);
+        LogFailure(RunStep::WorkingFolder, error, L"Failed to create the working folder, error=%u", error);
         return false;
     }
     return true;

@@ -10,6 +10,7 @@
 
 #include "AppState.h"
 #include "Log.h"
+#include "RunRecord.h"
 
 static uint32_t ReadU32(const uint8_t* at)
 {
@@ -114,11 +115,11 @@ int ReadPayloadHeader()
 
     SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
     if (!ReadCountedText(file, appState.productName)) {
-        LogMessage(L"Failed to read product name.");
+        LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product name.");
         return PayloadHeaderUnreadable;
     }
     if (!ReadCountedText(file, appState.productVersion)) {
-        LogMessage(L"Failed to read product version.");
+        LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product version.");
         return PayloadHeaderUnreadable;
     }
     return PayloadHeaderRead;

@@ -12,6 +12,7 @@
 #include "CenterWindow.h"
 #include "Folders.h"
 #include "Log.h"
+#include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
 #include "resource.h"
@@ -138,7 +139,7 @@ void UpdaterDialog::OnStart()
         CloseHandle(reinterpret_cast<HANDLE>(thread));
         return;
     }
-    LogMessage(L"Updater thread creation failed.");
+    LogFailure(RunStep::Worker, GetLastError(), L"Updater thread creation failed.");
     OnFinished(false, 1);
 }
 
@@ -146,6 +147,7 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
 {
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
     HWND window = dialog->hwnd;
+    RecordRunStarted();
 
     // A folder that exists already is not this run's: it is neither used nor deleted. There is
     // no other place to fall back to; CreateWorkingFolder has logged why.
@@ -159,6 +161,7 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     // written here is read there afterwards. The window may be destroyed while handling
     // this; nothing here touches it afterwards.
     int result = dialog->updateRun(dialog->workingFolder.c_str(), window);
+    RecordRunResult(result);
     SendMessageW(window, UpdateRunSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
                  static_cast<WPARAM>(result), 0);
     return 0;

@@ -1,0 +1,254 @@
+// Rendering the run record as the result document, and writing it so that the file appears
+// whole or not at all. Main thread, after any worker has reported.
+#include "ResultFile.h"
+
+#include <strsafe.h>
+
+#include "AppState.h"
+#include "Log.h"
+#include "RunRecord.h"
+
+namespace {
+
+const char* ModeName(RunMode mode)
+{
+    switch (mode) {
+    case RunMode::Extract:
+        return "extract";
+    case RunMode::Unattended:
+        return "unattended";
+    default:
+        return "interactive";
+    }
+}
+
+const char* const stepNames[] = {nullptr,      "payload",    "extraction", "reading-patch",
+                                 "reading-product", "sequencing", "beginning",  "applying",
+                                 "committing", "working-folder", "worker", "elevation"};
+
+const char* const statusNames[] = {"not-attempted", "applied", "already-applied",
+                                   "not-applicable", "failed", "rolled-back"};
+
+const char* const contextNames[] = {nullptr, "machine", "user-managed", "user-unmanaged"};
+
+bool RunSucceeded(int result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+// Never a success that a step, the run's result or the exit code contradicts.
+const char* Outcome(int exitCode)
+{
+    const RunRecord& run = runRecord;
+    bool exitFailed = exitCode != 0 && !(appState.runMode == RunMode::Unattended && exitCode == 3010);
+    if (run.failedStep != RunStep::None || exitFailed || (run.runStarted && !run.runEnded) ||
+        (run.runEnded && !RunSucceeded(run.runResult)))
+        return "failed";
+    if (appState.runMode == RunMode::Extract)
+        return "succeeded";
+    if (!run.runStarted)
+        return "cancelled";
+    for (const PatchRecord& patch : run.patches) {
+        if (patch.status == PatchStatus::Applied)
+            return "succeeded";
+    }
+    return "nothing-to-do";
+}
+
+void Time(JsonWriter& json, const char* name, const SYSTEMTIME& time)
+{
+    wchar_t text[32];
+    StringCchPrintfW(text, ARRAYSIZE(text), L"%04hu-%02hu-%02huT%02hu:%02hu:%02hu.%03huZ", time.wYear, time.wMonth,
+                     time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    json.String(name, text, wcslen(text));
+}
+
+void Text(JsonWriter& json, const char* name, const wchar_t* text, size_t length)
+{
+    if (length == 0)
+        json.Null(name);
+    else
+        json.String(name, text, length);
+}
+
+void Pooled(JsonWriter& json, const char* name, const PooledText& text)
+{
+    Text(json, name, runRecord.pool.data() + text.offset, text.length);
+}
+
+void AsciiOrNull(JsonWriter& json, const char* name, const char* text)
+{
+    if (text == nullptr)
+        json.Null(name);
+    else
+        json.Ascii(name, text);
+}
+
+// The pieces between semicolons, as the run splits a target list: empty ones included, and
+// none after a final semicolon.
+void Targets(JsonWriter& json, const PooledText& targets)
+{
+    json.BeginArray("targets");
+    const wchar_t* text = runRecord.pool.data() + targets.offset;
+    size_t start = 0;
+    for (size_t i = 0; i <= targets.length; ++i) {
+        if (i < targets.length && text[i] != L';')
+            continue;
+        if (i < targets.length || start < targets.length)
+            json.String(nullptr, text + start, i - start);
+        start = i + 1;
+    }
+    json.EndArray();
+}
+
+void Entries(JsonWriter& json)
+{
+    json.BeginArray("entries");
+    for (size_t i = 0; i < runRecord.files.size(); ++i) {
+        const CarriedFileRecord& file = runRecord.files[i];
+        json.BeginObject();
+        json.Number("index", static_cast<uint32_t>(i));
+        Pooled(json, "name", file.name);
+        json.Number("size", file.size);
+        json.Boolean("written", file.written);
+        if (file.written) {
+            char hex[65];
+            for (int k = 0; k < 64; ++k)
+                hex[k] = "0123456789abcdef"[(file.sha256[k / 2] >> (k % 2 ? 0 : 4)) & 15];
+            hex[64] = '\0';
+            json.Ascii("sha256", hex);
+        } else {
+            json.Null("sha256");
+        }
+        if (file.summaryRead) {
+            Text(json, "patchCode", file.patchCode, wcslen(file.patchCode));
+            Targets(json, file.targets);
+        } else {
+            json.Null("patchCode");
+            json.Null("targets");
+        }
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void Products(JsonWriter& json)
+{
+    const std::wstring& pool = runRecord.pool;
+    json.BeginArray("products");
+    for (const ProductRecord& product : runRecord.products) {
+        json.BeginObject();
+        Pooled(json, "productCode", product.code);
+        Pooled(json, "displayName", product.displayName);
+        if (product.installed < 0)
+            json.Null("installed");
+        else
+            json.Boolean("installed", product.installed != 0);
+        AsciiOrNull(json, "context", contextNames[static_cast<int>(product.context)]);
+        AsciiOrNull(json, "platform", product.platform == 0 ? nullptr : product.platform == 64 ? "x64" : "x86");
+        json.BeginArray("patches");
+        for (uint32_t i = 0; i < product.patchCount; ++i) {
+            const PatchRecord& patch = runRecord.patches[product.firstPatch + i];
+            // Every index names a carried file; an empty name stands in should one not.
+            size_t file = static_cast<size_t>(patch.index);
+            PooledText name = file < runRecord.files.size() ? runRecord.files[file].name : PooledText();
+            json.BeginObject();
+            json.Number("index", static_cast<uint32_t>(patch.index));
+            Pooled(json, "name", name);
+            json.Ascii("status", statusNames[static_cast<int>(patch.status)]);
+            if (patch.hasResult)
+                json.Number("resultCode", patch.resultCode);
+            else
+                json.Null("resultCode");
+            // Windows Installer was given a verbose log wherever it was asked to apply a patch:
+            // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
+            if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
+                patch.status == PatchStatus::RolledBack) {
+                json.BeginString("verboseLog");
+                json.AppendText(pool.data() + name.offset, name.length);
+                json.AppendText(L" ", 1);
+                json.AppendText(pool.data() + product.code.offset, product.code.length);
+                json.AppendText(L".log", 4);
+                json.EndString();
+            } else {
+                json.Null("verboseLog");
+            }
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+}  // namespace
+
+void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
+{
+    const char* outcome = Outcome(exitCode);
+    json.BeginObject();
+    json.Number("schemaVersion", ResultSchemaVersion);
+    json.Ascii("flavour", sizeof(void*) == 8 ? "x64" : "x86");
+    json.Ascii("mode", ModeName(appState.runMode));
+    Time(json, "startTime", runRecord.startTime);
+    Time(json, "endTime", endTime);
+    json.Number("exitCode", static_cast<uint32_t>(exitCode));
+    json.Ascii("outcome", outcome);
+    json.Boolean("restartRequired", runRecord.runEnded && runRecord.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
+    Text(json, "productName", appState.productName.data(), appState.productName.size());
+    Text(json, "productVersion", appState.productVersion.data(), appState.productVersion.size());
+    if (appState.runMode == RunMode::Extract)
+        json.String("extractFolder", appState.extractFolder.data(), appState.extractFolder.size());
+    else
+        json.Null("extractFolder");
+    Entries(json);
+    Products(json);
+    if (outcome[0] != 'f') {
+        json.Null("failure");
+    } else {
+        json.BeginObject("failure");
+        AsciiOrNull(json, "step", stepNames[static_cast<int>(runRecord.failedStep)]);
+        bool recorded = runRecord.failedStep != RunStep::None;
+        json.Number("errorCode", recorded ? runRecord.failureCode : static_cast<uint32_t>(runRecord.runResult));
+        Pooled(json, "message", runRecord.failureMessage);
+        json.EndObject();
+    }
+    json.EndObject();
+}
+
+int FinishRun(int exitCode)
+{
+    if (appState.logFile == INVALID_HANDLE_VALUE)
+        return exitCode;
+    SYSTEMTIME endTime;
+    GetSystemTime(&endTime);
+    JsonWriter json;
+    FormatRunResult(json, exitCode, endTime);
+    if (!json.Complete()) {
+        LogMessage(L"The result file could not be made: out of memory.");
+        return exitCode;
+    }
+
+    // Written under a temporary name and renamed, so that a reader never sees half a file. The
+    // temporary name is made anew: a link left there is removed, not followed, and the file is
+    // created only where nothing exists. The rename replaces whatever holds the final name
+    // without writing through it.
+    std::wstring path = appState.logFolder + L"TessarvaneUpdater.json";
+    std::wstring temporary = path + L".tmp";
+    DeleteFileW(temporary.c_str());
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFormattedMessage(L"Creating the result file failed with error=%u.", GetLastError());
+        return exitCode;
+    }
+    DWORD written = 0;
+    BOOL complete =
+        WriteFile(file, json.Data(), static_cast<DWORD>(json.Size()), &written, nullptr) && written == json.Size();
+    complete = CloseHandle(file) && complete;
+    if (!complete || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        LogFormattedMessage(L"Writing the result file failed with error=%u.", GetLastError());
+        DeleteFileW(temporary.c_str());
+    }
+    return exitCode;
+}

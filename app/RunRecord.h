@@ -1,0 +1,124 @@
+// What a run did, as its steps report it: the carried files, what each patch targets, each
+// targeted product and what became of each of its patches, and the step that failed. The
+// result file (ResultFile.h) is made from it at the end. Used like the log, by one thread at a
+// time: the main thread during start-up, in extract mode and at the end, the worker during an
+// update run; the main thread reads it only after the worker has reported its outcome.
+// Texts live in one pool and records refer to them by place, which keeps the program small.
+#pragma once
+
+#include <windows.h>
+
+#include <msi.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Sha256.h"
+#include "UpdateTable.h"
+
+// The steps that can stop a run; the result file names them.
+enum class RunStep : uint8_t {
+    None,
+    Payload,         // the updater's own payload cannot be read
+    Extraction,      // the carried files cannot be read or written
+    ReadingPatch,    // a patch's target list cannot be read
+    ReadingProduct,  // an installed product's package cannot be read
+    Sequencing,      // Windows Installer cannot order a product's patches
+    Beginning,       // the transaction cannot begin
+    Applying,        // a patch failed
+    Committing,      // the transaction cannot commit
+    WorkingFolder,   // the working folder cannot be made
+    Worker,          // the worker thread cannot start
+    Elevation,       // the updater does not run elevated
+};
+
+enum class PatchStatus : uint8_t { NotAttempted, Applied, AlreadyApplied, NotApplicable, Failed, RolledBack };
+
+// Where a product is installed, as Windows Installer's MSIINSTALLCONTEXT names it.
+enum class ProductContext : uint8_t { Unknown, Machine, UserManaged, UserUnmanaged };
+
+// A text in the record's pool.
+struct PooledText {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
+struct CarriedFileRecord {
+    PooledText name;
+    uint32_t size;
+    bool written;         // every byte is in the output folder; sha256 holds their digest
+    bool summaryRead;     // patchCode and targets come from the patch
+    uint8_t sha256[32];
+    wchar_t patchCode[39];  // empty: the revision number does not begin with a GUID
+    PooledText targets;     // the target list as the patch gives it, codes between semicolons
+};
+
+struct PatchRecord {
+    int32_t index;  // into the carried files
+    PatchStatus status;
+    bool hasResult;
+    uint32_t resultCode;  // Windows Installer's answer for this patch and product
+};
+
+struct ProductRecord {
+    PooledText code;
+    PooledText displayName;  // empty: not read
+    int8_t installed;        // -1: the run did not get as far as asking
+    ProductContext context;
+    uint8_t platform;      // 0 unknown, else 32 or 64
+    uint32_t firstPatch;   // its patches: one per entry of its index list, in that order
+    uint32_t patchCount;
+};
+
+struct RunRecord {
+    RunRecord();
+
+    SYSTEMTIME startTime;  // UTC
+    std::wstring pool;
+    std::vector<CarriedFileRecord> files;
+    size_t filesWritten = 0;  // the files before this one are complete; data go to this one
+    Sha256 hash;
+    std::vector<ProductRecord> products;  // in the run's order: ascending code
+    std::vector<PatchRecord> patches;
+    bool runStarted = false;
+    bool runEnded = false;
+    int runResult = 1;
+    RunStep failedStep = RunStep::None;
+    uint32_t failureCode = 0;
+    PooledText failureMessage;
+};
+
+extern RunRecord runRecord;
+
+// Extraction: the update table once read, the data of the file being written, and its end.
+void RecordUpdateTable(const UpdateTable& table);
+void RecordFileData(const void* data, size_t size);
+void RecordFileWritten();
+
+// A patch's code (empty when it has none) and its target list (PID_TEMPLATE), in table order.
+void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* targets);
+
+// Each product the patches target, with its index list, in the run's order.
+void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes);
+void RecordProductInstalled(const std::wstring& code, bool installed);
+void RecordProductPlatform(const std::wstring& code, bool x64, ProductContext context);
+void RecordProductName(const std::wstring& code, const std::wstring& displayName);
+// What Windows Installer's sequencing said of each of the product's patches (entries in the
+// order of its index list): those it will not apply are not applicable, with their status.
+void RecordSequence(const std::wstring& code, const MSIPATCHSEQUENCEINFOW* entries, size_t count);
+// MsiApplyPatchW's result for the product's patch at position in its index list.
+void RecordPatchResult(const std::wstring& code, size_t position, UINT result);
+void RecordPatchAlreadyApplied(const std::wstring& code, size_t position);
+// The transaction was rolled back: what it had applied is gone again.
+void RecordRollback();
+
+void RecordRunStarted();
+void RecordRunResult(int result);
+
+// Logs the failure's line (a format written in the program and its values, cut at 511
+// characters) and records it as the step that stopped the run, with its error code. Only
+// the first failure of a run is recorded; every one is logged.
+void LogFailure(RunStep step, uint32_t errorCode, const wchar_t* format, ...);
+// Records a failure that the log has no line for; message may be null.
+void RecordFailure(RunStep step, uint32_t errorCode, const wchar_t* message);
