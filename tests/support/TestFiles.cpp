@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "AppState.h"
+#include "RunRecord.h"
 
 std::vector<std::wstring> testArguments;
 
@@ -169,6 +170,7 @@ void ResetAppState()
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();
+    runRecord = RunRecord();
 }
 
 Bytes Utf16Bytes(const std::wstring& text)

@@ -46,7 +46,8 @@ bool WriteAllBytes(const std::wstring& path, const Bytes& bytes);
 // current test when a line does not have the log's shape.
 std::vector<std::wstring> ReadLogMessages(const std::wstring& path);
 
-// Closes appState's handles and empties its fields, as at the start of a process.
+// Closes appState's handles and empties its fields, and empties the run's record, as at the
+// start of a process.
 void ResetAppState();
 
 // Arguments left on the test binary's command line after GoogleTest took its own.

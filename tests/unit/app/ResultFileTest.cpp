@@ -1,0 +1,322 @@
+// The result document made from the run's record: each patch's status as the run steps
+// report it, the outcome that the steps, the run's result and the exit code allow, the
+// failure, and the file written whole under a temporary name without following links.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "Log.h"
+#include "ResultFile.h"
+#include "RunRecord.h"
+#include "TestFiles.h"
+
+namespace {
+
+std::string Document(int exitCode)
+{
+    SYSTEMTIME end{};
+    end.wYear = 2026;
+    end.wMonth = 1;
+    end.wDay = 2;
+    end.wHour = 3;
+    end.wMinute = 4;
+    end.wSecond = 5;
+    end.wMilliseconds = 6;
+    JsonWriter json;
+    FormatRunResult(json, exitCode, end);
+    EXPECT_TRUE(json.Complete());
+    return std::string(json.Data(), json.Size());
+}
+
+// The values of every member with this name, in document order, as written (strings keep
+// their quotes; an object or array shows as its opening bracket).
+std::vector<std::string> Values(const std::string& document, const std::string& name)
+{
+    std::vector<std::string> values;
+    std::string key = "\"" + name + "\": ";
+    for (size_t at = document.find(key); at != std::string::npos; at = document.find(key, at + 1)) {
+        size_t start = at + key.size();
+        size_t end = document.find('\n', start);
+        std::string value = document.substr(start, end - start);
+        if (!value.empty() && value.back() == ',')
+            value.pop_back();
+        values.push_back(value);
+    }
+    return values;
+}
+
+std::string Value(const std::string& document, const std::string& name)
+{
+    std::vector<std::string> values = Values(document, name);
+    EXPECT_EQ(values.size(), 1u) << name;
+    return values.empty() ? std::string() : values[0];
+}
+
+PatchFileInfo Entry(const wchar_t* name, uint32_t size)
+{
+    PatchFileInfo entry{};
+    wcsncpy(entry.fileName, name, 260);
+    entry.fileSize = size;
+    return entry;
+}
+
+MSIPATCHSEQUENCEINFOW Sequenced(UINT status, DWORD order)
+{
+    MSIPATCHSEQUENCEINFOW entry{};
+    entry.uStatus = status;
+    entry.dwOrder = order;
+    return entry;
+}
+
+class ResultDocument : public testing::Test {
+protected:
+    void SetUp() override { ResetAppState(); }
+    void TearDown() override { ResetAppState(); }
+
+    // Three carried files, extracted; a.msp and b.msp target {A} (x86) and {C} (x64), c.msp
+    // targets {B}, which is not installed. The run reaches both installed products.
+    void RecordThreePatchesThreeProducts()
+    {
+        appState.runMode = RunMode::Unattended;
+        appState.productName = L"Suite";
+        appState.productVersion = L"2.0";
+        RecordUpdateTable({Entry(L"a.msp", 3), Entry(L"b.msp", 0), Entry(L"c.msp", 1)});
+        RecordFileData("abc", 3);
+        RecordFileWritten();
+        RecordFileWritten();
+        RecordFileData("x", 1);
+        RecordFileWritten();
+        RecordPatchTargets(0, L"{AAAAAAAA-0000-0000-0000-000000000000}", L"{A};{C}");
+        RecordPatchTargets(1, L"", L"{C};{A}");
+        RecordPatchTargets(2, L"{CCCCCCCC-0000-0000-0000-000000000000}", L"{B}");
+        RecordProduct(L"{A}", {0, 1});
+        RecordProduct(L"{B}", {2});
+        RecordProduct(L"{C}", {0, 1});
+        RecordProductInstalled(L"{A}", true);
+        RecordProductPlatform(L"{A}", false, ProductContext::Machine);
+        RecordProductInstalled(L"{B}", false);
+        RecordProductInstalled(L"{C}", true);
+        RecordProductPlatform(L"{C}", true, ProductContext::Machine);
+        RecordRunStarted();
+    }
+};
+
+}  // namespace
+
+TEST_F(ResultDocument, DescribesTheCarriedFilesWithTheirDigestsCodesAndTargets)
+{
+    RecordThreePatchesThreeProducts();
+    RecordRunResult(0);
+    std::string document = Document(0);
+    EXPECT_EQ(document.rfind("{\n  \"schemaVersion\": 1,\n", 0), 0u);
+    EXPECT_EQ(Value(document, "flavour"), sizeof(void*) == 8 ? "\"x64\"" : "\"x86\"");
+    EXPECT_EQ(Value(document, "mode"), "\"unattended\"");
+    EXPECT_EQ(Value(document, "endTime"), "\"2026-01-02T03:04:05.006Z\"");
+    EXPECT_EQ(Value(document, "productName"), "\"Suite\"");
+    EXPECT_EQ(Value(document, "extractFolder"), "null");
+    EXPECT_EQ(Values(document, "size"), (std::vector<std::string>{"3", "0", "1"}));
+    EXPECT_EQ(Values(document, "written"), (std::vector<std::string>{"true", "true", "true"}));
+    EXPECT_EQ(Values(document, "sha256"),
+              (std::vector<std::string>{"\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"",
+                                        "\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\"",
+                                        "\"2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881\""}));
+    EXPECT_EQ(Values(document, "patchCode"), (std::vector<std::string>{"\"{AAAAAAAA-0000-0000-0000-000000000000}\"",
+                                                                       "null",
+                                                                       "\"{CCCCCCCC-0000-0000-0000-000000000000}\""}));
+    EXPECT_NE(document.find("\"targets\": [\n        \"{A}\",\n        \"{C}\"\n      ]"), std::string::npos);
+}
+
+TEST_F(ResultDocument, SplitsTargetListsAsTheRunDoes)
+{
+    struct Case {
+        const wchar_t* list;
+        const char* json;
+    } cases[] = {
+        {L"A;B;", "[\n        \"A\",\n        \"B\"\n      ]"},
+        {L";A", "[\n        \"\",\n        \"A\"\n      ]"},
+        {L"A;;B", "[\n        \"A\",\n        \"\",\n        \"B\"\n      ]"},
+        {L";", "[\n        \"\"\n      ]"},
+        {L"", "[]"},
+    };
+    for (const Case& c : cases) {
+        ResetAppState();
+        RecordUpdateTable({Entry(L"a.msp", 0)});
+        RecordPatchTargets(0, L"", c.list);
+        EXPECT_NE(Document(1).find(std::string("\"targets\": ") + c.json), std::string::npos) << c.json;
+    }
+}
+
+TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
+{
+    RecordThreePatchesThreeProducts();
+    // {A}: a.msp applied (restart), b.msp not applicable; {C}: a.msp already applied, b.msp
+    // failed, so the run stopped and rolled back what it had applied.
+    RecordProductName(L"{A}", L"Product A");
+    MSIPATCHSEQUENCEINFOW a[] = {Sequenced(0, 0), Sequenced(1642, 0xFFFFFFFF)};
+    RecordSequence(L"{A}", a, 2);
+    RecordPatchResult(L"{A}", 0, ERROR_SUCCESS_REBOOT_REQUIRED);
+    RecordProductName(L"{C}", L"{C}");  // the run's stand-in for a name it could not read
+    MSIPATCHSEQUENCEINFOW c[] = {Sequenced(0, 0), Sequenced(0, 1)};
+    RecordSequence(L"{C}", c, 2);
+    RecordPatchAlreadyApplied(L"{C}", 0);
+    RecordPatchResult(L"{C}", 1, 1603);
+    LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
+    RecordRollback();
+    RecordRunResult(1603);
+
+    std::string document = Document(1603);
+    EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{B}\"", "\"{C}\""}));
+    EXPECT_EQ(Values(document, "displayName"), (std::vector<std::string>{"\"Product A\"", "null", "null"}));
+    EXPECT_EQ(Values(document, "installed"), (std::vector<std::string>{"true", "false", "true"}));
+    EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "null", "\"machine\""}));
+    EXPECT_EQ(Values(document, "platform"), (std::vector<std::string>{"\"x86\"", "null", "\"x64\""}));
+    EXPECT_EQ(Values(document, "status"),
+              (std::vector<std::string>{"\"rolled-back\"", "\"not-applicable\"", "\"not-applicable\"",
+                                        "\"already-applied\"", "\"failed\""}));
+    EXPECT_EQ(Values(document, "resultCode"), (std::vector<std::string>{"3010", "1642", "null", "null", "1603"}));
+    EXPECT_EQ(Values(document, "verboseLog"),
+              (std::vector<std::string>{"\"a.msp {A}.log\"", "null", "null", "null", "\"b.msp {C}.log\""}));
+    EXPECT_EQ(Value(document, "outcome"), "\"failed\"");
+    EXPECT_EQ(Value(document, "restartRequired"), "false");
+    EXPECT_EQ(Value(document, "step"), "\"applying\"");
+    EXPECT_EQ(Value(document, "errorCode"), "1603");
+    EXPECT_EQ(Value(document, "message"), "\"MsiApplyPatch failed with error=1603\"");
+}
+
+TEST_F(ResultDocument, PatchesOfProductsTheRunNeverReachedAreNotAttempted)
+{
+    RecordThreePatchesThreeProducts();
+    RecordRunResult(1);
+    runRecord.runResult = 1;
+    LogFailure(RunStep::ReadingProduct, 1610, L"Reading the installed package of product '%s' failed with error=%u.",
+               L"{C}", 1610u);
+    LogFailure(RunStep::Committing, 1, L"a later failure is logged but not recorded");
+    std::string document = Document(1);
+    EXPECT_EQ(Values(document, "status"), (std::vector<std::string>{"\"not-attempted\"", "\"not-attempted\"",
+                                                                    "\"not-applicable\"", "\"not-attempted\"",
+                                                                    "\"not-attempted\""}));
+    EXPECT_EQ(Value(document, "step"), "\"reading-product\"");
+    EXPECT_EQ(Value(document, "message"),
+              "\"Reading the installed package of product '{C}' failed with error=1610.\"");
+}
+
+TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContradict)
+{
+    struct Case {
+        const char* what;
+        RunMode mode;
+        bool started;
+        int runResult;  // -1: the run did not end
+        bool applied;
+        RunStep failed;
+        int exitCode;
+        const char* outcome;
+        const char* restart;
+    } cases[] = {
+        {"applied, restart", RunMode::Unattended, true, 3010, true, RunStep::None, 3010, "\"succeeded\"", "true"},
+        {"applied, window", RunMode::Interactive, true, 0, true, RunStep::None, 0, "\"succeeded\"", "false"},
+        {"nothing applied", RunMode::Unattended, true, 0, false, RunStep::None, 0, "\"nothing-to-do\"", "false"},
+        {"window closed after failure", RunMode::Interactive, true, 1603, false, RunStep::Applying, 0, "\"failed\"",
+         "false"},
+        {"failure not recorded by a step", RunMode::Unattended, true, 1, false, RunStep::None, 1, "\"failed\"",
+         "false"},
+        {"success but exit code 1", RunMode::Unattended, true, 0, true, RunStep::None, 1, "\"failed\"", "false"},
+        {"did not end", RunMode::Interactive, true, -1, false, RunStep::None, 0, "\"failed\"", "false"},
+        {"cancelled before OK", RunMode::Interactive, false, -1, false, RunStep::None, 0, "\"cancelled\"", "false"},
+        {"no worker", RunMode::Interactive, false, -1, false, RunStep::Worker, 0, "\"failed\"", "false"},
+        {"extracted", RunMode::Extract, false, -1, false, RunStep::None, 0, "\"succeeded\"", "false"},
+        {"extraction failed", RunMode::Extract, false, -1, false, RunStep::Extraction, 1, "\"failed\"", "false"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetAppState();
+        appState.runMode = c.mode;
+        RecordUpdateTable({Entry(L"a.msp", 0)});
+        RecordPatchTargets(0, L"", L"{A}");
+        RecordProduct(L"{A}", {0});
+        if (c.applied)
+            RecordPatchResult(L"{A}", 0, 0);
+        if (c.started)
+            RecordRunStarted();
+        if (c.runResult >= 0)
+            RecordRunResult(c.runResult);
+        if (c.failed != RunStep::None)
+            RecordFailure(c.failed, 5, nullptr);
+        std::string document = Document(c.exitCode);
+        EXPECT_EQ(Value(document, "outcome"), c.outcome);
+        EXPECT_EQ(Value(document, "restartRequired"), c.restart);
+        bool failed = std::string(c.outcome) == "\"failed\"";
+        EXPECT_EQ(Value(document, "failure"), failed ? "{" : "null");
+    }
+}
+
+TEST_F(ResultDocument, AFailureNoStepRecordedStillHasTheRunsCode)
+{
+    RecordRunStarted();
+    RecordRunResult(1627);
+    std::string document = Document(1627);
+    EXPECT_EQ(Value(document, "step"), "null");
+    EXPECT_EQ(Value(document, "errorCode"), "1627");
+    EXPECT_EQ(Value(document, "message"), "null");
+}
+
+namespace {
+
+class ResultFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetAppState();
+        appState.runMode = RunMode::Extract;
+        appState.extractFolder = L"C:\\out";
+        appState.logFolder = folder.path() + L"\\";
+    }
+    void TearDown() override { ResetAppState(); }
+
+    std::wstring Path() const { return folder / L"TessarvaneUpdater.json"; }
+
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(ResultFile, IsWrittenWholeAsUtf8WithoutAByteOrderMarkAndNoTemporaryFileStays)
+{
+    OpenLogFile();
+    EXPECT_EQ(FinishRun(0), 0);
+    Bytes bytes;
+    ASSERT_TRUE(ReadAllBytes(Path(), bytes));
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes[0], '{');
+    EXPECT_EQ(bytes.back(), '\n');
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(Value(text, "extractFolder"), "\"C:\\\\out\"");
+    EXPECT_EQ(ListFolder(folder.path()),
+              (std::vector<std::wstring>{L"TessarvaneUpdater.json", L"TessarvaneUpdater.log"}));
+}
+
+TEST_F(ResultFile, IsNotWrittenWhenLoggingIsOff)
+{
+    EXPECT_EQ(FinishRun(1), 1);
+    EXPECT_FALSE(FileExists(Path()));
+}
+
+TEST_F(ResultFile, ReplacesLinksUnderItsNamesWithoutWritingThroughThem)
+{
+    Bytes secret = {'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(WriteAllBytes(folder / L"victim.txt", secret));
+    ASSERT_TRUE(CreateHardLinkW(Path().c_str(), (folder / L"victim.txt").c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW((Path() + L".tmp").c_str(), (folder / L"victim.txt").c_str(), nullptr));
+    OpenLogFile();
+    FinishRun(0);
+
+    Bytes victim;
+    ASSERT_TRUE(ReadAllBytes(folder / L"victim.txt", victim));
+    EXPECT_EQ(victim, secret);
+    Bytes result;
+    ASSERT_TRUE(ReadAllBytes(Path(), result));
+    EXPECT_EQ(result.at(0), '{');
+    EXPECT_FALSE(FileExists(Path() + L".tmp"));
+}
