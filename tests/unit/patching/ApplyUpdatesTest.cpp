@@ -7,6 +7,7 @@
 #include "ApplyUpdates.h"
 #include "Fakes.h"
 #include "Log.h"
+#include "RunRecord.h"
 #include "TestFiles.h"
 
 namespace {
@@ -80,12 +81,14 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiGetSummaryInformationW(database:a.msp, null, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 8)",
+                              L"MsiSummaryInfoGetPropertyW(summary:a.msp, 9, 0)",
                               L"MsiCloseHandle(summary:a.msp)",
                               L"MsiCloseHandle(database:a.msp)",
                               L"MsiOpenDatabaseW(C:\\work\\b.msp, 32)",
                               L"MsiGetSummaryInformationW(database:b.msp, null, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 8)",
+                              L"MsiSummaryInfoGetPropertyW(summary:b.msp, 9, 0)",
                               L"MsiCloseHandle(summary:b.msp)",
                               L"MsiCloseHandle(database:b.msp)",
                               L"MsiQueryProductStateW({A})",
@@ -403,5 +406,87 @@ TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
         std::vector<std::wstring> log = Log();
         EXPECT_EQ(log.back(), L"One or more of the updates installed require a reboot.");
         EXPECT_EQ(log[log.size() - 2], committed);
+    }
+}
+
+namespace {
+
+std::vector<PatchStatus> Statuses()
+{
+    std::vector<PatchStatus> statuses;
+    for (const PatchRecord& patch : runRecord.patches)
+        statuses.push_back(patch.status);
+    return statuses;
+}
+
+std::wstring Pooled(const PooledText& text)
+{
+    return runRecord.pool.substr(text.offset, text.length);
+}
+
+}  // namespace
+
+// {C} (x64) goes first and its patch applies; then {A}'s first patch fails, its second was
+// not applicable, and the rollback takes back {C}'s patch. {B} is not installed.
+TEST_F(UpdateRun, ReportsEveryPatchAndProductToTheRunsRecord)
+{
+    ScriptTwoPatchesThreeTargets();
+    fake.patches[0].revision = L"{11111111-2222-3333-4444-555555555555}{99999999-2222-3333-4444-555555555555}";
+    fake.patches[1].revision = L"not a GUID";
+    fake.products[L"{A}"].sequence = {{0, 0}, {1642, 0xFFFFFFFF}};
+    fake.applyResults = {ERROR_SUCCESS, 1603};
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1603);
+
+    ASSERT_EQ(runRecord.files.size(), 2u);
+    EXPECT_STREQ(runRecord.files[0].patchCode, L"{11111111-2222-3333-4444-555555555555}");
+    EXPECT_STREQ(runRecord.files[1].patchCode, L"");
+    EXPECT_EQ(Pooled(runRecord.files[1].targets), L"{C};{A}");
+    ASSERT_EQ(runRecord.products.size(), 3u);
+    std::vector<std::wstring> codes, names;
+    std::vector<int> installed, platforms;
+    for (const ProductRecord& product : runRecord.products) {
+        codes.push_back(Pooled(product.code));
+        names.push_back(Pooled(product.displayName));
+        installed.push_back(product.installed);
+        platforms.push_back(product.platform);
+    }
+    EXPECT_EQ(codes, (std::vector<std::wstring>{L"{A}", L"{B}", L"{C}"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Product A", L"", L"Product C"}));
+    EXPECT_EQ(installed, (std::vector<int>{1, 0, 1}));
+    EXPECT_EQ(platforms, (std::vector<int>{32, 0, 64}));
+    // In product order: {A} a.msp, b.msp; {B} a.msp; {C} b.msp.
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotApplicable,
+                                                    PatchStatus::NotApplicable, PatchStatus::RolledBack}));
+    EXPECT_EQ(runRecord.patches[0].resultCode, 1603u);
+    EXPECT_EQ(runRecord.patches[1].resultCode, 1642u);
+    EXPECT_EQ(runRecord.failedStep, RunStep::Applying);
+    EXPECT_EQ(runRecord.failureCode, 1603u);
+    EXPECT_EQ(Pooled(runRecord.failureMessage), L"MsiApplyPatch failed with error=1603");
+}
+
+TEST_F(UpdateRun, RecordsTheStepThatStoppedTheRun)
+{
+    struct Case {
+        const char* what;
+        void (*script)();
+        RunStep step;
+        uint32_t code;
+    } cases[] = {
+        {"patch", [] { fake.patches[1].openResult = 1627; }, RunStep::ReadingPatch, 1627},
+        {"package", [] { fake.products[L"{C}"].summaryResult = 1610; }, RunStep::ReadingProduct, 1610},
+        {"begin", [] { fake.beginResult = 1632; }, RunStep::Beginning, 1632},
+        {"sequence", [] { fake.products[L"{C}"].sequenceResult = 1648; }, RunStep::Sequencing, 1648},
+        {"commit", [] { fake.commitResult = 1619; }, RunStep::Committing, 1619},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetFake();
+        runRecord = RunRecord();
+        ScriptTwoPatchesThreeTargets();
+        c.script();
+        EXPECT_NE(ApplyUpdates(folder, nullptr), 0);
+        EXPECT_EQ(runRecord.failedStep, c.step);
+        EXPECT_EQ(runRecord.failureCode, c.code);
+        EXPECT_FALSE(Pooled(runRecord.failureMessage).empty());
     }
 }

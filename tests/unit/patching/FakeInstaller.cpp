@@ -62,6 +62,7 @@ struct TemplateAnswer {
     std::wstring text;
     UINT sizeResult = ERROR_MORE_DATA;
     UINT readResult = ERROR_SUCCESS;
+    std::wstring revision{};
 };
 std::map<MSIHANDLE, TemplateAnswer> templates;
 
@@ -143,7 +144,7 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
         for (const FakePatch& patch : fake.patches) {
             if (databaseLabel == L"database:" + patch.fileName) {
                 result = patch.summaryResult;
-                answer = {patch.targets, patch.sizeResult, patch.readResult};
+                answer = {patch.targets, patch.sizeResult, patch.readResult, patch.revision};
                 label = L"summary:" + patch.fileName;
             }
         }
@@ -177,9 +178,17 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* d
     fake.calls.push_back(line);
 
     auto answer = templates.find(summary);
-    if (answer == templates.end() || property != PID_TEMPLATE || count == nullptr)
+    if (answer == templates.end() || count == nullptr)
         return ERROR_INVALID_PARAMETER;
     *dataType = 30;  // VT_LPSTR
+    if (property == PID_REVNUMBER) {
+        if (answer->second.revision.empty())
+            return ERROR_UNKNOWN_PROPERTY;
+        UINT result = CopyOut(answer->second.revision, buffer, count);
+        return sizeQuery || result == ERROR_SUCCESS ? result : ERROR_MORE_DATA;
+    }
+    if (property != PID_TEMPLATE)
+        return ERROR_INVALID_PARAMETER;
     UINT result = CopyOut(answer->second.text, buffer, count);
     if (sizeQuery)
         return answer->second.sizeResult;

@@ -10,6 +10,7 @@
 #include "Extraction.h"
 #include "Fakes.h"
 #include "ImportSeam.h"
+#include "RunRecord.h"
 #include "UpdaterMessages.h"
 
 namespace {
@@ -147,6 +148,10 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         StringCchCopyW(entry.fileName, ARRAYSIZE(entry.fileName), patch.fileName.c_str());
         table->push_back(entry);
     }
+    // What the real extraction tells the run's record, every file written.
+    RecordUpdateTable(*table);
+    for (size_t i = 0; i < table->size(); ++i)
+        RecordFileWritten();
     return 0;
 }
 

@@ -17,6 +17,7 @@
 struct FakePatch {
     std::wstring fileName;
     std::wstring targets;  // the PID_TEMPLATE value
+    std::wstring revision{};  // the PID_REVNUMBER value; empty: none (the read fails)
     UINT openResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     UINT sizeResult = ERROR_MORE_DATA;
