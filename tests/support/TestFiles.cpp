@@ -182,3 +182,22 @@ Bytes Utf16Bytes(const std::wstring& text)
     }
     return bytes;
 }
+
+void KeepResultFile(const std::wstring& logFolder, const std::wstring& label)
+{
+    std::wstring path = logFolder + L"\\TessarvaneUpdater.json";
+    EXPECT_TRUE(FileExists(path)) << "no result file in the log folder";
+    EXPECT_FALSE(FileExists(path + L".tmp")) << "the result file's temporary file was left behind";
+    wchar_t folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"TESSARVANE_RESULTS", folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::wstring target = std::wstring(folder) + L"\\" + std::wstring(name.begin(), name.end());
+    if (!label.empty())
+        target += L"." + label;
+    target += L".json";
+    EXPECT_TRUE(CopyFileW(path.c_str(), target.c_str(), FALSE)) << "cannot keep the result file, error "
+                                                                 << GetLastError();
+}

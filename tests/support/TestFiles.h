@@ -55,3 +55,9 @@ extern std::vector<std::wstring> testArguments;
 
 // UTF-16LE bytes of a text, as the payload and the log hold it.
 Bytes Utf16Bytes(const std::wstring& text);
+
+// Keeps the result file that an updater run wrote into logFolder for the result files'
+// check (tests/e2e/check-results.py): copies it, as "SUITE.TEST[.label].json", into the
+// folder that the environment variable TESSARVANE_RESULTS names. Fails the current test when
+// the run left no result file, or left its temporary file behind.
+void KeepResultFile(const std::wstring& logFolder, const std::wstring& label = L"");

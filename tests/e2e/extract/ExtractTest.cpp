@@ -58,10 +58,12 @@ TEST(ExtractMode, WritesTheCarriedFilesAndRefusesToOverwriteThem)
     ExpectCarriedFilesIn(out);
     EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
               std::vector<std::wstring>{L"Extracting update files."});
+    KeepResultFile(folder / L"logs", L"first");
 
     EXPECT_EQ(RunUpdater(FixturePath(L"updater.exe"), {L"-x", out, L"-l", folder / L"again"}), 1u);
     EXPECT_EQ(ReadLogMessages(folder / L"again\\TessarvaneUpdater.log"),
               (std::vector<std::wstring>{L"Extracting update files.", L"Failed to create update file."}));
+    KeepResultFile(folder / L"again", L"again");
     ExpectCarriedFilesIn(out);
 }
 
@@ -90,6 +92,7 @@ TEST(ExtractMode, AnUpdaterCutShortKeepsTheCompleteFilesAndRemovesThePartOne)
     ASSERT_EQ(RunUpdater(folder / L"cut.exe", {L"-x", out, L"-l", folder / L"logs"}), 1u);
     EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
               (std::vector<std::wstring>{L"Extracting update files.", L"Failed to extract update."}));
+    KeepResultFile(folder / L"logs");
     EXPECT_EQ(ListFolder(out, Entries::All),
               (std::vector<std::wstring>{L"Empty.msp", L"exact 0x8000.msp", L"one more 0x8001.msp"}));
     for (const std::wstring& name : ListFolder(out, Entries::Files)) {

@@ -130,6 +130,7 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         EXPECT_TRUE(ReadAllBytes(verbose, bytes) && !bytes.empty()) << "no verbose log for " << patch.first.size();
     }
     EXPECT_FALSE(FileExists(logs + L"\\absent.msp " + Code(L"0000000000A3") + L".log"));
+    KeepResultFile(logs);
     EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
 }
 
@@ -166,6 +167,7 @@ TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
     std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
     EXPECT_TRUE(Contains(lines, L"One or more of the updates installed require a reboot."));
     EXPECT_TRUE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+    KeepResultFile(logs);
 }
 
 TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheInspectedPatchCode)
@@ -180,6 +182,7 @@ TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheIns
               (std::vector<std::wstring>{L"All updates applied successfully and MSI transaction committed.",
                                          L"One or more of the updates installed require a reboot."}));
     EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
+    KeepResultFile(logs);
 
     // A deployment tool's detection rule looks for this code under the product.
     std::wstring patchCode = InspectedPatchCode();
@@ -206,6 +209,7 @@ TEST(RealInstaller, UnattendedRefusedPatchEndsWithItsErrorRollsBackAndStopsBefor
               (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
     EXPECT_FALSE(Contains(lines, L"Determining update application order for product 'Tess Later'."));
     EXPECT_FALSE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+    KeepResultFile(logs);
 }
 
 TEST(RealInstaller, InteractiveRefusedPatchShowsTheFailureAndStillExitsWithZero)
@@ -224,12 +228,14 @@ TEST(RealInstaller, InteractiveRefusedPatchShowsTheFailureAndStillExitsWithZero)
     EXPECT_EQ(exitCode, 0u) << "the outcome is in the window and the log";
     EXPECT_FALSE(Patched(L"Refused"));
     EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), L"MSI transaction rolled back."));
+    KeepResultFile(logs);
 }
 
 TEST(RealInstaller, UpdaterSignedAfterPackingPatchesJustAsWell)
 {
     EXPECT_EQ(RunUnattended(L"signed.exe", Work() + L"\\logs-signed"), 0u);
     EXPECT_TRUE(Patched(L"Signed"));
+    KeepResultFile(Work() + L"\\logs-signed");
 }
 
 // DLLs planted beside the updater and in its current folder, with Wine told to prefer them to
@@ -292,6 +298,7 @@ TEST_F(PlantedDlls, AreNotLoadedByAnUnattendedRunThatPatches)
     EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
                          L"All updates applied successfully and MSI transaction committed."));
     EXPECT_EQ(Markers(), std::vector<std::wstring>());
+    KeepResultFile(logs);
 }
 
 // Also the place of the working folder while the run's window is up: the Windows folder's

@@ -68,6 +68,14 @@ pack_updater refused 2.2 "$work/refused.msp" "$work/later.msp"
 pack_updater signed-unsigned 2.3 "$work/signed.msp"
 pack_updater silent-reboot 2.4 "$work/silent.msp"
 
+# What inspect --json shows of three of them, for the check of the result files, which must
+# name the same facts the same way.
+if [[ -n ${TESSARVANE_INSPECT:-} ]]; then
+  for name in main silent-reboot refused; do
+    "$pack" inspect --json "$work/$name.exe" >"$TESSARVANE_INSPECT/$name.inspect.json" || die "inspect $name"
+  done
+fi
+
 # The patch code that inspect shows, in both forms; the test checks it against what Windows
 # Installer registers once the patch is applied.
 silent_code=$("$pack" inspect --json "$work/silent-reboot.exe" |

@@ -112,6 +112,7 @@ TEST(Startup, ASignedUpdaterCarryingNothingIsEmptyToo)
     EXPECT_EQ(run.text, EmptyText);
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log").empty());
+    KeepResultFile(folder / L"logs");
 }
 
 TEST(Startup, AnUnreadableHeaderEndsWithOneAndALogLineButNoBox)
@@ -125,6 +126,7 @@ TEST(Startup, AnUnreadableHeaderEndsWithOneAndALogLineButNoBox)
     EXPECT_EQ(exitCode, 1u);
     EXPECT_EQ(ReadLogMessages(folder / L"logs\\deeper\\TessarvaneUpdater.log"),
               std::vector<std::wstring>{L"Failed to read product name."});
+    KeepResultFile(folder / L"logs\\deeper", L"name");
 
     std::wstring cutAfterName = CopyUpdater(folder, {2, 'a', 0});
     DrivenProcess second;
@@ -133,4 +135,5 @@ TEST(Startup, AnUnreadableHeaderEndsWithOneAndALogLineButNoBox)
     EXPECT_EQ(exitCode, 1u);
     EXPECT_EQ(ReadLogMessages(folder / L"logs\\TessarvaneUpdater.log"),
               std::vector<std::wstring>{L"Failed to read product version."});
+    KeepResultFile(folder / L"logs", L"version");
 }

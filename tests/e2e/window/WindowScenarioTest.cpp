@@ -111,6 +111,7 @@ TEST_F(WindowScenario, AnInteractiveRunOfNothingSucceedsAndCloses)
 {
     RunInteractive(Updater(0), L"Finished updating.");
     EXPECT_EQ(Log(), SucceededLog);
+    KeepResultFile(logs.path());
     ExpectNoWorkingFolderLeft();
 }
 
@@ -118,6 +119,7 @@ TEST_F(WindowScenario, AnInteractiveRunOfAFileThatIsNoPatchFailsButExitsWithZero
 {
     RunInteractive(Updater(1), L"Update failed.");
     EXPECT_EQ(Log(), FailedLog);
+    KeepResultFile(logs.path());
     ExpectNoWorkingFolderLeft();
 }
 
@@ -125,6 +127,7 @@ TEST_F(WindowScenario, AnUnattendedRunEndsByItselfWithItsOutcomeAsExitCode)
 {
     EXPECT_EQ(RunUnattended(Updater(0)), 0u);
     EXPECT_EQ(Log(), SucceededLog);
+    KeepResultFile(logs.path());
     ExpectNoWorkingFolderLeft();
 }
 
@@ -133,6 +136,7 @@ TEST_F(WindowScenario, AnUnattendedRunThatFailsExitsWithOne)
     // A patch that cannot be read is no installer error of its own: 1, as for any such failure.
     EXPECT_EQ(RunUnattended(Updater(1)), 1u) << "nobody sees the window: the exit code must tell";
     EXPECT_EQ(Log(), FailedLog);
+    KeepResultFile(logs.path());
     ExpectNoWorkingFolderLeft();
 }
 
@@ -147,5 +151,6 @@ TEST_F(WindowScenario, CancelBeforeOkEndsWithZeroAndNothingLogged)
     ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
     EXPECT_EQ(exitCode, 0u);
     EXPECT_TRUE(Log().empty());
+    KeepResultFile(logs.path());
     ExpectNoWorkingFolderLeft();
 }
