@@ -233,8 +233,10 @@ int FinishRun(int exitCode)
     // temporary name is made anew: a link left there is removed, not followed, and the file is
     // created only where nothing exists. The rename replaces whatever holds the final name
     // without writing through it.
-    std::wstring path = appState.logFolder + L"TessarvaneUpdater.json";
-    std::wstring temporary = path + L".tmp";
+    std::wstring path = appState.logFolder;
+    path += L"TessarvaneUpdater.json";
+    std::wstring temporary = path;
+    temporary += L".tmp";
     DeleteFileW(temporary.c_str());
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -15,6 +15,16 @@ RunRecord::RunRecord()
     GetSystemTime(&startTime);
 }
 
+void* GrowRecordArray(void* data, size_t& capacity, size_t recordSize)
+{
+    size_t grown = capacity == 0 ? 8 : capacity * 2;
+    void* block = data == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * recordSize)
+                                  : HeapReAlloc(GetProcessHeap(), 0, data, grown * recordSize);
+    if (block != nullptr)
+        capacity = grown;
+    return block;
+}
+
 static PooledText Pool(const wchar_t* text, size_t length)
 {
     PooledText pooled;
@@ -26,15 +36,17 @@ static PooledText Pool(const wchar_t* text, size_t length)
 
 void RecordUpdateTable(const UpdateTable& table)
 {
-    runRecord.files.resize(table.size());
-    for (size_t i = 0; i < table.size(); ++i) {
+    runRecord.files.Clear();
+    for (const PatchFileInfo& entry : table) {
+        CarriedFileRecord* file = runRecord.files.Append();
+        if (file == nullptr)
+            return;
         // The name field need not be terminated; it is never read beyond.
-        const wchar_t* name = table[i].fileName;
         size_t length = 0;
-        while (length < ARRAYSIZE(table[i].fileName) && name[length] != L'\0')
+        while (length < ARRAYSIZE(entry.fileName) && entry.fileName[length] != L'\0')
             ++length;
-        runRecord.files[i].name = Pool(name, length);
-        runRecord.files[i].size = table[i].fileSize;
+        file->name = Pool(entry.fileName, length);
+        file->size = entry.fileSize;
     }
     runRecord.filesWritten = 0;
     runRecord.hash.Reset();
@@ -88,16 +100,18 @@ static PatchRecord* FindPatch(const std::wstring& code, size_t position)
 
 void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
 {
-    ProductRecord product = {};
-    product.code = Pool(code.data(), code.size());
-    product.installed = -1;
-    product.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
-    product.patchCount = static_cast<uint32_t>(indexes.size());
-    runRecord.products.push_back(product);
+    ProductRecord* product = runRecord.products.Append();
+    if (product == nullptr)
+        return;
+    product->code = Pool(code.data(), code.size());
+    product->installed = -1;
+    product->firstPatch = static_cast<uint32_t>(runRecord.patches.size());
     for (int32_t index : indexes) {
-        PatchRecord patch = {};
-        patch.index = index;
-        runRecord.patches.push_back(patch);
+        PatchRecord* patch = runRecord.patches.Append();
+        if (patch == nullptr)
+            return;
+        patch->index = index;
+        product->patchCount++;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordArray.h"
 #include "Sha256.h"
 #include "UpdateTable.h"
 
@@ -73,14 +74,16 @@ struct ProductRecord {
 
 struct RunRecord {
     RunRecord();
+    RunRecord(const RunRecord&) = delete;
+    RunRecord& operator=(const RunRecord&) = delete;
 
     SYSTEMTIME startTime;  // UTC
     std::wstring pool;
-    std::vector<CarriedFileRecord> files;
+    RecordArray<CarriedFileRecord> files;
     size_t filesWritten = 0;  // the files before this one are complete; data go to this one
     Sha256 hash;
-    std::vector<ProductRecord> products;  // in the run's order: ascending code
-    std::vector<PatchRecord> patches;
+    RecordArray<ProductRecord> products;  // in the run's order: ascending code
+    RecordArray<PatchRecord> patches;
     bool runStarted = false;
     bool runEnded = false;
     int runResult = 1;

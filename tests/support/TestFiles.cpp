@@ -170,7 +170,18 @@ void ResetAppState()
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();
-    runRecord = RunRecord();
+    runRecord.pool.clear();
+    runRecord.files.Clear();
+    runRecord.filesWritten = 0;
+    runRecord.hash.Reset();
+    runRecord.products.Clear();
+    runRecord.patches.Clear();
+    runRecord.runStarted = false;
+    runRecord.runEnded = false;
+    runRecord.runResult = 1;
+    runRecord.failedStep = RunStep::None;
+    runRecord.failureCode = 0;
+    runRecord.failureMessage = PooledText();
 }
 
 Bytes Utf16Bytes(const std::wstring& text)

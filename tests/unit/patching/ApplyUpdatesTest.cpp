@@ -481,7 +481,7 @@ TEST_F(UpdateRun, RecordsTheStepThatStoppedTheRun)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetFake();
-        runRecord = RunRecord();
+        ResetAppState();
         ScriptTwoPatchesThreeTargets();
         c.script();
         EXPECT_NE(ApplyUpdates(folder, nullptr), 0);
