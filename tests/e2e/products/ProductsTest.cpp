@@ -82,14 +82,15 @@ std::wstring InspectedPatchCode()
     return testArguments.size() > 1 ? testArguments[1] : std::wstring();
 }
 
-// The patch codes that Windows Installer lists as applied to a product (machine context).
-std::vector<std::wstring> AppliedPatches(const std::wstring& product)
+// The patch codes that Windows Installer lists as applied to a product in a context.
+std::vector<std::wstring> AppliedPatches(const std::wstring& product,
+                                         MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
 {
     std::vector<std::wstring> codes;
     for (DWORD i = 0;; ++i) {
         wchar_t code[39] = L"";
-        if (MsiEnumPatchesExW(product.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, MSIPATCHSTATE_APPLIED, i, code,
-                              nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (MsiEnumPatchesExW(product.c_str(), nullptr, context, MSIPATCHSTATE_APPLIED, i, code, nullptr, nullptr,
+                              nullptr, nullptr) != ERROR_SUCCESS)
             return codes;
         codes.push_back(code);
     }
@@ -112,12 +113,15 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         L"Extracting update files.",
         L"Determining applicable patches.",
         L"Determining update application order for product 'Tess Wide'.",
+        L"Product 'Tess Wide' is installed per-machine.",
         L"Installing update 'wide.msp' for 'Tess Wide'.",
         L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Alpha'.",
+        L"Product 'Tess Alpha' is installed per-machine.",
         L"Installing update 'alpha.msp' for 'Tess Alpha'.",
         L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Beta'.",
+        L"Product 'Tess Beta' is installed per-machine.",
         L"Installing update 'beta.msp' for 'Tess Beta'.",
         L"MsiApplyPatch succeeded.",
         L"All updates applied successfully and MSI transaction committed.",
@@ -131,6 +135,33 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
     }
     EXPECT_FALSE(FileExists(logs + L"\\absent.msp " + Code(L"0000000000A3") + L".log"));
     EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
+}
+
+// A product installed without ALLUSERS is installed per-user for the account that installed
+// it; the run asks for it, its package and its patch sequence in that context.
+TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsContext)
+{
+    std::wstring logs = Work() + L"\\logs-contexts";
+    EXPECT_EQ(RunUnattended(L"contexts.exe", logs), 0u);
+    EXPECT_TRUE(Patched(L"Personal"));
+    EXPECT_TRUE(Patched(L"Company", true));
+    const std::vector<std::wstring> expected = {
+        L"Extracting update files.",
+        L"Determining applicable patches.",
+        L"Determining update application order for product 'Tess Company'.",
+        L"Product 'Tess Company' is installed per-machine.",
+        L"Installing update 'company.msp' for 'Tess Company'.",
+        L"MsiApplyPatch succeeded.",
+        L"Determining update application order for product 'Tess Personal'.",
+        L"Product 'Tess Personal' is installed per-user.",
+        L"Installing update 'personal.msp' for 'Tess Personal'.",
+        L"MsiApplyPatch succeeded.",
+        L"All updates applied successfully and MSI transaction committed.",
+    };
+    EXPECT_EQ(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), expected);
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_USERUNMANAGED).size(), 1u);
+    EXPECT_TRUE(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_MACHINE).empty());
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B4")).size(), 1u);
 }
 
 TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
