@@ -5,6 +5,7 @@
 #include "MsiStreamName.h"
 #include "PatchBuilder.h"
 #include "PropertySet.h"
+#include "RestartActions.h"
 
 #include <gtest/gtest.h>
 
@@ -278,6 +279,29 @@ TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked) {
     EXPECT_EQ(Summary(reader, *first, compound::PID_REVNUMBER),
               std::string(kFirstCode) + "1.0.0;" + kFirstCode + "1.0.1;{7E55AAAA-0000-4000-8000-100000000001}");
     EXPECT_TRUE(HasTable(reader, *first, "Property"));
+}
+
+TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPlainOne) {
+    const std::string folder = Folder("restart-found");
+    for (bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "--restart" : "plain");
+        PatchOptions options = OnePatch(folder);
+        options.targets.push_back({kSecond, {{"notes.txt", folder + "/new.txt"}}});
+        options.restart = restart;
+        std::string error;
+        ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+        compound::Reader reader;
+        ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+        std::vector<pack::RestartAction> found;
+        ASSERT_TRUE(pack::FindRestartActions(reader, found, error)) << error;
+        std::vector<std::string> described;
+        for (const pack::RestartAction& action : found) described.push_back(pack::DescribeRestartAction(action));
+        if (restart)
+            EXPECT_EQ(described, (std::vector<std::string>{"ScheduleReboot in InstallExecuteSequence (transform T1)",
+                                                           "ScheduleReboot in InstallExecuteSequence (transform T2)"}));
+        else
+            EXPECT_TRUE(described.empty());
+    }
 }
 
 TEST(MkpatchStructure, TruncatesTheCabinetOfABrokenPatch) {
