@@ -1,5 +1,5 @@
 // Builds a Windows Installer patch package (.msp) that replaces installed files of one or
-// more products: summary information naming the targets and transforms, one transform pair
+// more products, or adds files to them: summary information naming the targets and transforms, one transform pair
 // per product, and one cabinet with the new files (made with gcab).
 #pragma once
 
@@ -16,6 +16,8 @@ struct Replacement {
 struct TargetSpec {
     std::string product;  // path of the product .msi
     std::vector<Replacement> replacements;
+    // New files, installed beside the product's first file and in its component.
+    std::vector<Replacement> additions = {};
 };
 
 struct PatchOptions {

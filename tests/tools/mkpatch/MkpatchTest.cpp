@@ -99,6 +99,14 @@ TEST(MkpatchCommandLine, AcceptsTheDocumentedForms) {
     EXPECT_EQ(options.targets[0].replacements.size(), 2u);
     EXPECT_EQ(options.targets[0].replacements[1].newFile, "a=b");
     EXPECT_EQ(options.targets[1].product, "b.msi");
+
+    // A target may only add files.
+    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", "p.msp", "--target", "a.msi", "--add", "extra.txt=n.txt"},
+                                          options, &error))
+        << error;
+    ASSERT_EQ(options.targets[0].additions.size(), 1u);
+    EXPECT_TRUE(options.targets[0].replacements.empty());
+    EXPECT_EQ(options.targets[0].additions[0].fileName, "extra.txt");
 }
 
 TEST(MkpatchCommandLine, RefusesUsageErrors) {
@@ -113,6 +121,8 @@ TEST(MkpatchCommandLine, RefusesUsageErrors) {
         {"--output", "p.msp", "--target", "a.msi", "--replace", "x="},          // no new file
         {"--output", "p.msp", "--target", "a.msi", "--replace", "x=y", "--frob"},  // unknown
         {"--output", "p.msp", "--target", "a.msi", "--replace"},                // missing value
+        {"--output", "p.msp", "--add", "x=y", "--target", "a.msi"},             // add before target
+        {"--output", "p.msp", "--target", "a.msi", "--add", "x"},               // no '=' 
         {"--output", "p.msp", "--product-version", "1.x", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "p.msp", "--product-version", "1", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "a", "--output", "b", "--target", "a.msi", "--replace", "x=y"},
@@ -234,6 +244,35 @@ TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms) {
     EXPECT_EQ((file[4] | (file[5] << 8)) - 0x8000, 512 | 0x1000);
     const uint32_t sequence = uint32_t(file[6] | (file[7] << 8) | (file[8] << 16) | (uint32_t(file[9]) << 24));
     EXPECT_EQ(sequence ^ 0x80000000u, 3u);
+}
+
+TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
+    const std::string folder = Folder("add");
+    PatchOptions options = OnePatch(folder);
+    options.targets[0].additions = {{"extra notes.txt", folder + "/new.txt"}};
+    std::string error;
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    compound::Reader reader;
+    ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+    // T1: a hash for both files; #T1: the replaced file's update, then the new file's whole
+    // row (mask 0x0801: eight columns) with a short name beside the long one.
+    compound::Bytes hash, file, data;
+    const compound::Entry* first = reader.Find(reader.Root(), u"T1");
+    const compound::Entry* second = reader.Find(reader.Root(), u"#T1");
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("MsiFileHash", true)), hash, &error));
+    EXPECT_EQ(hash.size(), 2u * 22u);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("File", true)), file, &error));
+    ASSERT_GE(file.size(), 12u);
+    EXPECT_EQ(file[10] | (file[11] << 8), 0x0801);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
+    const std::string strings(data.begin(), data.end());
+    EXPECT_NE(strings.find("ADDED1.txt|extra notes.txt"), std::string::npos) << strings;
+    EXPECT_NE(strings.find("TvAdded1_7E55AAAA"), std::string::npos) << strings;
+
+    options.targets[0].additions = {{"app.txt", folder + "/new.txt"}};
+    EXPECT_FALSE(mkpatch::BuildPatch(options, &error));
+    EXPECT_NE(error.find("has a file named 'app.txt' already"), std::string::npos) << error;
 }
 
 TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach) {
