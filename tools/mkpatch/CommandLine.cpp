@@ -8,6 +8,7 @@ namespace mkpatch {
 
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
+    "                          [--sequence FAMILY=X.Y.Z]\n"
     "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
 
@@ -49,7 +50,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
             continue;
         }
         if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&
-            arg != "--add")
+            arg != "--add" && arg != "--sequence")
             return Fail(error, "unknown argument '" + arg + "'");
         if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(error, arg + " needs a value");
         const std::string& value = args[++i];
@@ -59,6 +60,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         } else if (arg == "--product-version") {
             if (!IsVersion(value)) return Fail(error, "--product-version '" + value + "' is not a version like 1.2.3");
             options.productVersion = value;
+        } else if (arg == "--sequence") {
+            size_t equals = value.find('=');
+            if (equals == 0 || equals == std::string::npos || !IsVersion(value.substr(equals + 1)))
+                return Fail(error, "--sequence '" + value + "' is not FAMILY=X.Y.Z");
+            options.patchFamily = value.substr(0, equals);
+            options.familySequence = value.substr(equals + 1);
         } else if (arg == "--target") {
             options.targets.push_back(TargetSpec{value, {}});
         } else {

@@ -293,6 +293,55 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     second.WriteTo(writer, storage);
 }
 
+void PutLE(compound::Bytes& b, uint32_t v, uint32_t width) {
+    for (uint32_t i = 0; i < width; i++) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// The patch's own database: empty, or with the MsiPatchSequence table that names the patch's
+// family and its sequence in it. A database stores its tables column by column.
+void AddRootDatabase(const PatchOptions& options, compound::Writer& writer) {
+    std::vector<std::string> strings;
+    std::vector<uint32_t> refs;
+    auto id = [&strings, &refs](const std::string& text) {
+        for (size_t i = 0; i < strings.size(); i++) {
+            if (strings[i] == text) {
+                ++refs[i];
+                return uint32_t(i + 1);
+            }
+        }
+        strings.push_back(text);
+        refs.push_back(1);
+        return uint32_t(strings.size());
+    };
+    if (!options.patchFamily.empty()) {
+        const char* const table = "MsiPatchSequence";
+        const std::pair<const char*, uint32_t> columns[] = {
+            {"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}};
+        compound::Bytes tables, columnRows, sequence;
+        PutLE(tables, id(table), 2);
+        for (size_t i = 0; i < 4; i++) PutLE(columnRows, id(table), 2);
+        for (uint32_t i = 1; i <= 4; i++) PutLE(columnRows, 0x8000 + i, 2);
+        for (const auto& column : columns) PutLE(columnRows, id(column.first), 2);
+        for (const auto& column : columns) PutLE(columnRows, 0x8000 + column.second, 2);
+        // One row for every target: family, no product code, sequence, no attributes.
+        PutLE(sequence, id(options.patchFamily), 2);
+        PutLE(sequence, 0, 2);
+        PutLE(sequence, id(options.familySequence), 2);
+        PutLE(sequence, 0, 4);
+        writer.AddStream(0, compound::EncodeMsiStreamName("_Tables", true), tables);
+        writer.AddStream(0, compound::EncodeMsiStreamName("_Columns", true), columnRows);
+        writer.AddStream(0, compound::EncodeMsiStreamName(table, true), sequence);
+    }
+    compound::Bytes pool = {0xE4, 0x04, 0x00, 0x00}, data;
+    for (size_t i = 0; i < strings.size(); i++) {
+        PutLE(pool, uint32_t(strings[i].size()), 2);
+        PutLE(pool, refs[i], 2);
+        data.insert(data.end(), strings[i].begin(), strings[i].end());
+    }
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringPool", true), pool);
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringData", true), data);
+}
+
 // Runs gcab on the files named by their File keys, in the order of their sequence numbers.
 bool MakeCabinet(const std::vector<std::pair<std::string, const compound::Bytes*>>& files, compound::Bytes& cabinet,
                  std::string* error) {
@@ -373,8 +422,7 @@ bool BuildPatch(const PatchOptions& options, std::string* error) {
     summary[10].id = compound::PID_WORDCOUNT, summary[10].type = compound::VT_I4, summary[10].integer = 2;
     summary[11].id = compound::PID_SECURITY, summary[11].type = compound::VT_I4, summary[11].integer = 2;
     writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(summary));
-    writer.AddStream(0, compound::EncodeMsiStreamName("_StringPool", true), {0xE4, 0x04, 0x00, 0x00});
-    writer.AddStream(0, compound::EncodeMsiStreamName("_StringData", true), {});
+    AddRootDatabase(options, writer);
     writer.AddStream(0, compound::EncodeMsiStreamName(kCabinetStream, false), cabinet);
 
     // Written beside the output and renamed, so a failure leaves no partial patch.

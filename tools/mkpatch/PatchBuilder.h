@@ -25,6 +25,9 @@ struct PatchOptions {
     std::string productVersion;  // empty: ProductVersion stays as it is
     bool restart = false;        // adds ScheduleReboot, so applying returns 3010
     bool brokenCabinet = false;  // a truncated cabinet, so Windows Installer refuses the patch
+    // The patch's family and its place in it (MsiPatchSequence), by which Windows Installer
+    // orders the patches of one family; both empty: no such table.
+    std::string patchFamily, familySequence;
     std::vector<TargetSpec> targets;
 };
 

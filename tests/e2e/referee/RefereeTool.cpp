@@ -5,6 +5,8 @@
 //   sequence CODE PATCH...   the patches that apply to the product, in the order Windows
 //                            Installer gives for the context it is installed in
 //   run PROGRAM [ARG...]     starts the program, waits, prints "exit N"
+//   holding FILE PROGRAM [ARG...]   the same while FILE is held open without sharing, as a
+//                            running program holds its files
 #include <windows.h>
 
 #include <msi.h>
@@ -86,11 +88,11 @@ void PrintSequence(const std::wstring& code, const std::vector<std::wstring>& pa
     }
 }
 
-int Run(int argc, wchar_t** argv)
+int Run(int first, int argc, wchar_t** argv)
 {
     std::wstring commandLine;
-    for (int i = 2; i < argc; ++i) {
-        if (i > 2)
+    for (int i = first; i < argc; ++i) {
+        if (i > first)
             commandLine += L' ';
         commandLine += L'"' + std::wstring(argv[i]) + L'"';
     }
@@ -123,7 +125,16 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"sequence" && argc >= 3) {
         PrintSequence(argv[2], std::vector<std::wstring>(argv + 3, argv + argc));
     } else if (command == L"run" && argc >= 3) {
-        return Run(argc, argv);
+        return Run(2, argc, argv);
+    } else if (command == L"holding" && argc >= 4) {
+        HANDLE held = CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (held == INVALID_HANDLE_VALUE) {
+            wprintf(L"cannot hold %ls: %lu\n", argv[2], GetLastError());
+            return 1;
+        }
+        int result = Run(3, argc, argv);
+        CloseHandle(held);
+        return result;
     } else {
         return 2;
     }

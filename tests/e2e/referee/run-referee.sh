@@ -30,7 +30,8 @@ die() { echo "referee set-up: $*"; exit 1; }
 code() { echo "{7E550000-0000-4000-8000-$1}"; }
 
 # Cases: name, then "product=CODE:NAME:ARCH:SCOPE:NOTESLEVEL:INSTALLED", "patch=FILE" in the
-# order they are packed, and "repeat" for a run made twice.
+# order they are packed, "repeat" for a run made twice and "hold" for a run during which the
+# product's app.txt is held open (a restart need, 3010).
 cases=(
   "machine-x86 product=0000000000E1:RefA:x86:perMachine:1:yes patch=a.msp"
   "machine-x64 product=0000000000E2:RefB:x64:perMachine:1:yes patch=b.msp"
@@ -38,10 +39,12 @@ cases=(
   "feature-absent product=0000000000E4:RefD:x86:perMachine:2:yes patch=d.msp"
   "new-file product=0000000000E5:RefE:x86:perMachine:1:yes patch=e.msp"
   "small-update product=0000000000E6:RefF:x86:perMachine:1:yes patch=f.msp"
+  "patch-order product=0000000000E7:RefG:x86:perMachine:1:yes patch=g2.msp patch=g1.msp"
   "two-products product=0000000000E8:RefH:x86:perMachine:1:yes product=0000000000E9:RefI:x64:perMachine:1:yes patch=h.msp"
   "version-mismatch product=0000000000EA:RefJ:x86:perMachine:1:yes patch=j.msp"
   "repeated product=0000000000EB:RefK:x86:perMachine:1:yes patch=k.msp repeat"
   "not-installed product=0000000000EC:RefL:x86:perMachine:1:no patch=l.msp"
+  "file-in-use product=0000000000ED:RefM:x86:perMachine:1:yes patch=m.msp hold"
 )
 
 # make_msi NAME CODE ARCH SCOPE NOTESLEVEL VERSION OUT: a product package with version-1 files.
@@ -60,11 +63,12 @@ make_msi() {
     -D ProgramFiles=$folder -D Version="$version" -D NotesLevel="$level" "$source" >/dev/null 2>&1)
 }
 
-# new_file NAME FILE: the patched content of one of a product's files.
+# new_file NAME FILE [VERSION]: the patched content of one of a product's files.
 new_file() {
+  local version=${3:-2}
   mkdir -p "$shared/new"
-  printf '%s %s, version 2\r\n' "$1" "$2" >"$shared/new/$1-$2"
-  echo "$shared/new/$1-$2"
+  printf '%s %s, version %s\r\n' "$1" "$2" "$version" >"$shared/new/$1-$2-$version"
+  echo "$shared/new/$1-$2-$version"
 }
 
 winpath() { winepath -w "$1" 2>/dev/null; }
@@ -86,7 +90,10 @@ state_of() {
   for folder in "${folders[@]}"; do
     for base in "$WINEPREFIX/drive_c/Program Files" "$WINEPREFIX/drive_c/Program Files (x86)"; do
       [[ -d "$base/$folder" ]] || continue
-      (cd "$base" && find "$folder" -type f -print0 | sort -z | xargs -0 -r sha256sum)
+      # A file left for replacement at the restart has a made-up name: msiXXXX.tmp.
+      (cd "$base" && find "$folder" -type f -print0 | sort -z | xargs -0 -r sha256sum) |
+        sed 's/msi[0-9A-Za-z]*\.tmp$/msi-pending.tmp/'
+
     done
   done
 }
@@ -98,6 +105,17 @@ referee() { TESSARVANE_WINEPREFIX_OVERRIDE=$WINEPREFIX "$runner" "$tool" "$@" 2>
 # from Wine's own 64-bit msiexec, which does not depend on the updater's flavour.
 msiexec_patch() {
   "$scripts/wine64" cmd /c "$(winpath "$shared/apply.bat")" "$1" 2>/dev/null </dev/null | tr -d '\r' | sed -n 's/^rc=//p'
+}
+
+# held_file FIELDS: the Windows path of the case's (first, x86) product's app.txt.
+held_file() {
+  local field code name rest
+  for field in $1; do
+    [[ $field == product=* ]] || continue
+    IFS=: read -r code name rest <<<"${field#product=}"
+    echo "C:\Program Files (x86)\Tess $name\app.txt"
+    return
+  done
 }
 
 start_server() {
@@ -148,7 +166,14 @@ if [[ ! -f "$shared/msiexec.state" || "$(cat "$shared/stamp" 2>/dev/null)" != "$
     [[ $name == small-update ]] && patch_args=(--product-version 1.0.1 "${patch_args[@]}")
     for field in $fields; do
       [[ $field == patch=* ]] || continue
-      "$mkpatch" --output "$shared/${field#patch=}" "${patch_args[@]}" >/dev/null || die "mkpatch $name"
+      args=("${patch_args[@]}")
+      if [[ $name == patch-order ]]; then
+        # One family: g1 comes first (1.0.0), g2 after it (2.0.0) and replaces app.txt again.
+        n=${field#patch=g}
+        n=${n%.msp}
+        args=(--sequence "RefGFixes=$n.0.0" --target "$target" --replace "app.txt=$(new_file RefG app.txt $((n + 1)))")
+      fi
+      "$mkpatch" --output "$shared/${field#patch=}" "${args[@]}" >/dev/null || die "mkpatch $name"
     done
   done
   wineserver -k >/dev/null 2>&1
@@ -177,7 +202,11 @@ if [[ ! -f "$shared/msiexec.state" || "$(cat "$shared/stamp" 2>/dev/null)" != "$
       done
       result=0
       for patch in "${ordered[@]}"; do
-        rc=$(msiexec_patch "$patch")
+        if [[ $fields == *hold* ]]; then
+          rc=$(referee holding "$(held_file "$fields")" msiexec.exe /p "$patch" /qn | sed -n 's/^exit //p')
+        else
+          rc=$(msiexec_patch "$patch")
+        fi
         if [[ $rc != 0 && $rc != 3010 ]]; then result=$rc; break; fi
         [[ $rc == 3010 ]] && result=3010
       done
@@ -210,7 +239,11 @@ for entry in "${cases[@]}"; do
   runs=1
   [[ $fields == *repeat* ]] && runs=2
   for ((run = 1; run <= runs; run++)); do
-    rc=$(referee run "$(winpath "$work/$name.exe")" -a | sed -n 's/^exit //p')
+    if [[ $fields == *hold* ]]; then
+      rc=$(referee holding "$(held_file "$fields")" "$(winpath "$work/$name.exe")" -a | sed -n 's/^exit //p')
+    else
+      rc=$(referee run "$(winpath "$work/$name.exe")" -a | sed -n 's/^exit //p')
+    fi
     echo "== $name run $run exit $rc"
   done
   state_of "$fields"

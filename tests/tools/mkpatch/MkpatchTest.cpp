@@ -2,6 +2,7 @@
 // and the structure of written patches read back with the compound reader.
 #include "CompoundFile.h"
 #include "Md5.h"
+#include "MsiDatabase.h"
 #include "MsiStreamName.h"
 #include "PatchBuilder.h"
 #include "PropertySet.h"
@@ -273,6 +274,34 @@ TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
     options.targets[0].additions = {{"app.txt", folder + "/new.txt"}};
     EXPECT_FALSE(mkpatch::BuildPatch(options, &error));
     EXPECT_NE(error.find("has a file named 'app.txt' already"), std::string::npos) << error;
+}
+
+TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase) {
+    const std::string folder = Folder("sequence");
+    PatchOptions options = OnePatch(folder);
+    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", options.output, "--sequence", "Fixes=1.2.0", "--target", kFirst,
+                                           "--replace", "app.txt=" + folder + "/new.txt"},
+                                          options, nullptr));
+    EXPECT_EQ(options.patchFamily, "Fixes");
+    EXPECT_EQ(options.familySequence, "1.2.0");
+    std::string error;
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    compound::Reader reader;
+    ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+    // The project's own reader of databases reads the table back as Windows Installer would.
+    mkpatch::MsiDatabase database;
+    ASSERT_TRUE(database.Open(Load(options.output), &error)) << error;
+    mkpatch::Table table;
+    ASSERT_TRUE(database.ReadTable("MsiPatchSequence", table, &error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("PatchFamily"))].text, "Fixes");
+    EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("ProductCode"))].isNull);
+    EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("Sequence"))].text, "1.2.0");
+    EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("Attributes"))].isNull);
+
+    EXPECT_FALSE(mkpatch::ParseCommandLine({"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace",
+                                            "x=y"},
+                                           options, &error));
 }
 
 TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach) {
