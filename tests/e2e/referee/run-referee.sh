@@ -27,6 +27,16 @@ export WINEARCH=win64
 
 die() { echo "referee set-up: $*"; exit 1; }
 
+# Every prefix this script may have a wineserver running for.
+stop_servers() {
+  local prefix
+  for prefix in "$shared/prepared" "$shared/msiexec-prefix" "$work/prefix"; do
+    [[ -d $prefix ]] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  done
+  wait
+}
+trap stop_servers EXIT
+
 code() { echo "{7E550000-0000-4000-8000-$1}"; }
 
 # Cases: name, then "product=CODE:NAME:ARCH:SCOPE:NOTESLEVEL:INSTALLED", "patch=FILE" in the
@@ -229,7 +239,6 @@ work=$(readlink -f "$work")
 cp -a "$shared/prepared" "$work/prefix" || die "copying the prefix"
 export WINEPREFIX="$work/prefix"
 start_server
-trap 'wineserver -k >/dev/null 2>&1; wait' EXIT
 for entry in "${cases[@]}"; do
   read -r name fields <<<"$entry"
   patches=()
