@@ -97,7 +97,9 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
 }
 
 // The contexts that one account can have a product installed in, in the order their
-// installations are patched: the machine's first.
+// installations are patched: the machine's first. The platform groups come before this order:
+// a per-user x64 installation is still patched before a per-machine x86 one, since 64-bit
+// packages must go first in one transaction.
 const MSIINSTALLCONTEXT installContexts[] = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERMANAGED,
                                              MSIINSTALLCONTEXT_USERUNMANAGED};
 

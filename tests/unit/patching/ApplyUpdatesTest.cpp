@@ -509,8 +509,8 @@ TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
 TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
 {
     fake.patches = {{L"a.msp", L"{A};{B};{C}"}};
-    // {A} per-user only; {B} per-machine and per-user, its per-user package x64; {C}
-    // advertised per-user and installed per-machine.
+    // {A} per-user only; {B} per-machine and per-user; {C} advertised per-user and
+    // installed per-machine. All are x86 packages, so only the contexts order them.
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{B}"].contexts = {MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE};
     fake.products[L"{C}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
