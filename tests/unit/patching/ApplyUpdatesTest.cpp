@@ -531,6 +531,18 @@ TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
     EXPECT_EQ(std::count(log.begin(), log.end(), L"Product '{C}' is installed per-user."), 0) << "advertised only";
 }
 
+TEST_F(UpdateRun, APerUserX64InstallationGoesBeforeAPerMachineX86OneOfTheSameProduct)
+{
+    fake.patches = {{L"a.msp", L"{A}"}};
+    fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
+    fake.products[L"{A}"].contextTemplates[MSIINSTALLCONTEXT_USERUNMANAGED] = L"x64;1033";
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
+                                                                    L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
+                                                                    L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
+                                                                }));
+}
+
 TEST_F(UpdateRun, AnInstalledProductFoundInNoContextEndsTheRunBeforeAnyTransaction)
 {
     fake.patches = {{L"a.msp", L"{A}"}};

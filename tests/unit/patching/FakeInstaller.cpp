@@ -170,7 +170,9 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
             for (MSIINSTALLCONTEXT context : p.contexts) {
                 if (path != nullptr && PackagePath(product.first, p, context) == path) {
                     result = p.summaryResult;
-                    answer = {p.packageTemplate, p.templateSizeResult, p.templateReadResult, L""};
+                    auto own = p.contextTemplates.find(context);
+                    const std::wstring& text = own == p.contextTemplates.end() ? p.packageTemplate : own->second;
+                    answer = {text, p.templateSizeResult, p.templateReadResult, L""};
                     label = L"summary:" + PackagePath(product.first, p, context);
                 }
             }

@@ -42,6 +42,7 @@ struct FakeProduct {
     UINT packageReadResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     std::wstring packageTemplate = L"Intel;1033";
+    std::map<MSIINSTALLCONTEXT, std::wstring> contextTemplates;  // in place of packageTemplate
     UINT templateSizeResult = ERROR_MORE_DATA;
     UINT templateReadResult = ERROR_SUCCESS;
     std::wstring name;  // InstalledProductName; empty: the lookup fails
