@@ -29,7 +29,20 @@ const char* const stepNames[] = {nullptr,      "payload",    "extraction", "read
 const char* const statusNames[] = {"not-attempted", "applied", "already-applied",
                                    "not-applicable", "failed", "rolled-back"};
 
-const char* const contextNames[] = {nullptr, "machine", "user-managed", "user-unmanaged"};
+// MSIINSTALLCONTEXT_USERMANAGED (1), _USERUNMANAGED (2), _MACHINE (4).
+const char* ContextName(DWORD context)
+{
+    switch (context) {
+    case MSIINSTALLCONTEXT_MACHINE:
+        return "machine";
+    case MSIINSTALLCONTEXT_USERMANAGED:
+        return "user-managed";
+    case MSIINSTALLCONTEXT_USERUNMANAGED:
+        return "user-unmanaged";
+    default:
+        return nullptr;
+    }
+}
 
 bool RunSucceeded(int result)
 {
@@ -49,7 +62,7 @@ const char* Outcome(int exitCode)
     if (!run.runStarted)
         return "cancelled";
     for (const PatchRecord& patch : run.patches) {
-        if (patch.status == PatchStatus::Applied)
+        if (patch.status == ResultStatus::Applied)
             return "succeeded";
     }
     return "nothing-to-do";
@@ -144,7 +157,7 @@ void Products(JsonWriter& json)
             json.Null("installed");
         else
             json.Boolean("installed", product.installed != 0);
-        AsciiOrNull(json, "context", contextNames[static_cast<int>(product.context)]);
+        AsciiOrNull(json, "context", ContextName(product.context));
         AsciiOrNull(json, "platform", product.platform == 0 ? nullptr : product.platform == 64 ? "x64" : "x86");
         json.BeginArray("patches");
         for (uint32_t i = 0; i < product.patchCount; ++i) {
@@ -162,8 +175,8 @@ void Products(JsonWriter& json)
                 json.Null("resultCode");
             // Windows Installer was given a verbose log wherever it was asked to apply a patch:
             // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
-            if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
-                patch.status == PatchStatus::RolledBack) {
+            if (patch.status == ResultStatus::Applied || patch.status == ResultStatus::Failed ||
+                patch.status == ResultStatus::RolledBack) {
                 json.BeginString("verboseLog");
                 json.AppendText(pool.data() + name.offset, name.length);
                 json.AppendText(L" ", 1);

@@ -81,21 +81,14 @@ static bool PooledEquals(const PooledText& text, const std::wstring& value)
     return text.length == value.size() && runRecord.pool.compare(text.offset, text.length, value) == 0;
 }
 
-static ProductRecord* FindProduct(const std::wstring& code)
+// The record of the code in that context, or with context 0 the first record of the code.
+static ProductRecord* FindProduct(const std::wstring& code, DWORD context)
 {
     for (ProductRecord& product : runRecord.products) {
-        if (PooledEquals(product.code, code))
+        if (PooledEquals(product.code, code) && (context == 0 || product.context == context))
             return &product;
     }
     return nullptr;
-}
-
-static PatchRecord* FindPatch(const std::wstring& code, size_t position)
-{
-    ProductRecord* product = FindProduct(code);
-    if (product == nullptr || position >= product->patchCount)
-        return nullptr;
-    return &runRecord.patches[product->firstPatch + position];
 }
 
 void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
@@ -115,70 +108,64 @@ void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes
     }
 }
 
-void RecordProductInstalled(const std::wstring& code, bool installed)
+void RecordProductNotInstalled(const std::wstring& code)
 {
-    ProductRecord* product = FindProduct(code);
+    ProductRecord* product = FindProduct(code, 0);
     if (product == nullptr)
         return;
-    product->installed = installed ? 1 : 0;
+    product->installed = 0;
     // Windows Installer has nothing to apply these patches to.
-    for (uint32_t i = 0; !installed && i < product->patchCount; ++i)
-        runRecord.patches[product->firstPatch + i].status = PatchStatus::NotApplicable;
+    for (uint32_t i = 0; i < product->patchCount; ++i)
+        runRecord.patches[product->firstPatch + i].status = ResultStatus::NotApplicable;
 }
 
-void RecordProductPlatform(const std::wstring& code, bool x64, ProductContext context)
+void RecordInstallation(const std::wstring& code, DWORD context, bool x64)
 {
-    ProductRecord* product = FindProduct(code);
+    ProductRecord* product = FindProduct(code, 0);
     if (product == nullptr)
         return;
-    product->platform = x64 ? 64 : 32;
+    if (product->installed == 1) {
+        // A further context: a record of its own, with the same patches, after the others.
+        ProductRecord* added = runRecord.products.Append();
+        if (added == nullptr)
+            return;
+        product = FindProduct(code, 0);  // the array may have moved
+        ProductRecord first = *product;
+        *added = first;
+        added->firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+        added->patchCount = 0;
+        for (uint32_t i = 0; i < first.patchCount; ++i) {
+            PatchRecord* patch = runRecord.patches.Append();
+            if (patch == nullptr)
+                return;
+            patch->index = runRecord.patches[first.firstPatch + i].index;
+            added->patchCount++;
+        }
+        product = added;
+    }
+    product->installed = 1;
     product->context = context;
+    product->platform = x64 ? 64 : 32;
 }
 
-void RecordProductName(const std::wstring& code, const std::wstring& displayName)
+void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& displayName)
 {
     // The run names a product by its code when its name cannot be read.
-    ProductRecord* product = FindProduct(code);
-    if (product != nullptr && displayName != code)
+    ProductRecord* product = FindProduct(code, context);
+    if (product != nullptr && !displayName.empty() && displayName != code)
         product->displayName = Pool(displayName.data(), displayName.size());
 }
 
-void RecordSequence(const std::wstring& code, const MSIPATCHSEQUENCEINFOW* entries, size_t count)
+void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, ResultStatus status,
+                       bool hasResult, uint32_t resultCode)
 {
-    for (size_t j = 0; j < count; ++j) {
-        PatchRecord* patch = FindPatch(code, j);
-        if (patch == nullptr || (entries[j].uStatus == 0 && static_cast<int32_t>(entries[j].dwOrder) >= 0))
-            continue;
-        patch->status = PatchStatus::NotApplicable;
-        patch->hasResult = true;
-        patch->resultCode = entries[j].uStatus;
-    }
-}
-
-void RecordPatchResult(const std::wstring& code, size_t position, UINT result)
-{
-    PatchRecord* patch = FindPatch(code, position);
-    if (patch == nullptr)
+    ProductRecord* product = FindProduct(code, context);
+    if (product == nullptr || position >= product->patchCount)
         return;
-    bool applied = result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
-    patch->status = applied ? PatchStatus::Applied : PatchStatus::Failed;
-    patch->hasResult = true;
-    patch->resultCode = result;
-}
-
-void RecordPatchAlreadyApplied(const std::wstring& code, size_t position)
-{
-    PatchRecord* patch = FindPatch(code, position);
-    if (patch != nullptr)
-        patch->status = PatchStatus::AlreadyApplied;
-}
-
-void RecordRollback()
-{
-    for (PatchRecord& patch : runRecord.patches) {
-        if (patch.status == PatchStatus::Applied)
-            patch.status = PatchStatus::RolledBack;
-    }
+    PatchRecord& patch = runRecord.patches[product->firstPatch + position];
+    patch.status = status;
+    patch.hasResult = hasResult;
+    patch.resultCode = resultCode;
 }
 
 void RecordRunStarted()

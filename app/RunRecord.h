@@ -34,10 +34,8 @@ enum class RunStep : uint8_t {
     Elevation,       // the updater does not run elevated
 };
 
-enum class PatchStatus : uint8_t { NotAttempted, Applied, AlreadyApplied, NotApplicable, Failed, RolledBack };
-
-// Where a product is installed, as Windows Installer's MSIINSTALLCONTEXT names it.
-enum class ProductContext : uint8_t { Unknown, Machine, UserManaged, UserUnmanaged };
+// What became of one patch on one product installation, as the result file names it.
+enum class ResultStatus : uint8_t { NotAttempted, Applied, AlreadyApplied, NotApplicable, Failed, RolledBack };
 
 // A text in the record's pool.
 struct PooledText {
@@ -57,17 +55,18 @@ struct CarriedFileRecord {
 
 struct PatchRecord {
     int32_t index;  // into the carried files
-    PatchStatus status;
+    ResultStatus status;
     bool hasResult;
     uint32_t resultCode;  // Windows Installer's answer for this patch and product
 };
 
+// One target product, or one installation of it when it is installed in several contexts.
 struct ProductRecord {
     PooledText code;
     PooledText displayName;  // empty: not read
     int8_t installed;        // -1: the run did not get as far as asking
-    ProductContext context;
-    uint8_t platform;      // 0 unknown, else 32 or 64
+    uint8_t platform;        // 0 unknown, else 32 or 64
+    DWORD context;           // an MSIINSTALLCONTEXT; 0 while unknown
     uint32_t firstPatch;   // its patches: one per entry of its index list, in that order
     uint32_t patchCount;
 };
@@ -104,17 +103,16 @@ void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* 
 
 // Each product the patches target, with its index list, in the run's order.
 void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes);
-void RecordProductInstalled(const std::wstring& code, bool installed);
-void RecordProductPlatform(const std::wstring& code, bool x64, ProductContext context);
-void RecordProductName(const std::wstring& code, const std::wstring& displayName);
-// What Windows Installer's sequencing said of each of the product's patches (entries in the
-// order of its index list): those it will not apply are not applicable, with their status.
-void RecordSequence(const std::wstring& code, const MSIPATCHSEQUENCEINFOW* entries, size_t count);
-// MsiApplyPatchW's result for the product's patch at position in its index list.
-void RecordPatchResult(const std::wstring& code, size_t position, UINT result);
-void RecordPatchAlreadyApplied(const std::wstring& code, size_t position);
-// The transaction was rolled back: what it had applied is gone again.
-void RecordRollback();
+// A target that is installed in no context: its patches are not applicable.
+void RecordProductNotInstalled(const std::wstring& code);
+// An installation of the product in one context, with its package's platform; a product
+// installed in several contexts gets one record for each.
+void RecordInstallation(const std::wstring& code, DWORD context, bool x64);
+// What the run did to the installation: its name, and for the patch at position in its index
+// list, the status and Windows Installer's answer.
+void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& displayName);
+void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, ResultStatus status,
+                       bool hasResult, uint32_t resultCode);
 
 void RecordRunStarted();
 void RecordRunResult(int result);

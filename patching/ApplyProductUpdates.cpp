@@ -1,12 +1,14 @@
-// One product's patches, on the worker thread: name lookup, sequencing by Windows
-// Installer, then one MsiApplyPatchW per applicable patch in the order it gave. Owns the
-// heap copies of the patch paths in the sequence array for the length of one call.
+// One product installation's patches, on the worker thread: name lookup, sequencing by
+// Windows Installer in the context the product is installed in, then one MsiApplyPatchW per
+// applicable patch in the order it gave, passing over patches that are applied already.
+// Owns the heap copies of the patch paths in the sequence array for the length of one call.
 #include "ApplyProductUpdates.h"
 
 #include <msi.h>
 #include <strsafe.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <cstdlib>
 #include <vector>
 
@@ -62,34 +64,52 @@ int32_t SignedOrder(const MSIPATCHSEQUENCEINFOW& entry)
     return static_cast<int32_t>(entry.dwOrder);
 }
 
-// The product's "InstalledProductName", or the code itself when that cannot be read.
-std::wstring ReadDisplayName(const std::wstring& productCode)
+// The installation's "InstalledProductName", or the code itself when that cannot be read.
+std::wstring ReadDisplayName(const ProductInstallation& installation)
 {
+    const wchar_t* code = installation.productCode.c_str();
     DWORD count = 0;
-    if (MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_INSTALLEDPRODUCTNAME, nullptr, &count) !=
-        ERROR_SUCCESS)
-        return productCode;
+    if (MsiGetProductInfoExW(code, nullptr, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, nullptr,
+                             &count) != ERROR_SUCCESS)
+        return installation.productCode;
     count += 1;
     std::vector<wchar_t> buffer(count, L'\0');
-    if (MsiGetProductInfoW(productCode.c_str(), INSTALLPROPERTY_INSTALLEDPRODUCTNAME, buffer.data(), &count) !=
-        ERROR_SUCCESS)
-        return productCode;
+    if (MsiGetProductInfoExW(code, nullptr, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME,
+                             buffer.data(), &count) != ERROR_SUCCESS)
+        return installation.productCode;
     buffer.back() = L'\0';
     return buffer.data();
 }
 
+// True when Windows Installer lists the patch as applied to this installation. A patch
+// without a code, or any answer but the state "1" (MSIPATCHSTATE_APPLIED), counts as not
+// applied: applying it is what the run is for.
+bool AlreadyApplied(const std::wstring& patchCode, const ProductInstallation& installation)
+{
+    if (patchCode.empty())
+        return false;
+    wchar_t state[16] = L"";
+    DWORD count = ARRAYSIZE(state);
+    UINT result = MsiGetPatchInfoExW(patchCode.c_str(), installation.productCode.c_str(), nullptr,
+                                     installation.context, INSTALLPROPERTY_PATCHSTATE, state, &count);
+    return result == ERROR_SUCCESS && wcscmp(state, L"1") == 0;
+}
+
 }  // namespace
 
-int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, const PatchIndexList& indexes,
-                        const UpdateTable& table, HWND window, bool* rebootRequired)
+int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& installation, const UpdateTable& table,
+                        const PatchCodeList& patchCodes, HWND window, bool* rebootRequired, ProductOutcome& outcome)
 {
+    const std::wstring& productCode = installation.productCode;
+    const PatchIndexList& indexes = installation.indexes;
     if (indexes.empty())
         return 0;
 
-    std::wstring displayName = ReadDisplayName(productCode);
-    RecordProductName(productCode, displayName);
+    std::wstring displayName = ReadDisplayName(installation);
+    outcome.displayName = displayName;
     std::wstring line = L"Determining update application order for product '" + displayName + L"'.";
     LogMessage(line.c_str());
+    LogFormattedMessage(L"Product '%s' is installed %s.", displayName.c_str(), InstallContextName(installation.context));
 
     PatchSequence sequence;
     std::vector<const wchar_t*> names;  // lent by table, parallel to sequence
@@ -100,8 +120,9 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
         names.push_back(fileName);
     }
 
-    UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
+    UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, installation.context,
                                                 sequence.Count(), sequence.Data());
+    outcome.sequenceResult = sequenced;
     if (sequenced != ERROR_SUCCESS) {
         LogFailure(RunStep::Sequencing, sequenced, L"MsiDeterminePatchSequence failed with error=%u", sequenced);
         return 1;
@@ -112,10 +133,13 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
     // huge dwOrder from turning into billions of empty levels.
     std::vector<DWORD> applicable;
     for (DWORD j = 0; j < sequence.Count(); ++j) {
-        if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0)
+        if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0) {
             applicable.push_back(j);
+        } else {
+            outcome.patches[j].status = PatchStatus::NotApplicable;
+            outcome.patches[j].installerResult = sequence[j].uStatus;
+        }
     }
-    RecordSequence(productCode, sequence.Data(), sequence.Count());
     if (applicable.empty()) {
         LogMessage(L"No updates required.");
         return 0;
@@ -126,8 +150,23 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
+    std::wstring alreadyFormat = LoadResString(IDS_ALREADY_INSTALLED_FORMAT);
     wchar_t status[512];
     for (DWORD j : applicable) {
+        PatchOutcome& patch = outcome.patches[j];
+        size_t index = static_cast<size_t>(indexes[j]);
+        const std::wstring noCode;
+        const std::wstring& patchCode = index < patchCodes.size() ? patchCodes[index] : noCode;
+        if (AlreadyApplied(patchCode, installation)) {
+            // A second run changes nothing: reapplying would reinstall the patched features.
+            StringCchPrintfW(status, ARRAYSIZE(status), alreadyFormat.c_str(), names[j], displayName.c_str());
+            LogMessage(status);
+            if (window != nullptr)
+                SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
+            patch.status = PatchStatus::AlreadyApplied;
+            continue;
+        }
+
         if (!appState.logFolder.empty()) {
             std::wstring logName = appState.logFolder + names[j] + L" " + productCode + L".log";
             MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logName.c_str(), 0);
@@ -139,14 +178,16 @@ int ApplyProductUpdates(const wchar_t* folder, const std::wstring& productCode, 
             SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
 
         UINT result = MsiApplyPatchW(sequence[j].szPatchData, nullptr, INSTALLTYPE_DEFAULT, patchCommandLine);
-        RecordPatchResult(productCode, j, result);
+        patch.installerResult = result;
         if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
+            patch.status = PatchStatus::Failed;
             LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
             return static_cast<int>(result);
         }
+        patch.status = PatchStatus::Applied;
         LogMessage(L"MsiApplyPatch succeeded.");
     }
     return 0;

@@ -5,14 +5,21 @@
 
 #include <windows.h>
 
+#include "UpdateOutcome.h"
+
 // The run's result, in the codes that msiexec and deployment tools use:
 //   0                                  every applicable patch applied, transaction committed
 //   3010 (ERROR_SUCCESS_REBOOT_REQUIRED) the same, and a patch asked for a restart
 //   MsiApplyPatchW's error             a patch failed; the transaction was rolled back
 //   MsiBeginTransactionW's or MsiEndTransaction's error   the transaction could not begin or commit
+//                                      (a commit answering 3010 is a success with a restart needed)
 //   1                                  any other failure (extraction, an unreadable patch or package,
 //                                      sequencing)
 // UpdateRunSucceeded (UpdaterMessages.h) tells the first two from the rest.
 // window is the progress window to tell, or null. The restart question is asked only with a
 // window and outside unattended mode.
 int ApplyUpdates(const wchar_t* folder, HWND window);
+
+// The same, and outcome receives each installation's and each patch's status as far as the
+// run got.
+int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome);

@@ -10,3 +10,7 @@
 
 using PatchIndexList = std::vector<int32_t>;
 using ProductPatchMap = std::map<std::wstring, PatchIndexList>;
+
+// Each carried patch's patch code, parallel to the UpdateTable; empty where the patch names
+// none.
+using PatchCodeList = std::vector<std::wstring>;

@@ -4,19 +4,25 @@
 
 products_wxs="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/e2e/products/product.wxs"
 
-# make_product DIR NAME CODE ARCH: writes DIR/NAME.msi (ARCH x86 or x64) with version-1 files.
-# CODE is the last 12 hex digits of the product code.
+# make_product DIR NAME CODE ARCH [SCOPE]: writes DIR/NAME.msi (ARCH x86 or x64) with version-1
+# files. CODE is the last 12 hex digits of the product code. SCOPE perUser leaves out the
+# ALLUSERS property, so the product installs per-user for the account that installs it;
+# the default is perMachine.
 make_product() {
-  local dir=$1 name=$2 code=$3 arch=$4 folder=ProgramFilesFolder
+  local dir=$1 name=$2 code=$3 arch=$4 scope=${5:-perMachine} folder=ProgramFilesFolder wxs=$products_wxs
   [[ $arch == x64 ]] && folder=ProgramFiles64Folder
   mkdir -p "$dir/src-$name"
+  if [[ $scope == perUser ]]; then
+    wxs="$dir/src-$name/product.wxs"
+    sed 's/ InstallScope="perMachine"//' "$products_wxs" >"$wxs"
+  fi
   printf '%s app, version 1\r\n' "$name" >"$dir/src-$name/app.txt"
   printf '%s notes, version 1\r\n' "$name" >"$dir/src-$name/notes.txt"
   (cd "$dir/src-$name" && wixl -a "$arch" -o "../$name.msi" \
     -D ProductCode="{7E550000-0000-4000-8000-$code}" \
     -D UpgradeCode="{7E550000-0000-4000-9000-$code}" \
     -D ProductName="Tess $name" -D Folder="Tess $name" -D ProgramFiles=$folder \
-    -D AppSource=app.txt -D NotesSource=notes.txt "$products_wxs" >/dev/null 2>&1)
+    -D AppSource=app.txt -D NotesSource=notes.txt "$wxs" >/dev/null 2>&1)
 }
 
 product_code() {  # product_code CODE: the full product code

@@ -8,7 +8,8 @@ namespace mkpatch {
 
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
-    "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...]\n"
+    "                          [--sequence FAMILY=X.Y.Z]\n"
+    "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
 
 namespace {
@@ -48,7 +49,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
             options.brokenCabinet = true;
             continue;
         }
-        if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace")
+        if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&
+            arg != "--add" && arg != "--sequence")
             return Fail(error, "unknown argument '" + arg + "'");
         if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(error, arg + " needs a value");
         const std::string& value = args[++i];
@@ -58,20 +60,29 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         } else if (arg == "--product-version") {
             if (!IsVersion(value)) return Fail(error, "--product-version '" + value + "' is not a version like 1.2.3");
             options.productVersion = value;
+        } else if (arg == "--sequence") {
+            size_t equals = value.find('=');
+            if (equals == 0 || equals == std::string::npos || !IsVersion(value.substr(equals + 1)))
+                return Fail(error, "--sequence '" + value + "' is not FAMILY=X.Y.Z");
+            options.patchFamily = value.substr(0, equals);
+            options.familySequence = value.substr(equals + 1);
         } else if (arg == "--target") {
             options.targets.push_back(TargetSpec{value, {}});
         } else {
-            if (options.targets.empty()) return Fail(error, "--replace '" + value + "' comes before any --target");
+            if (options.targets.empty()) return Fail(error, arg + " '" + value + "' comes before any --target");
             size_t equals = value.find('=');
             if (equals == 0 || equals == std::string::npos || equals + 1 == value.size())
-                return Fail(error, "--replace '" + value + "' is not FILENAME=NEWFILE");
-            options.targets.back().replacements.push_back({value.substr(0, equals), value.substr(equals + 1)});
+                return Fail(error, arg + " '" + value + "' is not FILENAME=NEWFILE");
+            TargetSpec& target = options.targets.back();
+            (arg == "--add" ? target.additions : target.replacements)
+                .push_back({value.substr(0, equals), value.substr(equals + 1)});
         }
     }
     if (options.output.empty()) return Fail(error, "--output is missing");
     if (options.targets.empty()) return Fail(error, "--target is missing");
     for (const TargetSpec& target : options.targets)
-        if (target.replacements.empty()) return Fail(error, "--target '" + target.product + "' has no --replace");
+        if (target.replacements.empty() && target.additions.empty())
+            return Fail(error, "--target '" + target.product + "' has no --replace or --add");
     return true;
 }
 

@@ -1,7 +1,7 @@
 // Building the patch. For each target product: the first transform (T<n>) updates File.FileSize,
 // writes MsiFileHash rows, and optionally ProductVersion and ScheduleReboot; the second (#T<n>)
-// defines and fills PatchPackage, adds the patch's Media row and marks the files PatchAdded with
-// sequence numbers after the product's last. All products share one cabinet, PATCH_CAB.
+// defines and fills PatchPackage, adds the patch's Media row, marks the files PatchAdded with
+// sequence numbers after the product's last and inserts the File rows of added files. All products share one cabinet, PATCH_CAB.
 // The facts behind each row are in ../shared/MSP-FORMAT.md.
 #include "PatchBuilder.h"
 
@@ -110,7 +110,26 @@ struct TargetPlan {
         compound::Bytes content;
     };
     std::vector<Change> changes;
+    struct Addition {
+        std::string key, fileName, component;
+        compound::Bytes content;
+    };
+    std::vector<Addition> additions;
 };
+
+// The File table's name of an added file: the long name alone when it is a valid short name
+// too, otherwise a generated short name and the long one.
+std::string AddedFileName(const std::string& longName, size_t number) {
+    size_t dot = longName.rfind('.');
+    std::string base = longName.substr(0, dot), extension = dot == std::string::npos ? "" : longName.substr(dot + 1);
+    bool shortAlready = !base.empty() && base.size() <= 8 && extension.size() <= 3 &&
+                        longName.find_first_of(" +,;=[]") == std::string::npos &&
+                        std::count(longName.begin(), longName.end(), '.') <= 1;
+    if (shortAlready) return longName;
+    std::string shortName = "ADDED" + std::to_string(number);
+    if (!extension.empty()) shortName += "." + extension.substr(0, 3);
+    return shortName + "|" + longName;
+}
 
 bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::string* error) {
     compound::Bytes bytes;
@@ -152,6 +171,20 @@ bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::s
         if (!ReadFile(r.newFile, change.content)) return Fail(error, "cannot read replacement file '" + r.newFile + "'");
         plan.changes.push_back(std::move(change));
     }
+    const int componentColumn = plan.file.ColumnIndex("Component_");
+    for (const Replacement& a : target.additions) {
+        if (componentColumn < 0 || plan.file.rows.empty())
+            return Fail(error, target.product + ": the product has no file whose component could hold '" + a.fileName + "'");
+        for (const auto& row : plan.file.rows)
+            if (LongName(row[size_t(nameColumn)].text) == a.fileName)
+                return Fail(error, target.product + ": the product has a file named '" + a.fileName + "' already");
+        TargetPlan::Addition addition;
+        addition.key = "TvAdded" + std::to_string(plan.additions.size() + 1) + "_" + plan.productCode.substr(1, 8);
+        addition.fileName = AddedFileName(a.fileName, plan.additions.size() + 1);
+        addition.component = plan.file.rows[0][size_t(componentColumn)].text;
+        if (!ReadFile(a.newFile, addition.content)) return Fail(error, "cannot read added file '" + a.newFile + "'");
+        plan.additions.push_back(std::move(addition));
+    }
     return true;
 }
 
@@ -181,19 +214,23 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     Transform first(plan.codepage);
     const std::vector<Column>& hashColumns = plan.hasFileHash ? plan.fileHash.columns : kMsiFileHashColumns;
     if (!plan.hasFileHash) first.DefineTable("MsiFileHash", hashColumns);
-    for (const TargetPlan::Change& c : plan.changes) {
-        std::vector<Value> row = plan.file.rows[c.fileRow];
-        row[sizeColumn] = Integer(int32_t(c.content.size()));
-        first.UpdateRow("File", plan.file.columns, row, {"FileSize"});
-        std::array<uint8_t, 16> md5 = Md5(c.content);
-        std::vector<Value> hash = {Text(row[keyColumn].text), Integer(0)};
+    auto addHash = [&first, &hashColumns](const std::string& key, const compound::Bytes& content) {
+        std::array<uint8_t, 16> md5 = Md5(content);
+        std::vector<Value> hash = {Text(key), Integer(0)};
         for (int part = 0; part < 4; part++) {
             const uint8_t* b = &md5[size_t(part) * 4];
             hash.push_back(Integer(int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
                                            (uint32_t(b[3]) << 24))));
         }
         first.AddRow("MsiFileHash", hashColumns, hash);
+    };
+    for (const TargetPlan::Change& c : plan.changes) {
+        std::vector<Value> row = plan.file.rows[c.fileRow];
+        row[sizeColumn] = Integer(int32_t(c.content.size()));
+        first.UpdateRow("File", plan.file.columns, row, {"FileSize"});
+        addHash(row[keyColumn].text, c.content);
     }
+    for (const TargetPlan::Addition& a : plan.additions) addHash(a.key, a.content);
     if (!options.productVersion.empty()) {
         first.UpdateRow("Property", plan.property.columns,
                         RowByName(plan.property, {{"Property", Text("ProductVersion")}, {"Value", Text(newVersion)}}),
@@ -227,6 +264,17 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
         mediaLast = std::max(mediaLast, row[sequenceColumn].integer);
         second.UpdateRow("File", plan.file.columns, row, {"Attributes", "Sequence"});
     }
+    for (const TargetPlan::Addition& a : plan.additions) {
+        int32_t sequence = lastSequence + int32_t(sequenceOf.at(a.key));
+        mediaLast = std::max(mediaLast, sequence);
+        second.AddRow("File", plan.file.columns,
+                      RowByName(plan.file, {{"File", Text(a.key)},
+                                            {"Component_", Text(a.component)},
+                                            {"FileName", Text(a.fileName)},
+                                            {"FileSize", Integer(int32_t(a.content.size()))},
+                                            {"Attributes", Integer(kPatchAdded)},
+                                            {"Sequence", Integer(sequence)}}));
+    }
     second.AddRow("Media", plan.media.columns,
                   RowByName(plan.media, {{"DiskId", Integer(disk)},
                                          {"LastSequence", Integer(mediaLast)},
@@ -243,6 +291,55 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     writer.AddStream(storage, u"\x0005SummaryInformation",
                      compound::WriteProperties(TransformSummary(plan, newVersion, newVersion, kSecondValidation)));
     second.WriteTo(writer, storage);
+}
+
+void PutLE(compound::Bytes& b, uint32_t v, uint32_t width) {
+    for (uint32_t i = 0; i < width; i++) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// The patch's own database: empty, or with the MsiPatchSequence table that names the patch's
+// family and its sequence in it. A database stores its tables column by column.
+void AddRootDatabase(const PatchOptions& options, compound::Writer& writer) {
+    std::vector<std::string> strings;
+    std::vector<uint32_t> refs;
+    auto id = [&strings, &refs](const std::string& text) {
+        for (size_t i = 0; i < strings.size(); i++) {
+            if (strings[i] == text) {
+                ++refs[i];
+                return uint32_t(i + 1);
+            }
+        }
+        strings.push_back(text);
+        refs.push_back(1);
+        return uint32_t(strings.size());
+    };
+    if (!options.patchFamily.empty()) {
+        const char* const table = "MsiPatchSequence";
+        const std::pair<const char*, uint32_t> columns[] = {
+            {"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}};
+        compound::Bytes tables, columnRows, sequence;
+        PutLE(tables, id(table), 2);
+        for (size_t i = 0; i < 4; i++) PutLE(columnRows, id(table), 2);
+        for (uint32_t i = 1; i <= 4; i++) PutLE(columnRows, 0x8000 + i, 2);
+        for (const auto& column : columns) PutLE(columnRows, id(column.first), 2);
+        for (const auto& column : columns) PutLE(columnRows, 0x8000 + column.second, 2);
+        // One row for every target: family, no product code, sequence, no attributes.
+        PutLE(sequence, id(options.patchFamily), 2);
+        PutLE(sequence, 0, 2);
+        PutLE(sequence, id(options.familySequence), 2);
+        PutLE(sequence, 0, 4);
+        writer.AddStream(0, compound::EncodeMsiStreamName("_Tables", true), tables);
+        writer.AddStream(0, compound::EncodeMsiStreamName("_Columns", true), columnRows);
+        writer.AddStream(0, compound::EncodeMsiStreamName(table, true), sequence);
+    }
+    compound::Bytes pool = {0xE4, 0x04, 0x00, 0x00}, data;
+    for (size_t i = 0; i < strings.size(); i++) {
+        PutLE(pool, uint32_t(strings[i].size()), 2);
+        PutLE(pool, refs[i], 2);
+        data.insert(data.end(), strings[i].begin(), strings[i].end());
+    }
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringPool", true), pool);
+    writer.AddStream(0, compound::EncodeMsiStreamName("_StringData", true), data);
 }
 
 // Runs gcab on the files named by their File keys, in the order of their sequence numbers.
@@ -289,6 +386,10 @@ bool BuildPatch(const PatchOptions& options, std::string* error) {
             cabinetFiles.push_back({key, &c.content});
             sequenceOf[key] = uint32_t(cabinetFiles.size());
         }
+        for (const TargetPlan::Addition& a : plan.additions) {
+            cabinetFiles.push_back({a.key, &a.content});
+            sequenceOf[a.key] = uint32_t(cabinetFiles.size());
+        }
     }
     compound::Bytes cabinet;
     if (!MakeCabinet(cabinetFiles, cabinet, error)) return false;
@@ -321,8 +422,7 @@ bool BuildPatch(const PatchOptions& options, std::string* error) {
     summary[10].id = compound::PID_WORDCOUNT, summary[10].type = compound::VT_I4, summary[10].integer = 2;
     summary[11].id = compound::PID_SECURITY, summary[11].type = compound::VT_I4, summary[11].integer = 2;
     writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(summary));
-    writer.AddStream(0, compound::EncodeMsiStreamName("_StringPool", true), {0xE4, 0x04, 0x00, 0x00});
-    writer.AddStream(0, compound::EncodeMsiStreamName("_StringData", true), {});
+    AddRootDatabase(options, writer);
     writer.AddStream(0, compound::EncodeMsiStreamName(kCabinetStream, false), cabinet);
 
     // Written beside the output and renamed, so a failure leaves no partial patch.

@@ -1,5 +1,5 @@
 // Builds a Windows Installer patch package (.msp) that replaces installed files of one or
-// more products: summary information naming the targets and transforms, one transform pair
+// more products, or adds files to them: summary information naming the targets and transforms, one transform pair
 // per product, and one cabinet with the new files (made with gcab).
 #pragma once
 
@@ -16,6 +16,8 @@ struct Replacement {
 struct TargetSpec {
     std::string product;  // path of the product .msi
     std::vector<Replacement> replacements;
+    // New files, installed beside the product's first file and in its component.
+    std::vector<Replacement> additions = {};
 };
 
 struct PatchOptions {
@@ -23,6 +25,9 @@ struct PatchOptions {
     std::string productVersion;  // empty: ProductVersion stays as it is
     bool restart = false;        // adds ScheduleReboot, so applying returns 3010
     bool brokenCabinet = false;  // a truncated cabinet, so Windows Installer refuses the patch
+    // The patch's family and its place in it (MsiPatchSequence), by which Windows Installer
+    // orders the patches of one family; both empty: no such table.
+    std::string patchFamily, familySequence;
     std::vector<TargetSpec> targets;
 };
 

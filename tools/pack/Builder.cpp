@@ -61,13 +61,33 @@ std::string StubTrailerProblem(InputFile& stub, const PeInfo& pe) {
            Hex(p) + " (an unstripped build carries its symbols there)" + advice;
 }
 
+// Windows Installer stops and rolls back a package that runs ForceReboot or ScheduleReboot
+// inside a multiple-package transaction, and the updater applies every patch inside one.
+bool CheckRestartActions(const std::string& which, const PatchSummary& summary, bool strict,
+                         std::vector<std::string>& warnings, std::string& error) {
+    if (!summary.restartProblem.empty())
+        warnings.push_back("warning: " + which + "its restart actions could not all be read: " +
+                           summary.restartProblem);
+    if (summary.restartActions.empty()) return true;
+    std::string found = which + "its transforms add " + DescribeRestartAction(summary.restartActions.front());
+    if (summary.restartActions.size() > 1)
+        found += " and " + std::to_string(summary.restartActions.size() - 1) + " more restart action(s)";
+    found += "; Windows Installer refuses such a patch inside the updater's transaction";
+    if (strict) {
+        error = found + " (--strict)";
+        return false;
+    }
+    warnings.push_back("warning: " + found + " (--strict refuses it)");
+    return true;
+}
+
 struct Input {
     fs::path path;
     std::string display;
     PayloadEntry entry;
 };
 
-bool CheckFile(const std::string& argument, bool allowAnyFile, Input& input,
+bool CheckFile(const std::string& argument, const BuildRequest& request, Input& input,
                std::vector<std::string>& warnings, std::string& error) {
     input.display = argument;
     input.path = fs::u8path(argument);
@@ -103,15 +123,17 @@ bool CheckFile(const std::string& argument, bool allowAnyFile, Input& input,
     if (!HasCompoundSignature(head, headSize)) {
         problem = "is not a Windows Installer patch (no compound-file signature D0 CF 11 E0 A1 B1 1A E1)";
     } else {
-        std::vector<std::string> targets;
-        if (!ReadPatchTargets(file, 0, file.Size(), targets, problem)) {
+        PatchSummary summary;
+        if (!ReadPatchSummary(file, 0, file.Size(), summary, problem)) {
             problem = "is not a readable patch: it " + problem;
-        } else if (!HasTargetProduct(targets)) {
+        } else if (!HasTargetProduct(summary.targets)) {
             problem = "names no target product in its summary information";
+        } else if (!CheckRestartActions(which, summary, request.strict, warnings, error)) {
+            return false;
         }
     }
     if (problem.empty()) return true;
-    if (allowAnyFile) {
+    if (request.allowAnyFile) {
         warnings.push_back("warning: " + which + problem + "; the updater can only extract it (-x)");
         return true;
     }
@@ -147,7 +169,7 @@ bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warning
     std::vector<PayloadEntry> entries;
     uint64_t total = pe.payloadOffset;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        if (!CheckFile(request.files[i], request.allowAnyFile, inputs[i], warnings, error)) return false;
+        if (!CheckFile(request.files[i], request, inputs[i], warnings, error)) return false;
         for (size_t k = 0; k < i; ++k) {
             if (SameWindowsFileName(inputs[k].entry.fileName, inputs[i].entry.fileName)) {
                 error = request.files[i] + ": its file name equals that of " + request.files[k] +

@@ -14,6 +14,7 @@ struct BuildRequest {
     std::string output;
     std::vector<std::string> files;
     bool allowAnyFile = false; // files that are not patches only warn (for -x updaters)
+    bool strict = false;       // a patch with a restart action is refused, not only warned of
 };
 
 // False with one line naming the input at fault. Warnings are lines to show as they are.

@@ -6,15 +6,18 @@ namespace pack {
 
 const char kUsage[] =
     "usage: tessarvane-pack build --stub UPDATER.exe --name NAME --version VERSION\n"
-    "                             --output OUT.exe [--allow-any-file] [PATCH.msp...]\n"
+    "                             --output OUT.exe [--allow-any-file] [--strict] [PATCH.msp...]\n"
     "       tessarvane-pack inspect UPDATER.exe [--json]\n"
     "       tessarvane-pack --help\n"
     "\n"
     "build    writes OUT.exe: a copy of the updater stub followed by the product name,\n"
     "         the version and the given files, in the order given. --allow-any-file packs\n"
     "         files that are not Windows Installer patches, for updaters used only with -x.\n"
+    "         A patch whose transforms add ForceReboot or ScheduleReboot is packed with a\n"
+    "         warning (Windows refuses it inside the updater's transaction); --strict refuses it.\n"
     "inspect  prints the payload an updater carries: product name and version, each file's\n"
-    "         name, size, offset, SHA-256 and target product codes, and what follows it.\n"
+    "         name, size, offset, SHA-256, patch code, target product codes and restart\n"
+    "         actions, and what follows it.\n"
     "Sign an updater only after packing it.\n";
 
 namespace {
@@ -59,6 +62,10 @@ bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std
         }
         if (arg == "--allow-any-file") {
             request.allowAnyFile = true;
+            continue;
+        }
+        if (arg == "--strict") {
+            request.strict = true;
             continue;
         }
         bool known = false;

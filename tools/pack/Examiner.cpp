@@ -50,6 +50,9 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
     entry.targetsRead = ReadPatchSummary(input, record.dataOffset, record.fileSize, summary, entry.targetsProblem);
     entry.targets = std::move(summary.targets);
     entry.patchCode = std::move(summary.patchCode);
+    for (const RestartAction& action : summary.restartActions)
+        entry.restartActions.push_back(DescribeRestartAction(action));
+    entry.restartProblem = std::move(summary.restartProblem);
     if (entry.targetsRead && !HasTargetProduct(entry.targets))
         entry.targetsProblem = "names no target product";
     return true;
@@ -72,6 +75,9 @@ void CollectWarnings(UpdaterReport& report) {
         if (!entry.targetsProblem.empty())
             report.warnings.push_back(which + "the file " + entry.targetsProblem +
                                       "; the updater can only extract it");
+        if (!entry.restartActions.empty())
+            report.warnings.push_back(which + "the patch adds " + entry.restartActions.front() +
+                                      "; Windows Installer refuses it inside the updater's transaction");
         for (size_t k = 0; k < i; ++k) {
             if (SameWindowsFileName(report.entries[k].record.fileName, entry.record.fileName)) {
                 report.warnings.push_back(which + "its name equals that of entry " + std::to_string(k) +

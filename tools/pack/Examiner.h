@@ -34,6 +34,8 @@ struct EntryReport {
     bool targetsRead = false;
     std::vector<std::string> targets;
     std::string patchCode;      // empty when none was read
+    std::vector<std::string> restartActions;  // described, as DescribeRestartAction gives them
+    std::string restartProblem;               // why the transforms could not all be read
     std::string targetsProblem; // why no targets were read
 };
 

@@ -99,6 +99,7 @@ bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSum
     std::string revisionNumber;
     if (compound::ReadStringProperty(stream, compound::PID_REVNUMBER, revisionNumber, nullptr))
         patch.patchCode = PatchCodeFrom(revisionNumber);
+    FindRestartActions(reader, patch.restartActions, patch.restartProblem);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "ByteOrder.h"
 #include "InputFile.h"
+#include "RestartActions.h"
 
 #include <string>
 #include <vector>
@@ -20,11 +21,15 @@ std::vector<std::string> SplitProductCodes(const std::string& text);
 struct PatchSummary {
     std::vector<std::string> targets;
     std::string patchCode; // empty when the revision number does not begin with a GUID
+    // The restart actions its transforms add to sequence tables; restartProblem says why they
+    // could not be read (restartActions then holds those found before).
+    std::vector<RestartAction> restartActions;
+    std::string restartProblem;
 };
 
 // The patch is the size bytes of input from offset on. Reads only what leads to the summary
-// information (header, allocation tables, directory) and that stream, so memory does not grow
-// with the patch. False with a reason when the bytes are no compound file or hold no readable
+// information (header, allocation tables, directory), that stream and the transforms' string
+// pools and sequence tables, so memory does not grow with the patch's files. False with a reason when the bytes are no compound file or hold no readable
 // summary information with a PID_TEMPLATE string. An empty target list, and a missing or
 // malformed revision number, are successful reads.
 bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSummary& patch, std::string& error);

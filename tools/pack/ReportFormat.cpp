@@ -91,6 +91,11 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
             std::string list;
             for (const std::string& code : entry.targets) list += (list.empty() ? "" : " ") + QuotedAnsi(code);
             out += "      targets " + (list.empty() ? std::string("(none)") : list) + "\n";
+            std::string actions;
+            for (const std::string& action : entry.restartActions) actions += (actions.empty() ? "" : "; ") + action;
+            if (!entry.restartProblem.empty())
+                actions += (actions.empty() ? "" : "; ") + std::string("not all read: ") + entry.restartProblem;
+            out += "      restart actions " + (actions.empty() ? std::string("(none)") : actions) + "\n";
         } else {
             out += "      targets not read: the file " + entry.targetsProblem + "\n";
         }
@@ -123,6 +128,15 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
             out += "[";
             for (size_t k = 0; k < entry.targets.size(); ++k)
                 out += (k ? ", " : "") + QuotedAnsi(entry.targets[k]);
+            out += "]";
+        } else {
+            out += "null";
+        }
+        out += ", \"restartActions\": ";
+        if (entry.targetsRead && entry.restartProblem.empty()) {
+            out += "[";
+            for (size_t k = 0; k < entry.restartActions.size(); ++k)
+                out += (k ? ", " : "") + JsonString(entry.restartActions[k]);
             out += "]";
         } else {
             out += "null";

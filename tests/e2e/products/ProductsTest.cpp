@@ -49,6 +49,61 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Holds a file open without sharing, as a running program holds its own files: Windows
+// Installer cannot replace it now, schedules the replacement for the next restart and asks
+// for one (3010). This, not a restart action, is how a restart need comes about inside a
+// multiple-package transaction on Windows, which refuses packages with ForceReboot or
+// ScheduleReboot there; Wine's Windows Installer does the same with a file in use.
+class HeldOpen {
+public:
+    explicit HeldOpen(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    ~HeldOpen() { Close(); }
+    HeldOpen(const HeldOpen&) = delete;
+    HeldOpen& operator=(const HeldOpen&) = delete;
+    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    void Close()
+    {
+        if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE file_;
+};
+
+// True when the product's app.txt is to be replaced at the next restart: the pending file
+// renames name it, and a file beside it holds the patch's new content.
+bool ReplacedAtRestart(const std::wstring& product)
+{
+    wchar_t renames[8192] = L"";
+    DWORD size = sizeof(renames) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, renames, &size) != ERROR_SUCCESS)
+        return false;
+    std::wstring target = L"\\??\\" + Installed(product, false);
+    // Pairs of names, source then target; an empty target (a deletion) ends no list here.
+    bool named = false;
+    const wchar_t* end = renames + size / sizeof(wchar_t);
+    for (const wchar_t* entry = renames; entry < end; entry += wcslen(entry) + 1)
+        named = named || _wcsicmp(entry, target.c_str()) == 0;
+
+    Bytes expected;
+    if (!named || !ReadAllBytes(Work() + L"\\new\\" + product + L"-app.txt", expected))
+        return false;
+    std::wstring folder = Installed(product, false);
+    folder.resize(folder.rfind(L'\\'));
+    for (const std::wstring& name : ListFolder(folder, Entries::Files)) {
+        Bytes bytes;
+        if (ReadAllBytes(folder + L"\\" + name, bytes) && bytes == expected)
+            return true;
+    }
+    return false;
+}
+
 // Polls a control's text until it reads the expected text or the time is up.
 bool WaitForControlText(HWND dialog, int id, const std::wstring& text)
 {
@@ -82,14 +137,15 @@ std::wstring InspectedPatchCode()
     return testArguments.size() > 1 ? testArguments[1] : std::wstring();
 }
 
-// The patch codes that Windows Installer lists as applied to a product (machine context).
-std::vector<std::wstring> AppliedPatches(const std::wstring& product)
+// The patch codes that Windows Installer lists as applied to a product in a context.
+std::vector<std::wstring> AppliedPatches(const std::wstring& product,
+                                         MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
 {
     std::vector<std::wstring> codes;
     for (DWORD i = 0;; ++i) {
         wchar_t code[39] = L"";
-        if (MsiEnumPatchesExW(product.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, MSIPATCHSTATE_APPLIED, i, code,
-                              nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (MsiEnumPatchesExW(product.c_str(), nullptr, context, MSIPATCHSTATE_APPLIED, i, code, nullptr, nullptr,
+                              nullptr, nullptr) != ERROR_SUCCESS)
             return codes;
         codes.push_back(code);
     }
@@ -112,12 +168,15 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         L"Extracting update files.",
         L"Determining applicable patches.",
         L"Determining update application order for product 'Tess Wide'.",
+        L"Product 'Tess Wide' is installed per-machine.",
         L"Installing update 'wide.msp' for 'Tess Wide'.",
         L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Alpha'.",
+        L"Product 'Tess Alpha' is installed per-machine.",
         L"Installing update 'alpha.msp' for 'Tess Alpha'.",
         L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Beta'.",
+        L"Product 'Tess Beta' is installed per-machine.",
         L"Installing update 'beta.msp' for 'Tess Beta'.",
         L"MsiApplyPatch succeeded.",
         L"All updates applied successfully and MSI transaction committed.",
@@ -134,9 +193,38 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
     EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
 }
 
-TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
+// A product installed without ALLUSERS is installed per-user for the account that installed
+// it; the run asks for it, its package and its patch sequence in that context.
+TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsContext)
+{
+    std::wstring logs = Work() + L"\\logs-contexts";
+    EXPECT_EQ(RunUnattended(L"contexts.exe", logs), 0u);
+    EXPECT_TRUE(Patched(L"Personal"));
+    EXPECT_TRUE(Patched(L"Company", true));
+    const std::vector<std::wstring> expected = {
+        L"Extracting update files.",
+        L"Determining applicable patches.",
+        L"Determining update application order for product 'Tess Company'.",
+        L"Product 'Tess Company' is installed per-machine.",
+        L"Installing update 'company.msp' for 'Tess Company'.",
+        L"MsiApplyPatch succeeded.",
+        L"Determining update application order for product 'Tess Personal'.",
+        L"Product 'Tess Personal' is installed per-user.",
+        L"Installing update 'personal.msp' for 'Tess Personal'.",
+        L"MsiApplyPatch succeeded.",
+        L"All updates applied successfully and MSI transaction committed.",
+    };
+    EXPECT_EQ(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), expected);
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_USERUNMANAGED).size(), 1u);
+    EXPECT_TRUE(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_MACHINE).empty());
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B4")).size(), 1u);
+}
+
+TEST(RealInstaller, InteractiveRunWithAFileInUseAsksForARestartAndNoMeansNoRestart)
 {
     std::wstring logs = Work() + L"\\logs-reboot";
+    HeldOpen inUse(Installed(L"Reboot", false));
+    ASSERT_TRUE(inUse.IsOpen());
     DrivenProcess process;
     ASSERT_TRUE(process.Start(Work() + L"\\reboot.exe", {L"-l", logs}));
     HWND window = process.WaitForWindow(L"Tessarvane Updater", Timeout);
@@ -163,19 +251,24 @@ TEST(RealInstaller, InteractiveRestartPatchAsksAndNoMeansNoRestart)
     DWORD exitCode = 0xFFFFFFFF;
     ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(Patched(L"Reboot"));
+    inUse.Close();
+    EXPECT_FALSE(Patched(L"Reboot")) << "replaced only at the restart";
+    EXPECT_TRUE(ReplacedAtRestart(L"Reboot"));
     std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
     EXPECT_TRUE(Contains(lines, L"One or more of the updates installed require a reboot."));
     EXPECT_TRUE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
     KeepResultFile(logs);
 }
 
-TEST(RealInstaller, UnattendedRestartPatchEndsByItselfWith3010AndRegistersTheInspectedPatchCode)
+TEST(RealInstaller, UnattendedRunWithAFileInUseEndsByItselfWith3010AndRegistersTheInspectedPatchCode)
 {
     std::vector<std::wstring> tempBefore = ListFolder(WindowsTempFolder());
     std::wstring logs = Work() + L"\\logs-silent";
+    HeldOpen inUse(Installed(L"Silent", false));
+    ASSERT_TRUE(inUse.IsOpen());
     EXPECT_EQ(RunUnattended(L"silent-reboot.exe", logs), 3010u) << "success, restart needed";
-    EXPECT_TRUE(Patched(L"Silent"));
+    inUse.Close();
+    EXPECT_TRUE(ReplacedAtRestart(L"Silent"));
     std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(std::vector<std::wstring>(lines.end() - 2, lines.end()),

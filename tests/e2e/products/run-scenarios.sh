@@ -29,7 +29,8 @@ wineboot -i >/dev/null 2>&1 </dev/null
 
 die() { echo "scenario set-up: $*"; exit 1; }
 
-# name, code, arch, installed?  Key order within x86: Alpha < Beta, Refused < Later.
+# name, code, arch, installed?, scope.  Key order within x86: Alpha < Beta, Refused < Later.
+# Personal is installed per-user (no ALLUSERS), Company per-machine; one updater carries both.
 products=(
   "Wide 0000000000C1 x64 yes"
   "Alpha 0000000000A1 x86 yes"
@@ -42,14 +43,17 @@ products=(
   "Signed 0000000000E1 x86 yes"
   "Planted 0000000000F1 x86 yes"
   "Beside 0000000000F2 x86 yes"
+  "Personal 0000000000B3 x86 yes perUser"
+  "Company 0000000000B4 x64 yes"
 )
 for entry in "${products[@]}"; do
-  read -r name code arch install <<<"$entry"
-  make_product "$work" "$name" "$code" "$arch" || die "wixl $name"
+  read -r name code arch install scope <<<"$entry"
+  make_product "$work" "$name" "$code" "$arch" "${scope:-perMachine}" || die "wixl $name"
   if [[ $install == yes ]]; then install_product "$work" "$name" || die "installing $name"; fi
   printf '%s app, version 2\r\n' "$name" >"$work/new/$name-app.txt"
+  # Reboot and Silent ask for a restart because the tests hold their app.txt open while the
+  # patch runs, not through a restart action (which Windows refuses inside a transaction).
   flags=()
-  [[ $name == Reboot || $name == Silent ]] && flags=(--restart)
   [[ $name == Refused ]] && flags=(--broken-cabinet)
   lower=$(echo "$name" | tr 'A-Z' 'a-z')
   "$mkpatch" --output "$work/$lower.msp" "${flags[@]}" --target "$work/$name.msi" \
@@ -67,6 +71,7 @@ pack_updater reboot 2.1 "$work/reboot.msp"
 pack_updater refused 2.2 "$work/refused.msp" "$work/later.msp"
 pack_updater signed-unsigned 2.3 "$work/signed.msp"
 pack_updater silent-reboot 2.4 "$work/silent.msp"
+pack_updater contexts 2.6 "$work/personal.msp" "$work/company.msp"
 
 # What inspect --json shows of three of them, for the check of the result files, which must
 # name the same facts the same way.

@@ -1,7 +1,7 @@
 // Feeds one input to every parser that inspect runs on untrusted files: the whole inspect
-// path (PE headers, payload, each entry's compound file and property set), and the payload,
-// compound-file reader (every stream and the red-black check) and the property-set reader
-// directly, so that each is reached without the others' signatures. Any crash, sanitizer
+// path (PE headers, payload, each entry's compound file, property set and transforms' sequence
+// tables), and the payload, compound-file reader (every stream and the red-black check), the
+// restart-action reader and the property-set reader directly, so that each is reached without the others' signatures. Any crash, sanitizer
 // report or hang is a bug.
 #include "CompoundFile.h"
 #include "Examiner.h"
@@ -9,6 +9,7 @@
 #include "PayloadFormat.h"
 #include "PropertySet.h"
 #include "ReportFormat.h"
+#include "RestartActions.h"
 
 #include <cstdint>
 #include <string>
@@ -34,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     compound::Reader reader;
     if (reader.Open(bytes, &error)) {
         reader.CheckRedBlackTree(&error);
+        std::vector<pack::RestartAction> actions;
+        pack::FindRestartActions(reader, actions, error);
         std::vector<const compound::Entry*> entries = {&reader.Root()};
         for (size_t i = 0; i < entries.size() && i < 256; i++) {
             compound::Bytes stream;

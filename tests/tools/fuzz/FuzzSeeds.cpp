@@ -44,7 +44,19 @@ int main(int argc, char** argv) {
     nested.AddStorage(transform, u"deeper");
     nested.AddStream(0, u"a", packtest::Bytes(5000, 2));
 
+    // An updater carrying a patch whose transform adds ScheduleReboot, so that the fuzzer
+    // starts from a string pool and a sequence table that the restart check reads.
+    packtest::Bytes rows = packtest::TransformRow(0x0301, {{1, 2}, {0, 2}, {0x9000, 2}});
+    packtest::Bytes restartPatch = packtest::MakePatch(
+        "{A1}", {packtest::TestTransform{"T1", {"ScheduleReboot", "ForceReboot"}, "InstallExecuteSequence", rows}});
+    packtest::Bytes restartUpdater = packtest::MakeImage(0x400);
+    packtest::Bytes restartHeader =
+        pack::EncodePayloadHeader(u"Product", u"1.0", {{u"reboot.msp", uint32_t(restartPatch.size())}});
+    restartUpdater.insert(restartUpdater.end(), restartHeader.begin(), restartHeader.end());
+    restartUpdater.insert(restartUpdater.end(), restartPatch.begin(), restartPatch.end());
+
     Save(folder / "patch.msp", patch);
+    Save(folder / "restart-updater.exe", restartUpdater);
     Save(folder / "storages.cfb", nested.Write());
     Save(folder / "summary.bin", compound::WriteProperties(properties));
     Save(folder / "updater.exe", updater);

@@ -2,9 +2,11 @@
 // and the structure of written patches read back with the compound reader.
 #include "CompoundFile.h"
 #include "Md5.h"
+#include "MsiDatabase.h"
 #include "MsiStreamName.h"
 #include "PatchBuilder.h"
 #include "PropertySet.h"
+#include "RestartActions.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +100,14 @@ TEST(MkpatchCommandLine, AcceptsTheDocumentedForms) {
     EXPECT_EQ(options.targets[0].replacements.size(), 2u);
     EXPECT_EQ(options.targets[0].replacements[1].newFile, "a=b");
     EXPECT_EQ(options.targets[1].product, "b.msi");
+
+    // A target may only add files.
+    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", "p.msp", "--target", "a.msi", "--add", "extra.txt=n.txt"},
+                                          options, &error))
+        << error;
+    ASSERT_EQ(options.targets[0].additions.size(), 1u);
+    EXPECT_TRUE(options.targets[0].replacements.empty());
+    EXPECT_EQ(options.targets[0].additions[0].fileName, "extra.txt");
 }
 
 TEST(MkpatchCommandLine, RefusesUsageErrors) {
@@ -112,6 +122,8 @@ TEST(MkpatchCommandLine, RefusesUsageErrors) {
         {"--output", "p.msp", "--target", "a.msi", "--replace", "x="},          // no new file
         {"--output", "p.msp", "--target", "a.msi", "--replace", "x=y", "--frob"},  // unknown
         {"--output", "p.msp", "--target", "a.msi", "--replace"},                // missing value
+        {"--output", "p.msp", "--add", "x=y", "--target", "a.msi"},             // add before target
+        {"--output", "p.msp", "--target", "a.msi", "--add", "x"},               // no '=' 
         {"--output", "p.msp", "--product-version", "1.x", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "p.msp", "--product-version", "1", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "a", "--output", "b", "--target", "a.msi", "--replace", "x=y"},
@@ -235,6 +247,63 @@ TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms) {
     EXPECT_EQ(sequence ^ 0x80000000u, 3u);
 }
 
+TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
+    const std::string folder = Folder("add");
+    PatchOptions options = OnePatch(folder);
+    options.targets[0].additions = {{"extra notes.txt", folder + "/new.txt"}};
+    std::string error;
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    compound::Reader reader;
+    ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+    // T1: a hash for both files; #T1: the replaced file's update, then the new file's whole
+    // row (mask 0x0801: eight columns) with a short name beside the long one.
+    compound::Bytes hash, file, data;
+    const compound::Entry* first = reader.Find(reader.Root(), u"T1");
+    const compound::Entry* second = reader.Find(reader.Root(), u"#T1");
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("MsiFileHash", true)), hash, &error));
+    EXPECT_EQ(hash.size(), 2u * 22u);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("File", true)), file, &error));
+    ASSERT_GE(file.size(), 12u);
+    EXPECT_EQ(file[10] | (file[11] << 8), 0x0801);
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
+    const std::string strings(data.begin(), data.end());
+    EXPECT_NE(strings.find("ADDED1.txt|extra notes.txt"), std::string::npos) << strings;
+    EXPECT_NE(strings.find("TvAdded1_7E55AAAA"), std::string::npos) << strings;
+
+    options.targets[0].additions = {{"app.txt", folder + "/new.txt"}};
+    EXPECT_FALSE(mkpatch::BuildPatch(options, &error));
+    EXPECT_NE(error.find("has a file named 'app.txt' already"), std::string::npos) << error;
+}
+
+TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase) {
+    const std::string folder = Folder("sequence");
+    PatchOptions options = OnePatch(folder);
+    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", options.output, "--sequence", "Fixes=1.2.0", "--target", kFirst,
+                                           "--replace", "app.txt=" + folder + "/new.txt"},
+                                          options, nullptr));
+    EXPECT_EQ(options.patchFamily, "Fixes");
+    EXPECT_EQ(options.familySequence, "1.2.0");
+    std::string error;
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    compound::Reader reader;
+    ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+    // The project's own reader of databases reads the table back as Windows Installer would.
+    mkpatch::MsiDatabase database;
+    ASSERT_TRUE(database.Open(Load(options.output), &error)) << error;
+    mkpatch::Table table;
+    ASSERT_TRUE(database.ReadTable("MsiPatchSequence", table, &error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("PatchFamily"))].text, "Fixes");
+    EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("ProductCode"))].isNull);
+    EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("Sequence"))].text, "1.2.0");
+    EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("Attributes"))].isNull);
+
+    EXPECT_FALSE(mkpatch::ParseCommandLine({"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace",
+                                            "x=y"},
+                                           options, &error));
+}
+
 TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach) {
     const std::string folder = Folder("two");
     PatchOptions options = OnePatch(folder);
@@ -278,6 +347,29 @@ TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked) {
     EXPECT_EQ(Summary(reader, *first, compound::PID_REVNUMBER),
               std::string(kFirstCode) + "1.0.0;" + kFirstCode + "1.0.1;{7E55AAAA-0000-4000-8000-100000000001}");
     EXPECT_TRUE(HasTable(reader, *first, "Property"));
+}
+
+TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPlainOne) {
+    const std::string folder = Folder("restart-found");
+    for (bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "--restart" : "plain");
+        PatchOptions options = OnePatch(folder);
+        options.targets.push_back({kSecond, {{"notes.txt", folder + "/new.txt"}}});
+        options.restart = restart;
+        std::string error;
+        ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+        compound::Reader reader;
+        ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+        std::vector<pack::RestartAction> found;
+        ASSERT_TRUE(pack::FindRestartActions(reader, found, error)) << error;
+        std::vector<std::string> described;
+        for (const pack::RestartAction& action : found) described.push_back(pack::DescribeRestartAction(action));
+        if (restart)
+            EXPECT_EQ(described, (std::vector<std::string>{"ScheduleReboot in InstallExecuteSequence (transform T1)",
+                                                           "ScheduleReboot in InstallExecuteSequence (transform T2)"}));
+        else
+            EXPECT_TRUE(described.empty());
+    }
 }
 
 TEST(MkpatchStructure, TruncatesTheCabinetOfABrokenPatch) {

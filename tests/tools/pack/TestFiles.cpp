@@ -3,6 +3,7 @@
 #include "TestFiles.h"
 
 #include "CompoundFile.h"
+#include "MsiStreamName.h"
 #include "PropertySet.h"
 
 #include <algorithm>
@@ -94,8 +95,9 @@ Bytes MakeImage(uint32_t payloadOffset) {
     return MakeImage({{0x200, 0x200}, {0x400, payloadOffset - 0x400}});
 }
 
-Bytes MakePatch(const std::string& targets, size_t filler, const std::string& revisionNumber) {
-    compound::Writer writer(compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}"));
+namespace {
+
+void AddSummary(compound::Writer& writer, const std::string& targets, const std::string& revisionNumber) {
     std::vector<compound::Property> properties(2);
     properties[0].id = compound::PID_CODEPAGE, properties[0].type = compound::VT_I2;
     properties[0].integer = 1252;
@@ -108,8 +110,46 @@ Bytes MakePatch(const std::string& targets, size_t filler, const std::string& re
         properties.push_back(revision);
     }
     writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(properties));
+}
+
+void PutLittle(Bytes& bytes, uint32_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) bytes.push_back(uint8_t(value >> (8 * i)));
+}
+
+}  // namespace
+
+Bytes MakePatch(const std::string& targets, size_t filler, const std::string& revisionNumber) {
+    compound::Writer writer(compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}"));
+    AddSummary(writer, targets, revisionNumber);
     if (filler) writer.AddStream(0, u"PATCH_CAB", Bytes(filler, 0x5A));
     return writer.Write();
+}
+
+Bytes MakePatch(const std::string& targets, const std::vector<TestTransform>& transforms) {
+    compound::Writer writer(compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}"));
+    AddSummary(writer, targets, "{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}");
+    for (const TestTransform& transform : transforms) {
+        uint32_t storage = writer.AddStorage(0, std::u16string(transform.name.begin(), transform.name.end()));
+        Bytes pool, data;
+        PutLittle(pool, 1252, 2);
+        PutLittle(pool, transform.longReferences ? 0x8000 : 0, 2);
+        for (const std::string& text : transform.strings) {
+            PutLittle(pool, uint32_t(text.size()), 2);
+            PutLittle(pool, 1, 2);
+            data.insert(data.end(), text.begin(), text.end());
+        }
+        writer.AddStream(storage, compound::EncodeMsiStreamName("_StringPool", true), pool);
+        writer.AddStream(storage, compound::EncodeMsiStreamName("_StringData", true), data);
+        writer.AddStream(storage, compound::EncodeMsiStreamName(transform.table, true), transform.rows);
+    }
+    return writer.Write();
+}
+
+Bytes TransformRow(uint16_t mask, const std::vector<std::pair<uint32_t, size_t>>& fields) {
+    Bytes row;
+    PutLittle(row, mask, 2);
+    for (const auto& field : fields) PutLittle(row, field.first, field.second);
+    return row;
 }
 
 ScratchFolder::ScratchFolder() {

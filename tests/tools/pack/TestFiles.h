@@ -30,6 +30,20 @@ Bytes MakeImage64(const std::vector<Section>& sections);
 // an extra stream make it larger.
 Bytes MakePatch(const std::string& targets, size_t filler = 0, const std::string& revisionNumber = "");
 
+// A transform substorage of a patch: its string pool holds `strings` (ids from 1, 3-byte
+// references when `longReferences`), and `table`'s stream holds `rows` as given.
+struct TestTransform {
+    std::string name;
+    std::vector<std::string> strings;
+    std::string table;
+    Bytes rows;
+    bool longReferences = false;
+};
+Bytes MakePatch(const std::string& targets, const std::vector<TestTransform>& transforms);
+
+// A transform row: the 16-bit mask, then each field as {value, width in bytes}.
+Bytes TransformRow(uint16_t mask, const std::vector<std::pair<uint32_t, size_t>>& fields);
+
 // File offset of the security directory entry of an image made by MakeImage.
 constexpr size_t kSecurityDirectory = 0x40 + 24 + 128;
 constexpr size_t kSecurityDirectory64 = 0x40 + 24 + 144;

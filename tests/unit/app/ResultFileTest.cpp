@@ -62,14 +62,6 @@ PatchFileInfo Entry(const wchar_t* name, uint32_t size)
     return entry;
 }
 
-MSIPATCHSEQUENCEINFOW Sequenced(UINT status, DWORD order)
-{
-    MSIPATCHSEQUENCEINFOW entry{};
-    entry.uStatus = status;
-    entry.dwOrder = order;
-    return entry;
-}
-
 class ResultDocument : public testing::Test {
 protected:
     void SetUp() override { ResetAppState(); }
@@ -94,11 +86,9 @@ protected:
         RecordProduct(L"{A}", {0, 1});
         RecordProduct(L"{B}", {2});
         RecordProduct(L"{C}", {0, 1});
-        RecordProductInstalled(L"{A}", true);
-        RecordProductPlatform(L"{A}", false, ProductContext::Machine);
-        RecordProductInstalled(L"{B}", false);
-        RecordProductInstalled(L"{C}", true);
-        RecordProductPlatform(L"{C}", true, ProductContext::Machine);
+        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, false);
+        RecordProductNotInstalled(L"{B}");
+        RecordInstallation(L"{C}", MSIINSTALLCONTEXT_MACHINE, true);
         RecordRunStarted();
     }
 };
@@ -151,19 +141,16 @@ TEST_F(ResultDocument, SplitsTargetListsAsTheRunDoes)
 TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
 {
     RecordThreePatchesThreeProducts();
-    // {A}: a.msp applied (restart), b.msp not applicable; {C}: a.msp already applied, b.msp
-    // failed, so the run stopped and rolled back what it had applied.
-    RecordProductName(L"{A}", L"Product A");
-    MSIPATCHSEQUENCEINFOW a[] = {Sequenced(0, 0), Sequenced(1642, 0xFFFFFFFF)};
-    RecordSequence(L"{A}", a, 2);
-    RecordPatchResult(L"{A}", 0, ERROR_SUCCESS_REBOOT_REQUIRED);
-    RecordProductName(L"{C}", L"{C}");  // the run's stand-in for a name it could not read
-    MSIPATCHSEQUENCEINFOW c[] = {Sequenced(0, 0), Sequenced(0, 1)};
-    RecordSequence(L"{C}", c, 2);
-    RecordPatchAlreadyApplied(L"{C}", 0);
-    RecordPatchResult(L"{C}", 1, 1603);
+    // {A}: a.msp applied (restart), then rolled back, b.msp not applicable; {C}: a.msp already
+    // applied, b.msp failed, so the run stopped and rolled back what it had applied.
+    const DWORD machine = MSIINSTALLCONTEXT_MACHINE;
+    RecordInstallationName(L"{A}", machine, L"Product A");
+    RecordPatchStatus(L"{A}", machine, 0, ResultStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED);
+    RecordPatchStatus(L"{A}", machine, 1, ResultStatus::NotApplicable, true, 1642);
+    RecordInstallationName(L"{C}", machine, L"{C}");  // the run's stand-in for a name it could not read
+    RecordPatchStatus(L"{C}", machine, 0, ResultStatus::AlreadyApplied, false, 0);
+    RecordPatchStatus(L"{C}", machine, 1, ResultStatus::Failed, true, 1603);
     LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
-    RecordRollback();
     RecordRunResult(1603);
 
     std::string document = Document(1603);
@@ -236,8 +223,9 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         RecordUpdateTable({Entry(L"a.msp", 0)});
         RecordPatchTargets(0, L"", L"{A}");
         RecordProduct(L"{A}", {0});
+        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, false);
         if (c.applied)
-            RecordPatchResult(L"{A}", 0, 0);
+            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 0, ResultStatus::Applied, true, 0);
         if (c.started)
             RecordRunStarted();
         if (c.runResult >= 0)
@@ -250,6 +238,24 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         bool failed = std::string(c.outcome) == "\"failed\"";
         EXPECT_EQ(Value(document, "failure"), failed ? "{" : "null");
     }
+}
+
+TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
+{
+    RecordUpdateTable({Entry(L"a.msp", 0), Entry(L"b.msp", 0)});
+    RecordPatchTargets(0, L"", L"{A}");
+    RecordPatchTargets(1, L"", L"{A}");
+    RecordProduct(L"{A}", {0, 1});
+    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, false);
+    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, true);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 1, ResultStatus::Applied, true, 0);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0, ResultStatus::AlreadyApplied, false, 0);
+    std::string document = Document(0);
+    EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{A}\""}));
+    EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "\"user-unmanaged\""}));
+    EXPECT_EQ(Values(document, "platform"), (std::vector<std::string>{"\"x86\"", "\"x64\""}));
+    EXPECT_EQ(Values(document, "status"), (std::vector<std::string>{"\"already-applied\"", "\"not-attempted\"",
+                                                                    "\"not-attempted\"", "\"applied\""}));
 }
 
 TEST_F(ResultDocument, AFailureNoStepRecordedStillHasTheRunsCode)

@@ -39,9 +39,20 @@ protected:
         ResetFake();
     }
 
-    int Apply(const PatchIndexList& indexes, HWND window = nullptr)
+    int Apply(const PatchIndexList& indexes, HWND window = nullptr,
+              MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
     {
-        return ApplyProductUpdates(folder, product, indexes, table, window, &rebootRequired);
+        ProductInstallation installation{product, context, indexes};
+        outcome = PendingOutcome(installation);
+        return ApplyProductUpdates(folder, installation, table, patchCodes, window, &rebootRequired, outcome);
+    }
+
+    std::vector<PatchStatus> Statuses() const
+    {
+        std::vector<PatchStatus> statuses;
+        for (const PatchOutcome& patch : outcome.patches)
+            statuses.push_back(patch.status);
+        return statuses;
     }
 
     std::vector<std::wstring> Log() { return ReadLogMessages(logs / L"TessarvaneUpdater.log"); }
@@ -57,8 +68,13 @@ protected:
 
     TempFolder logs;
     UpdateTable table;
+    PatchCodeList patchCodes;
+    ProductOutcome outcome;
     bool rebootRequired = false;
 };
+
+const wchar_t determining[] = L"Determining update application order for product 'Sample Product'.";
+const wchar_t perMachine[] = L"Product 'Sample Product' is installed per-machine.";
 
 const wchar_t applyA[] = L"MsiApplyPatchW(C:\\work\\a.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
 const wchar_t applyB[] = L"MsiApplyPatchW(C:\\work\\b.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
@@ -81,8 +97,8 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
     std::wstring logA = appState.logFolder + L"a.msp {A}.log";
     std::wstring logB = appState.logFolder + L"b.msp {A}.log";
     EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
-                              L"MsiGetProductInfoW({A}, InstalledProductName, 0)",
-                              L"MsiGetProductInfoW({A}, InstalledProductName, 15)",
+                              L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
+                              L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 15)",
                               L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
                               L"MsiEnableLogW(4096, " + logA + L", 0)",
@@ -93,7 +109,8 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
                               L"free(C:\\work\\b.msp)",
                           }));
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
-                         L"Determining update application order for product 'Sample Product'.",
+                         determining,
+                         perMachine,
                          L"Installing update 'a.msp' for 'Sample Product'.",
                          L"MsiApplyPatch succeeded.",
                          L"Installing update 'b.msp' for 'Sample Product'.",
@@ -110,9 +127,10 @@ TEST_F(ProductUpdates, WithoutNameOrLogFolderUsesTheCodeAndEnablesNoLog)
     appState.logFolder.clear();  // the log file stays open to read the lines
     EXPECT_EQ(Apply({0}), 0);
     EXPECT_TRUE(CallsStartingWith(L"MsiEnableLogW").empty());
-    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoW").size(), 1u) << "no read after a failed size query";
+    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW").size(), 1u) << "no read after a failed size query";
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          L"Determining update application order for product '{A}'.",
+                         L"Product '{A}' is installed per-machine.",
                          L"Installing update 'a.msp' for '{A}'.",
                          L"MsiApplyPatch succeeded.",
                      }));
@@ -126,7 +144,8 @@ TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
     EXPECT_TRUE(Applied().empty());
     EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
-                         L"Determining update application order for product 'Sample Product'.",
+                         determining,
+                         perMachine,
                          L"MsiDeterminePatchSequence failed with error=1648",
                      }));
 }
@@ -172,9 +191,9 @@ TEST_F(ProductUpdates, NothingApplicableIsNoUpdatesRequiredWithoutInstallerUi)
         EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
     }
     std::vector<std::wstring> log = Log();
-    ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[1], L"No updates required.");
-    EXPECT_EQ(log[3], L"No updates required.");
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[2], L"No updates required.");
+    EXPECT_EQ(log[5], L"No updates required.");
 }
 
 TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
@@ -184,9 +203,9 @@ TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
     EXPECT_TRUE(rebootRequired);
     EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"a.msp", L"b.msp"}));
     std::vector<std::wstring> log = Log();
-    ASSERT_EQ(log.size(), 5u);
-    EXPECT_EQ(log[2], L"MsiApplyPatch succeeded.");
-    EXPECT_EQ(log[4], L"MsiApplyPatch succeeded.");
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[3], L"MsiApplyPatch succeeded.");
+    EXPECT_EQ(log[5], L"MsiApplyPatch succeeded.");
 }
 
 TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWindow)
@@ -197,9 +216,12 @@ TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWi
     EXPECT_EQ(Apply({0, 1}, window.get()), 1603) << "the error is the run's exit code";
     EXPECT_TRUE(rebootRequired);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"a.msp"});
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotAttempted}));
+    EXPECT_EQ(outcome.patches[0].installerResult, 1603u);
     EXPECT_EQ(fake.calls.back(), L"free(C:\\work\\b.msp)");
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
-                         L"Determining update application order for product 'Sample Product'.",
+                         determining,
+                         perMachine,
                          L"Installing update 'a.msp' for 'Sample Product'.",
                          L"MsiApplyPatch failed with error=1603",
                      }));
@@ -216,8 +238,8 @@ TEST_F(ProductUpdates, ALongStatusTextIsCutTo511CharactersInLogAndWindow)
     ASSERT_GT(full.size(), 511u);
     std::wstring cut = full.substr(0, 511);
     std::vector<std::wstring> log = Log();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(log[1], cut);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2], cut);
     EXPECT_EQ(window.texts(), std::vector<std::wstring>{cut});
 }
 
@@ -229,4 +251,84 @@ TEST_F(ProductUpdates, AnIndexListedTwiceIsTwoEntriesWithTheirOwnCopies)
         << "BAD-ARGS here would mean one copy shared by both entries";
     EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"b.msp", L"b.msp"}));
     EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+}
+
+TEST_F(ProductUpdates, EachContextIsSequencedNamedAndLoggedAsItselfAndNoOtherWorks)
+{
+    struct Case {
+        const char* what;
+        MSIINSTALLCONTEXT installed;
+        MSIINSTALLCONTEXT asked;
+        int result;
+        const wchar_t* contextLine;
+    };
+    const Case cases[] = {
+        {"per-user", MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED, 0,
+         L"Product 'Sample Product' is installed per-user."},
+        {"per-user, managed", MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERMANAGED, 0,
+         L"Product 'Sample Product' is installed per-user (managed)."},
+        // The fault this guards against: a per-user product asked for in the machine context.
+        {"per-user asked per-machine", MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetFake();
+        fake.folder = folder;
+        fake.products[product].name = L"Sample Product";
+        fake.products[product].contexts = {c.installed};
+        EXPECT_EQ(Apply({0}, nullptr, c.asked), c.result);
+        std::wstring context = std::to_wstring(c.asked);
+        EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+                  std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, " + context + L", [C:\\work\\a.msp])"});
+        if (c.result == 0) {
+            EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, " + context + L", InstalledProductName").size(), 2u);
+            std::vector<std::wstring> log = Log();
+            EXPECT_EQ(log[log.size() - 3], c.contextLine);
+        } else {
+            EXPECT_EQ(Log().back(), L"MsiDeterminePatchSequence failed with error=1610");
+        }
+    }
+}
+
+TEST_F(ProductUpdates, APatchAlreadyAppliedInThisContextIsPassedOverAsASuccess)
+{
+    patchCodes = {L"{11111111-1111-1111-1111-111111111111}", L"", L"{33333333-3333-3333-3333-333333333333}"};
+    fake.appliedPatches = {
+        AppliedKey(patchCodes[0], product, MSIINSTALLCONTEXT_MACHINE),
+        // Applied to the per-user installation only: the machine's still needs it.
+        AppliedKey(patchCodes[2], product, MSIINSTALLCONTEXT_USERUNMANAGED),
+    };
+    fake.products[product].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
+    StatusWindow window;
+    EXPECT_EQ(Apply({0, 1, 2}, window.get()), 0);
+
+    EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"b.msp", L"c.msp"}));
+    EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW"),
+              (std::vector<std::wstring>{
+                  L"MsiGetPatchInfoExW({11111111-1111-1111-1111-111111111111}, {A}, 4, State)",
+                  L"MsiGetPatchInfoExW({33333333-3333-3333-3333-333333333333}, {A}, 4, State)",
+              }))
+        << "a patch without a code is applied without asking";
+    EXPECT_EQ(CallsStartingWith(L"MsiEnableLogW").size(), 2u) << "no verbose log for a patch not applied";
+    const wchar_t already[] = L"Update 'a.msp' is already installed for 'Sample Product'.";
+    std::vector<std::wstring> log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2], already);
+    EXPECT_EQ(window.texts().front(), already);
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::AlreadyApplied, PatchStatus::Applied,
+                                                   PatchStatus::Applied}));
+}
+
+TEST_F(ProductUpdates, TheOutcomeGivesEachPatchItsStatusAndInstallerResult)
+{
+    const DWORD none = 0xFFFFFFFF;
+    fake.products[product].sequence = {{0, 0}, {ERROR_PATCH_TARGET_NOT_FOUND, none}, {0, 1}};
+    fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS};
+    EXPECT_EQ(Apply({0, 1, 2}), 0);
+    EXPECT_EQ(outcome.displayName, L"Sample Product");
+    EXPECT_EQ(Statuses(),
+              (std::vector<PatchStatus>{PatchStatus::Applied, PatchStatus::NotApplicable, PatchStatus::Applied}));
+    EXPECT_EQ(outcome.patches[0].installerResult, 3010u);
+    EXPECT_EQ(outcome.patches[1].installerResult, static_cast<UINT>(ERROR_PATCH_TARGET_NOT_FOUND));
+    EXPECT_EQ(outcome.patches[2].index, 2);
 }

@@ -92,30 +92,36 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiCloseHandle(summary:b.msp)",
                               L"MsiCloseHandle(database:b.msp)",
                               L"MsiQueryProductStateW({A})",
-                              L"MsiGetProductInfoW({A}, LocalPackage, 0)",
-                              L"MsiGetProductInfoW({A}, LocalPackage, 17)",
+                              L"MsiGetProductInfoExW({A}, 4, State, 16)",
+                              L"MsiGetProductInfoExW({A}, 4, LocalPackage, 0)",
+                              L"MsiGetProductInfoExW({A}, 4, LocalPackage, 17)",
                               L"MsiGetSummaryInformationW(0, C:\\cache\\{A}.msi, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 11)",
                               L"MsiCloseHandle(summary:C:\\cache\\{A}.msi)",
+                              L"MsiGetProductInfoExW({A}, 1, State, 16)",
+                              L"MsiGetProductInfoExW({A}, 2, State, 16)",
                               L"MsiQueryProductStateW({B})",
                               L"MsiQueryProductStateW({C})",
-                              L"MsiGetProductInfoW({C}, LocalPackage, 0)",
-                              L"MsiGetProductInfoW({C}, LocalPackage, 17)",
+                              L"MsiGetProductInfoExW({C}, 4, State, 16)",
+                              L"MsiGetProductInfoExW({C}, 4, LocalPackage, 0)",
+                              L"MsiGetProductInfoExW({C}, 4, LocalPackage, 17)",
                               L"MsiGetSummaryInformationW(0, C:\\cache\\{C}.msi, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 9)",
                               L"MsiCloseHandle(summary:C:\\cache\\{C}.msi)",
+                              L"MsiGetProductInfoExW({C}, 1, State, 16)",
+                              L"MsiGetProductInfoExW({C}, 2, State, 16)",
                               L"MsiBeginTransactionW(TessarvaneUpdater, 0)",
-                              L"MsiGetProductInfoW({C}, InstalledProductName, 0)",
-                              L"MsiGetProductInfoW({C}, InstalledProductName, 10)",
+                              L"MsiGetProductInfoExW({C}, 4, InstalledProductName, 0)",
+                              L"MsiGetProductInfoExW({C}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
                               L"MsiEnableLogW(4096, " + logFolder + L"b.msp {C}.log, 0)",
                               Apply(L"b.msp"),
                               L"free(C:\\work\\b.msp)",
-                              L"MsiGetProductInfoW({A}, InstalledProductName, 0)",
-                              L"MsiGetProductInfoW({A}, InstalledProductName, 10)",
+                              L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
+                              L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
                               L"MsiEnableLogW(4096, " + logFolder + L"a.msp {A}.log, 0)",
@@ -130,9 +136,11 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          L"Determining applicable patches.",
                          L"Determining update application order for product 'Product C'.",
+                         L"Product 'Product C' is installed per-machine.",
                          L"Installing update 'b.msp' for 'Product C'.",
                          L"MsiApplyPatch succeeded.",
                          L"Determining update application order for product 'Product A'.",
+                         L"Product 'Product A' is installed per-machine.",
                          L"Installing update 'a.msp' for 'Product A'.",
                          L"MsiApplyPatch succeeded.",
                          L"Installing update 'b.msp' for 'Product A'.",
@@ -177,10 +185,10 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransa
          L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 8)",
          L"Reading the target products of patch 'b.msp' failed with error=234."},
         {"package size query", [] { fake.products[L"{C}"].packageSizeResult = ERROR_UNKNOWN_PROPERTY; },
-         L"MsiGetProductInfoW({C}, LocalPackage, 0)",
+         L"MsiGetProductInfoExW({C}, 4, LocalPackage, 0)",
          L"Reading the installed package of product '{C}' failed with error=1608."},
         {"package read", [] { fake.products[L"{A}"].packageReadResult = ERROR_MORE_DATA; },
-         L"MsiGetProductInfoW({A}, LocalPackage, 17)",
+         L"MsiGetProductInfoExW({A}, 4, LocalPackage, 17)",
          L"Reading the installed package of product '{A}' failed with error=234."},
         {"package summary", [] { fake.products[L"{C}"].summaryResult = ERROR_OPEN_FAILED; },
          L"MsiGetSummaryInformationW(0, C:\\cache\\{C}.msi, 0)",
@@ -270,20 +278,109 @@ TEST_F(UpdateRun, ATransactionThatCannotBeginIsLoggedAndNeverEnded)
     EXPECT_EQ(Log().back(), L"Beginning MSI transaction failed with error=1618.");
 }
 
-TEST_F(UpdateRun, AFailedCommitIsLoggedRolledBackAndAsksNoRestartQuestion)
+// After a failed commit Windows Installer has ended the transaction itself; the
+// documentation of MsiEndTransaction says a commit that fails leaves the installations
+// incomplete, and a second MsiEndTransaction finds no transaction to end.
+TEST_F(UpdateRun, AFailedCommitIsLoggedWithItsErrorNeverEndedAgainAndAsksNoRestartQuestion)
+{
+    struct Case {
+        UINT commit;
+        const wchar_t* after;
+    };
+    const Case cases[] = {
+        {ERROR_INSTALL_FAILURE, L"Windows Installer rolled the MSI transaction back."},
+        {ERROR_ROLLBACK_DISABLED, L"Windows Installer rolled the MSI transaction back as far as rollback was enabled."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.commit);
+        ResetFake();
+        ScriptTwoPatchesThreeTargets();
+        fake.windowsTransactions = true;
+        fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
+        fake.commitResult = c.commit;
+        StatusWindow window;
+        UpdateRunOutcome outcome;
+        EXPECT_EQ(ApplyUpdates(folder, window.get(), outcome), static_cast<int>(c.commit));
+        EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
+        std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
+        EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
+        EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction").size(), 1u);
+        std::vector<std::wstring> log = Log();
+        EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
+                  (std::vector<std::wstring>{L"Committing MSI transaction failed with error=" +
+                                                 std::to_wstring(c.commit) + L".",
+                                             c.after}));
+        EXPECT_EQ(std::count(log.begin(), log.end(), L"MSI transaction rolled back."), 0)
+            << "this run rolled nothing back";
+        EXPECT_EQ(outcome.commitResult, c.commit);
+        EXPECT_EQ(outcome.products[0].patches[0].status,
+                  c.commit == ERROR_ROLLBACK_DISABLED ? PatchStatus::Applied : PatchStatus::RolledBack);
+    }
+}
+
+// Inside a multiple-package transaction Windows never restarts by itself; a restart that
+// the commit finds needed comes back from MsiEndTransaction as 3010 (REBOOT property and
+// "Multiple-Package Installations" in Windows Installer's documentation).
+TEST_F(UpdateRun, ACommitAnswering3010IsASuccessThatNeedsARestart)
 {
     ScriptTwoPatchesThreeTargets();
-    fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
-    fake.commitResult = ERROR_INSTALL_FAILURE;
+    fake.windowsTransactions = true;
+    fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED;
+    fake.messageBoxAnswer = IDNO;
     StatusWindow window;
-    EXPECT_EQ(ApplyUpdates(folder, window.get()), 1603);
-    EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
-    std::vector<std::wstring> tail(fake.calls.end() - 3, fake.calls.end());
-    EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiEndTransaction(0)",
-                                               L"MsiCloseHandle(transaction)"}));
+    EXPECT_EQ(ApplyUpdates(folder, window.get()), 3010);
+    EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"), std::vector<std::wstring>{L"MsiEndTransaction(1)"});
+    EXPECT_EQ(CallsStartingWith(L"MessageBoxW"), std::vector<std::wstring>{question});
     std::vector<std::wstring> log = Log();
     EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
-              (std::vector<std::wstring>{L"Committing MSI transaction failed.", L"MSI transaction rolled back."}));
+              (std::vector<std::wstring>{committed, L"One or more of the updates installed require a reboot."}));
+
+    ResetFake();
+    ScriptTwoPatchesThreeTargets();
+    fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED;
+    appState.runMode = RunMode::Unattended;
+    EXPECT_EQ(ApplyUpdates(folder, window.get()), 3010) << "the unattended exit code";
+    EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
+}
+
+// "ScheduleReboot action" and "ForceReboot action" in Windows Installer's documentation:
+// inside a multiple-package transaction the package with such an action is stopped and
+// rolled back. Wine applies it and answers 3010 instead.
+TEST_F(UpdateRun, APatchWithARestartActionFailsInsideTheTransactionOnWindowsAndAsksForARestartOnWine)
+{
+    for (bool windows : {true, false}) {
+        SCOPED_TRACE(windows ? "Windows" : "Wine");
+        ResetFake();
+        fake.windowsTransactions = windows;
+        fake.patches = {{L"a.msp", L"{A}"}};
+        fake.patches[0].restartAction = true;
+        fake.products[L"{A}"];
+        UpdateRunOutcome outcome;
+        EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), windows ? 1603 : 3010);
+        std::vector<std::wstring> log = Log();
+        if (windows) {
+            EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
+                      (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
+            EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::Failed);
+        } else {
+            EXPECT_EQ(log.back(), L"One or more of the updates installed require a reboot.");
+            EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::Applied);
+        }
+    }
+}
+
+TEST_F(UpdateRun, ARollbackMarksWhatWasAppliedAsRolledBackAndTheRestAsNotAttempted)
+{
+    ScriptTwoPatchesThreeTargets();
+    fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE};
+    UpdateRunOutcome outcome;
+    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 1603);
+    ASSERT_EQ(outcome.products.size(), 2u) << "{C}, then {A}";
+    EXPECT_EQ(outcome.products[0].productCode, L"{C}");
+    EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::RolledBack);
+    EXPECT_EQ(outcome.products[1].patches[0].status, PatchStatus::Failed);
+    EXPECT_EQ(outcome.products[1].patches[1].status, PatchStatus::NotAttempted);
+    EXPECT_EQ(outcome.notInstalled, std::vector<std::wstring>{L"{B}"});
 }
 
 TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
@@ -304,6 +401,7 @@ TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
          [] { fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE}; }, 1603},
         {"the transaction cannot begin", [] { fake.beginResult = ERROR_INSTALL_SERVICE_FAILURE; }, 1601},
         {"the transaction cannot commit", [] { fake.commitResult = ERROR_ROLLBACK_DISABLED; }, 1653},
+        {"the commit asks for a restart", [] { fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED; }, 3010},
         {"the commit fails after a restart was asked for",
          [] {
              fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
@@ -409,11 +507,89 @@ TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
     }
 }
 
+TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
+{
+    fake.patches = {{L"a.msp", L"{A};{B};{C}"}};
+    // {A} per-user only; {B} per-machine and per-user; {C} advertised per-user and
+    // installed per-machine. All are x86 packages, so only the contexts order them.
+    fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_USERUNMANAGED};
+    fake.products[L"{B}"].contexts = {MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE};
+    fake.products[L"{C}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
+    fake.products[L"{A}"].name = L"Product A";
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
+                                                                    L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
+                                                                    L"MsiDeterminePatchSequenceW({B}, null, 4, [C:\\work\\a.msp])",
+                                                                    L"MsiDeterminePatchSequenceW({B}, null, 2, [C:\\work\\a.msp])",
+                                                                    L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\a.msp])",
+                                                                }));
+    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, 2, LocalPackage").size(), 2u);
+    EXPECT_EQ(CallsStartingWith(L"MsiGetSummaryInformationW(0, C:\\users\\cache\\{A}-2.msi, 0)").size(), 1u);
+    std::vector<std::wstring> log = Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Product 'Product A' is installed per-user."), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Product '{B}' is installed per-machine."), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Product '{B}' is installed per-user."), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Product '{C}' is installed per-user."), 0) << "advertised only";
+}
+
+TEST_F(UpdateRun, APerUserX64InstallationGoesBeforeAPerMachineX86OneOfTheSameProduct)
+{
+    fake.patches = {{L"a.msp", L"{A}"}};
+    fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
+    fake.products[L"{A}"].contextTemplates[MSIINSTALLCONTEXT_USERUNMANAGED] = L"x64;1033";
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
+                                                                    L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
+                                                                    L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
+                                                                }));
+}
+
+TEST_F(UpdateRun, AnInstalledProductFoundInNoContextEndsTheRunBeforeAnyTransaction)
+{
+    fake.patches = {{L"a.msp", L"{A}"}};
+    fake.products[L"{A}"].contexts = {};
+    fake.products[L"{A}"].advertisedIn = {MSIINSTALLCONTEXT_MACHINE};
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
+    EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
+    EXPECT_EQ(Log().back(), L"Finding the installation context of product '{A}' failed.");
+}
+
+TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmptyTransaction)
+{
+    ScriptTwoPatchesThreeTargets();
+    fake.patches[0].revision = L"{AAAAAAAA-0000-0000-0000-000000000001}";
+    // A patch code followed by the code of a patch it supersedes.
+    fake.patches[1].revision = L"{BBBBBBBB-0000-0000-0000-000000000002}{AAAAAAAA-0000-0000-0000-000000000009}";
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    // Applied for {C}, b.msp is registered for every installed target, {A} included, as
+    // MsiApplyPatchW without a product package does; {A}'s turn then passes over it.
+    EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW"), (std::vector<std::wstring>{Apply(L"b.msp"), Apply(L"a.msp")}));
+    size_t firstRunLines = Log().size();
+
+    fake.calls.clear();
+    UpdateRunOutcome outcome;
+    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 0);
+    EXPECT_TRUE(CallsStartingWith(L"MsiApplyPatchW").empty());
+    EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW({BBBBBBBB-0000-0000-0000-000000000002}, {C}, 4, State)").size(), 1u);
+    std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
+    std::vector<std::wstring> log = Log();
+    log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(firstRunLines));
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Update 'b.msp' is already installed for 'Product C'."), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Update 'b.msp' is already installed for 'Product A'."), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), L"Update 'a.msp' is already installed for 'Product A'."), 1);
+    EXPECT_EQ(log.back(), committed);
+    for (const ProductOutcome& product : outcome.products) {
+        for (const PatchOutcome& patch : product.patches)
+            EXPECT_EQ(patch.status, PatchStatus::AlreadyApplied);
+    }
+}
+
 namespace {
 
-std::vector<PatchStatus> Statuses()
+std::vector<ResultStatus> Statuses()
 {
-    std::vector<PatchStatus> statuses;
+    std::vector<ResultStatus> statuses;
     for (const PatchRecord& patch : runRecord.patches)
         statuses.push_back(patch.status);
     return statuses;
@@ -427,12 +603,14 @@ std::wstring Pooled(const PooledText& text)
 }  // namespace
 
 // {C} (x64) goes first and its patch applies; then {A}'s first patch fails, its second was
-// not applicable, and the rollback takes back {C}'s patch. {B} is not installed.
-TEST_F(UpdateRun, ReportsEveryPatchAndProductToTheRunsRecord)
+// not applicable, and the rollback takes back {C}'s patch. {B} is not installed; {A} is also
+// installed per user, an installation the run never reached.
+TEST_F(UpdateRun, ReportsEveryPatchAndInstallationToTheRunsRecord)
 {
     ScriptTwoPatchesThreeTargets();
     fake.patches[0].revision = L"{11111111-2222-3333-4444-555555555555}{99999999-2222-3333-4444-555555555555}";
     fake.patches[1].revision = L"not a GUID";
+    fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].sequence = {{0, 0}, {1642, 0xFFFFFFFF}};
     fake.applyResults = {ERROR_SUCCESS, 1603};
     EXPECT_EQ(ApplyUpdates(folder, nullptr), 1603);
@@ -441,24 +619,29 @@ TEST_F(UpdateRun, ReportsEveryPatchAndProductToTheRunsRecord)
     EXPECT_STREQ(runRecord.files[0].patchCode, L"{11111111-2222-3333-4444-555555555555}");
     EXPECT_STREQ(runRecord.files[1].patchCode, L"");
     EXPECT_EQ(Pooled(runRecord.files[1].targets), L"{C};{A}");
-    ASSERT_EQ(runRecord.products.size(), 3u);
     std::vector<std::wstring> codes, names;
     std::vector<int> installed, platforms;
+    std::vector<DWORD> contexts;
     for (const ProductRecord& product : runRecord.products) {
         codes.push_back(Pooled(product.code));
         names.push_back(Pooled(product.displayName));
         installed.push_back(product.installed);
         platforms.push_back(product.platform);
+        contexts.push_back(product.context);
     }
-    EXPECT_EQ(codes, (std::vector<std::wstring>{L"{A}", L"{B}", L"{C}"}));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Product A", L"", L"Product C"}));
-    EXPECT_EQ(installed, (std::vector<int>{1, 0, 1}));
-    EXPECT_EQ(platforms, (std::vector<int>{32, 0, 64}));
-    // In product order: {A} a.msp, b.msp; {B} a.msp; {C} b.msp.
-    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotApplicable,
-                                                    PatchStatus::NotApplicable, PatchStatus::RolledBack}));
+    EXPECT_EQ(codes, (std::vector<std::wstring>{L"{A}", L"{B}", L"{C}", L"{A}"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Product A", L"", L"Product C", L""}));
+    EXPECT_EQ(installed, (std::vector<int>{1, 0, 1, 1}));
+    EXPECT_EQ(platforms, (std::vector<int>{32, 0, 64, 32}));
+    EXPECT_EQ(contexts, (std::vector<DWORD>{MSIINSTALLCONTEXT_MACHINE, 0, MSIINSTALLCONTEXT_MACHINE,
+                                            MSIINSTALLCONTEXT_USERUNMANAGED}));
+    // In record order: {A} a.msp, b.msp; {B} a.msp; {C} b.msp; {A} per user a.msp, b.msp.
+    EXPECT_EQ(Statuses(), (std::vector<ResultStatus>{ResultStatus::Failed, ResultStatus::NotApplicable,
+                                                     ResultStatus::NotApplicable, ResultStatus::RolledBack,
+                                                     ResultStatus::NotAttempted, ResultStatus::NotAttempted}));
     EXPECT_EQ(runRecord.patches[0].resultCode, 1603u);
     EXPECT_EQ(runRecord.patches[1].resultCode, 1642u);
+    EXPECT_FALSE(runRecord.patches[2].hasResult);
     EXPECT_EQ(runRecord.failedStep, RunStep::Applying);
     EXPECT_EQ(runRecord.failureCode, 1603u);
     EXPECT_EQ(Pooled(runRecord.failureMessage), L"MsiApplyPatch failed with error=1603");
@@ -474,6 +657,7 @@ TEST_F(UpdateRun, RecordsTheStepThatStoppedTheRun)
     } cases[] = {
         {"patch", [] { fake.patches[1].openResult = 1627; }, RunStep::ReadingPatch, 1627},
         {"package", [] { fake.products[L"{C}"].summaryResult = 1610; }, RunStep::ReadingProduct, 1610},
+        {"no context", [] { fake.products[L"{C}"].contexts.clear(); }, RunStep::ReadingProduct, 1605},
         {"begin", [] { fake.beginResult = 1632; }, RunStep::Beginning, 1632},
         {"sequence", [] { fake.products[L"{C}"].sequenceResult = 1648; }, RunStep::Sequencing, 1648},
         {"commit", [] { fake.commitResult = 1619; }, RunStep::Committing, 1619},

@@ -62,7 +62,7 @@ struct TemplateAnswer {
     std::wstring text;
     UINT sizeResult = ERROR_MORE_DATA;
     UINT readResult = ERROR_SUCCESS;
-    std::wstring revision{};
+    std::wstring revision;  // PID_REVNUMBER; empty: no such property
 };
 std::map<MSIHANDLE, TemplateAnswer> templates;
 
@@ -80,9 +80,25 @@ UINT CopyOut(const std::wstring& value, LPWSTR buffer, LPDWORD count)
 
 }  // namespace
 
-std::wstring PackagePath(const std::wstring& code, const FakeProduct& product)
+bool Has(const std::vector<MSIINSTALLCONTEXT>& contexts, MSIINSTALLCONTEXT context)
 {
+    for (MSIINSTALLCONTEXT c : contexts) {
+        if (c == context)
+            return true;
+    }
+    return false;
+}
+
+std::wstring PackagePath(const std::wstring& code, const FakeProduct& product, MSIINSTALLCONTEXT context)
+{
+    if (context != MSIINSTALLCONTEXT_MACHINE)
+        return L"C:\\users\\cache\\" + code + L"-" + Number(context) + L".msi";
     return product.localPackage.empty() ? L"C:\\cache\\" + code + L".msi" : product.localPackage;
+}
+
+std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context)
+{
+    return patchCode + L"|" + product + L"|" + Number(context);
 }
 
 void ResetFake()
@@ -151,10 +167,14 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
     } else {
         for (const auto& product : fake.products) {
             const FakeProduct& p = product.second;
-            if (path != nullptr && PackagePath(product.first, p) == path) {
-                result = p.summaryResult;
-                answer = {p.packageTemplate, p.templateSizeResult, p.templateReadResult};
-                label = L"summary:" + PackagePath(product.first, p);
+            for (MSIINSTALLCONTEXT context : p.contexts) {
+                if (path != nullptr && PackagePath(product.first, p, context) == path) {
+                    result = p.summaryResult;
+                    auto own = p.contextTemplates.find(context);
+                    const std::wstring& text = own == p.contextTemplates.end() ? p.packageTemplate : own->second;
+                    answer = {text, p.templateSizeResult, p.templateReadResult, L""};
+                    label = L"summary:" + PackagePath(product.first, p, context);
+                }
             }
         }
     }
@@ -180,16 +200,21 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* d
     auto answer = templates.find(summary);
     if (answer == templates.end() || count == nullptr)
         return ERROR_INVALID_PARAMETER;
-    *dataType = 30;  // VT_LPSTR
+    const std::wstring* text = &answer->second.text;
     if (property == PID_REVNUMBER) {
-        if (answer->second.revision.empty())
-            return ERROR_UNKNOWN_PROPERTY;
-        UINT result = CopyOut(answer->second.revision, buffer, count);
-        return sizeQuery || result == ERROR_SUCCESS ? result : ERROR_MORE_DATA;
+        // A property the summary does not hold reads as VT_EMPTY with success.
+        if (answer->second.revision.empty()) {
+            *dataType = 0;
+            *count = 0;
+            return ERROR_SUCCESS;
+        }
+        *dataType = 30;
+        return CopyOut(answer->second.revision, buffer, count);
     }
     if (property != PID_TEMPLATE)
         return ERROR_INVALID_PARAMETER;
-    UINT result = CopyOut(answer->second.text, buffer, count);
+    *dataType = 30;  // VT_LPSTR
+    UINT result = CopyOut(*text, buffer, count);
     if (sizeQuery)
         return answer->second.sizeResult;
     return result == ERROR_SUCCESS ? answer->second.readResult : result;
@@ -202,12 +227,13 @@ INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR code)
     return product == nullptr ? INSTALLSTATE_UNKNOWN : product->state;
 }
 
-UINT WINAPI MsiGetProductInfoW(LPCWSTR code, LPCWSTR property, LPWSTR buffer, LPDWORD count)
+UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context, LPCWSTR property,
+                                 LPWSTR buffer, LPDWORD count)
 {
     bool sizeQuery = count != nullptr && *count == 0;
-    bool argumentsOk = count != nullptr && (sizeQuery ? buffer == nullptr : ZeroFilled(buffer, *count));
-    std::wstring line = L"MsiGetProductInfoW(" + Text(code) + L", " + Text(property) + L", " +
-                        (count == nullptr ? L"null" : Number(*count)) + L")";
+    bool argumentsOk = count != nullptr && userSid == nullptr && (sizeQuery ? buffer == nullptr : buffer != nullptr);
+    std::wstring line = L"MsiGetProductInfoExW(" + Text(code) + L", " + Number(context) + L", " + Text(property) +
+                        L", " + (count == nullptr ? L"null" : Number(*count)) + L")";
     if (!argumentsOk)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
@@ -215,14 +241,24 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR code, LPCWSTR property, LPWSTR buffer, LP
     const FakeProduct* product = ProductFor(code);
     if (product == nullptr || count == nullptr)
         return ERROR_UNKNOWN_PRODUCT;
+    bool installed = Has(product->contexts, context);
+    std::wstring name = Text(property);
+    if (name == INSTALLPROPERTY_PRODUCTSTATE) {
+        if (!installed && !Has(product->advertisedIn, context))
+            return ERROR_UNKNOWN_PRODUCT;
+        return CopyOut(installed ? L"5" : L"1", buffer, count);
+    }
+    // What Windows answers for a product not installed in the context asked for.
+    if (!installed)
+        return ERROR_UNKNOWN_PRODUCT;
     std::wstring value;
     UINT sizeResult = ERROR_SUCCESS;
     UINT readResult = ERROR_SUCCESS;
-    if (std::wstring(Text(property)) == INSTALLPROPERTY_LOCALPACKAGE) {
-        value = PackagePath(code, *product);
+    if (name == INSTALLPROPERTY_LOCALPACKAGE) {
+        value = PackagePath(code, *product, context);
         sizeResult = product->packageSizeResult;
         readResult = product->packageReadResult;
-    } else if (std::wstring(Text(property)) == INSTALLPROPERTY_INSTALLEDPRODUCTNAME && !product->name.empty()) {
+    } else if (name == INSTALLPROPERTY_INSTALLEDPRODUCTNAME && !product->name.empty()) {
         value = product->name;
     } else {
         return ERROR_UNKNOWN_PROPERTY;
@@ -232,6 +268,25 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR code, LPCWSTR property, LPWSTR buffer, LP
     if (sizeQuery)
         return sizeResult;
     return result == ERROR_SUCCESS ? readResult : result;
+}
+
+UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context,
+                               LPCWSTR property, LPWSTR buffer, LPDWORD count)
+{
+    std::wstring line = L"MsiGetPatchInfoExW(" + Text(patchCode) + L", " + Text(code) + L", " + Number(context) +
+                        L", " + Text(property) + L")";
+    if (userSid != nullptr || buffer == nullptr || count == nullptr || *count == 0)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    const FakeProduct* product = ProductFor(code);
+    if (product == nullptr || !Has(product->contexts, context))
+        return ERROR_UNKNOWN_PRODUCT;
+    if (Text(property) != INSTALLPROPERTY_PATCHSTATE)
+        return ERROR_UNKNOWN_PROPERTY;
+    if (fake.appliedPatches.count(AppliedKey(Text(patchCode), code, context)) == 0)
+        return ERROR_UNKNOWN_PATCH;
+    return CopyOut(L"1", buffer, count);  // MSIPATCHSTATE_APPLIED
 }
 
 UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* transaction, HANDLE* event)
@@ -250,6 +305,11 @@ UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* tran
 UINT WINAPI MsiEndTransaction(DWORD state)
 {
     fake.calls.push_back(L"MsiEndTransaction(" + Number(state) + L")");
+    // Once a commit was tried there is no transaction left to end; the documentation names
+    // no code for that, so the fake picks one that no other path gives.
+    if (fake.windowsTransactions && fake.transactionEnded)
+        return ERROR_INVALID_HANDLE_STATE;
+    fake.transactionEnded = state == MSITRANSACTIONSTATE_COMMIT;
     if (state == MSITRANSACTIONSTATE_COMMIT)
         return fake.commitResult;
     if (state == MSITRANSACTIONSTATE_ROLLBACK)
@@ -279,6 +339,9 @@ UINT WINAPI MsiDeterminePatchSequenceW(LPCWSTR code, LPCWSTR userSid, MSIINSTALL
     const FakeProduct* product = ProductFor(code);
     if (product == nullptr)
         return ERROR_UNKNOWN_PRODUCT;
+    // Wine's answer for a product not installed in the context asked for.
+    if (!Has(product->contexts, context))
+        return ERROR_BAD_CONFIGURATION;
     if (product->sequenceResult != ERROR_SUCCESS)
         return product->sequenceResult;
     for (DWORD i = 0; i < count; ++i) {
@@ -309,7 +372,30 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALL
     fake.calls.push_back(L"MsiApplyPatchW(" + Text(patchPackage) + L", " + Text(installPackage) + L", " +
                          Number(installType) + L", " + Text(commandLine) + L")");
     size_t call = fake.applyCount++;
-    return call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
+    const FakePatch* patch = PatchAt(patchPackage);
+    UINT result = call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
+    if (patch != nullptr && patch->restartAction)
+        // Windows stops and rolls back a package with a restart action inside a multiple-
+        // package transaction ("ScheduleReboot action", "ForceReboot action"); Wine applies
+        // it and asks for the restart.
+        result = fake.windowsTransactions ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS_REBOOT_REQUIRED;
+    if (patch != nullptr && (result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED) &&
+        patch->revision.size() >= 38) {
+        std::vector<std::wstring> targets;
+        for (size_t start = 0; start <= patch->targets.size();) {
+            size_t end = patch->targets.find(L';', start);
+            if (end == std::wstring::npos)
+                end = patch->targets.size();
+            targets.push_back(patch->targets.substr(start, end - start));
+            start = end + 1;
+        }
+        for (const std::wstring& target : targets) {
+            const FakeProduct* product = ProductFor(target.c_str());
+            for (MSIINSTALLCONTEXT context : product == nullptr ? std::vector<MSIINSTALLCONTEXT>() : product->contexts)
+                fake.appliedPatches.insert(AppliedKey(patch->revision.substr(0, 38), target, context));
+        }
+    }
+    return result;
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <msiquery.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,7 +18,8 @@
 struct FakePatch {
     std::wstring fileName;
     std::wstring targets;  // the PID_TEMPLATE value
-    std::wstring revision{};  // the PID_REVNUMBER value; empty: none (the read fails)
+    std::wstring revision = std::wstring();  // the PID_REVNUMBER value: the patch code, then superseded codes
+    bool restartAction = false;  // its transforms add ForceReboot or ScheduleReboot
     UINT openResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     UINT sizeResult = ERROR_MORE_DATA;
@@ -30,12 +32,17 @@ struct FakeSequenceEntry {
 };
 
 struct FakeProduct {
-    INSTALLSTATE state = INSTALLSTATE_DEFAULT;
-    std::wstring localPackage;  // empty: "C:\cache\" + code + ".msi"
+    INSTALLSTATE state = INSTALLSTATE_DEFAULT;  // what MsiQueryProductStateW says
+    // The contexts it is installed in for this account (state "5" in each); "1" (advertised)
+    // in the others where advertisedIn says so.
+    std::vector<MSIINSTALLCONTEXT> contexts = {MSIINSTALLCONTEXT_MACHINE};
+    std::vector<MSIINSTALLCONTEXT> advertisedIn;
+    std::wstring localPackage;  // per-machine; empty: "C:\cache\" + code + ".msi"
     UINT packageSizeResult = ERROR_SUCCESS;
     UINT packageReadResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     std::wstring packageTemplate = L"Intel;1033";
+    std::map<MSIINSTALLCONTEXT, std::wstring> contextTemplates;  // in place of packageTemplate
     UINT templateSizeResult = ERROR_MORE_DATA;
     UINT templateReadResult = ERROR_SUCCESS;
     std::wstring name;  // InstalledProductName; empty: the lookup fails
@@ -52,6 +59,14 @@ struct FakeSystem {
     UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
     std::vector<UINT> applyResults;  // one per MsiApplyPatchW call, then ERROR_SUCCESS
+    // Windows Installer as Windows documents it rather than as Wine behaves: a patch with a
+    // restart action fails inside the transaction (Wine applies it and answers 3010), and a
+    // transaction is over once a commit was tried, so a later MsiEndTransaction is refused
+    // (Wine's stubs accept any call).
+    bool windowsTransactions = false;
+    // "patch code|product code|context" of every patch registered as applied; a successful
+    // MsiApplyPatchW adds its patch for each installed target and context.
+    std::set<std::wstring> appliedPatches;
     int messageBoxAnswer = IDNO;
     BOOL openTokenResult = TRUE;
     BOOL lookupResult = TRUE;
@@ -64,6 +79,7 @@ struct FakeSystem {
     MSIHANDLE nextHandle = 100;
     std::wstring folder;  // given to ExtractUpdates
     size_t applyCount = 0;
+    bool transactionEnded = false;
     HANDLE token = nullptr;  // a real event standing in for the process token
 };
 
@@ -75,8 +91,12 @@ void ResetFake();
 // The calls whose lines begin with prefix.
 std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix);
 
-// The product's package path as the fake reports it.
-std::wstring PackagePath(const std::wstring& code, const FakeProduct& product);
+// The product's package path in a context as the fake reports it.
+std::wstring PackagePath(const std::wstring& code, const FakeProduct& product,
+                         MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE);
+
+// The key of fake.appliedPatches.
+std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context);
 
 // A hidden message-only window that records the text of every WM_UPDATE_STATUS it gets.
 class StatusWindow {

@@ -340,6 +340,7 @@ TEST_F(UpdaterResources, TheStringTableHoldsTheWindowAndStartUpTexts)
         {IDS_INTRO_FORMAT, L"This utility will update your %s to version %s."},
         {IDS_EMPTY_UPDATER, L"Error: either the updater is empty, or the contained update data are inaccessible."},
         {IDS_INSTALLING_FORMAT, L"Installing update '%s' for '%s'."},
+        {IDS_ALREADY_INSTALLED_FORMAT, L"Update '%s' is already installed for '%s'."},
     };
     for (const auto& [id, text] : strings) {
         wchar_t buffer[256] = L"";

@@ -1,0 +1,63 @@
+// What an update run did, product installation by product installation and patch by patch,
+// as Windows Installer answered. Filled on the worker thread by ApplyUpdates and
+// ApplyProductUpdates; read once the run has returned (by whatever records the result).
+#pragma once
+
+#include <windows.h>
+
+#include <msi.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ProductPatchMap.h"
+
+enum class PatchStatus {
+    NotAttempted,    // applicable, but the run ended before its turn
+    Applied,         // MsiApplyPatchW answered 0 or 3010
+    AlreadyApplied,  // Windows Installer had it registered as applied already
+    NotApplicable,   // MsiDeterminePatchSequenceW did not sequence it for this product
+    Failed,          // MsiApplyPatchW answered an error
+    RolledBack,      // applied, then undone with the rest of the transaction
+};
+
+// The text a result file uses for a status.
+const wchar_t* PatchStatusName(PatchStatus status);
+
+// One target product as installed in one context: its code as the patches spell it and the
+// carried patches (indexes into the UpdateTable) that target it.
+struct ProductInstallation {
+    std::wstring productCode;
+    MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE;
+    PatchIndexList indexes;
+};
+
+// "per-machine", "per-user" (unmanaged) or "per-user (managed)".
+const wchar_t* InstallContextName(MSIINSTALLCONTEXT context);
+
+struct PatchOutcome {
+    int32_t index = 0;  // into the UpdateTable
+    PatchStatus status = PatchStatus::NotAttempted;
+    // MsiApplyPatchW's answer for Applied and Failed; uStatus of the sequencing for
+    // NotApplicable; 0 otherwise.
+    UINT installerResult = 0;
+};
+
+struct ProductOutcome {
+    std::wstring productCode;
+    MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE;
+    std::wstring displayName;     // empty until the product's turn came
+    UINT sequenceResult = 0;      // MsiDeterminePatchSequenceW's answer
+    std::vector<PatchOutcome> patches;  // one per index, in index-list order
+};
+
+struct UpdateRunOutcome {
+    std::vector<ProductOutcome> products;  // installed targets, in the order they were applied
+    std::vector<std::wstring> notInstalled;  // targets found in no context
+    UINT commitResult = 0;  // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT), when made
+    bool rebootRequired = false;
+};
+
+// A fresh outcome for an installation whose turn has not come: every patch not attempted.
+ProductOutcome PendingOutcome(const ProductInstallation& installation);
