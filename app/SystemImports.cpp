@@ -26,8 +26,12 @@ namespace {
 // size of the arguments, 64-bit names neither.
 #if defined(_WIN64)
 #define IMPORT_POINTER(name, argumentBytes) "__imp_" #name
+#define FUNCTION_SYMBOL(name, argumentBytes) #name
+#define JUMP_THROUGH(pointer) "jmp *" pointer "(%rip)"
 #else
 #define IMPORT_POINTER(name, argumentBytes) "__imp__" #name "@" #argumentBytes
+#define FUNCTION_SYMBOL(name, argumentBytes) "_" #name "@" #argumentBytes
+#define JUMP_THROUGH(pointer) "jmp *" pointer
 #endif
 
 FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
@@ -65,12 +69,18 @@ const wchar_t user32[] = L"user32.dll";
 
 }  // namespace
 
-// One import pointer per function the program calls, starting at its binder.
+// One import pointer per function the program calls, starting at its binder, and the
+// function's own symbol as a jump through it, as an import library has. The program's code
+// calls through the pointer; the symbol is there for the link-time optimisation, whose first
+// look at the program names the functions themselves, so that no import library's member is
+// taken for them.
 #define SYSTEM_IMPORT(dll, function, argumentBytes)                                                     \
     static const char function##Name[] = #function;                                                  \
     extern "C" decltype(&function) function##Pointer __asm__(IMPORT_POINTER(function, argumentBytes)); \
     decltype(&function) function##Pointer =                                                          \
-        &LazyImport<decltype(&function)>::FirstCall<&function##Pointer, dll, function##Name>;
+        &LazyImport<decltype(&function)>::FirstCall<&function##Pointer, dll, function##Name>;         \
+    __asm__(".text\n.globl " FUNCTION_SYMBOL(function, argumentBytes) "\n" FUNCTION_SYMBOL(function, argumentBytes) \
+            ":\n\t" JUMP_THROUGH(IMPORT_POINTER(function, argumentBytes)) "\n");
 
 SYSTEM_IMPORT(advapi32, AdjustTokenPrivileges, 24)
 SYSTEM_IMPORT(advapi32, ConvertStringSecurityDescriptorToSecurityDescriptorW, 16)

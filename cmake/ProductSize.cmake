@@ -1,6 +1,7 @@
 # The updater's size: every byte of it travels with every patch to every machine, and nearly
 # all of a default build is the statically linked C++ runtime's exception support. The
-# product's own code is built size-optimised, in sections the linker drops when unused, and
+# product's own code is built size-optimised, in sections the linker drops when unused (and
+# for the program itself optimised as a whole at link time), and
 # without exceptions or RTTI (it raises and catches none, and asks for no type information),
 # and for x86 without the unwind tables that only exceptions would read;
 # app/NoExceptions.cpp ends the process where the library would throw, so the library's
@@ -31,5 +32,9 @@ function(tessarvane_updater_size target)
   endif()
   tessarvane_product_size(${target})
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/app/NoExceptions.cpp)
-  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  # Optimised as one whole at link time, the program keeps no function that it does not reach;
+  # --gc-sections alone cannot drop them for x64, where ld keeps every function's unwind data
+  # (.pdata) and with it the function.
+  target_compile_options(${target} PRIVATE -flto)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections -flto -Os)
 endfunction()
