@@ -195,6 +195,19 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
 
 // A product installed without ALLUSERS is installed per-user for the account that installed
 // it; the run asks for it, its package and its patch sequence in that context.
+// The same updater once more: Windows Installer has every patch registered already, so the
+// run applies nothing and succeeds.
+TEST(RealInstaller, ASecondUnattendedRunFindsEveryPatchAlreadyApplied)
+{
+    std::wstring logs = Work() + L"\\logs-main-again";
+    EXPECT_EQ(RunUnattended(L"main.exe", logs), 0u);
+    EXPECT_TRUE(Patched(L"Wide", true));
+    EXPECT_TRUE(Patched(L"Alpha"));
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
+                         L"Update 'alpha.msp' is already installed for 'Tess Alpha'."));
+    KeepResultFile(logs);
+}
+
 TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsContext)
 {
     std::wstring logs = Work() + L"\\logs-contexts";
@@ -218,6 +231,7 @@ TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsCo
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_USERUNMANAGED).size(), 1u);
     EXPECT_TRUE(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_MACHINE).empty());
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B4")).size(), 1u);
+    KeepResultFile(logs);
 }
 
 TEST(RealInstaller, InteractiveRunWithAFileInUseAsksForARestartAndNoMeansNoRestart)
