@@ -1,14 +1,17 @@
 // Feeds one input to every parser that inspect runs on untrusted files: the whole inspect
 // path (PE headers, payload, each entry's compound file and property set), and the payload,
 // compound-file reader (every stream and the red-black check) and the property-set reader
-// directly, so that each is reached without the others' signatures. Any crash, sanitizer
-// report or hang is a bug.
+// directly, so that each is reached without the others' signatures; and verify's path (the
+// certificate table, the DER reading of the signature, the image digest), with the signature
+// reader also fed the input directly. Any crash, sanitizer report or hang is a bug.
+#include "Authenticode.h"
 #include "CompoundFile.h"
 #include "Examiner.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
 #include "PropertySet.h"
 #include "ReportFormat.h"
+#include "Verifier.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pack::FormatReportText("fuzz.exe", report);
         pack::FormatReportJson("fuzz.exe", report);
     }
+
+    pack::VerifyReport verified;
+    if (pack::VerifyUpdater(input, true, verified, error)) {
+        pack::FormatVerifyText("fuzz.exe", verified);
+        pack::FormatVerifyJson("fuzz.exe", verified);
+    }
+    pack::SignedDigest signedDigest;
+    pack::ReadSignedDigest(data, size, signedDigest, error);
 
     pack::PayloadLayout layout;
     pack::ReadPayload(input, 0, layout, error);
