@@ -9,7 +9,7 @@ const char kUsage[] =
     "                             --output OUT.exe [--allow-any-file] [PATCH.msp...]\n"
     "       tessarvane-pack inspect UPDATER.exe [--json]\n"
     "       tessarvane-pack verify UPDATER.exe [--require-signature] [--json]\n"
-    "       tessarvane-pack --help\n"
+    "       tessarvane-pack --help | --version\n"
     "\n"
     "build    writes OUT.exe: a copy of the updater stub followed by the product name,\n"
     "         the version and the given files, in the order given. --allow-any-file packs\n"
@@ -145,6 +145,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
             line.command = Command::Help;
             return true;
         }
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        line.command = Command::Version;
+        return true;
     }
     if (args.empty()) {
         error = "a command is needed";

@@ -8,7 +8,7 @@
 
 namespace pack {
 
-enum class Command { Help, Build, Inspect, Verify };
+enum class Command { Help, Version, Build, Inspect, Verify };
 
 struct CommandLine {
     Command command = Command::Help;

@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Examiner.h"
 #include "ReportFormat.h"
+#include "TessarvaneVersion.h"
 #include "Utf.h"
 #include "Verifier.h"
 
@@ -41,6 +42,10 @@ int Run(const std::vector<std::string>& args) {
     }
     if (line.command == pack::Command::Help) {
         std::fputs(pack::kUsage, stdout);
+        return 0;
+    }
+    if (line.command == pack::Command::Version) {
+        std::printf("tessarvane-pack %s\n", TESSARVANE_VERSION_TEXT);
         return 0;
     }
     if (line.command == pack::Command::Build) {

@@ -172,6 +172,7 @@ std::string FormatVerifyText(const std::string& inputName, const VerifyReport& r
     std::string out;
     out += "updater: " + inputName + " (" + std::to_string(updater.fileSize) + " bytes)\n";
     out += "machine: " + std::string(MachineName(updater.pe.machine)) + "\n";
+    out += "updater version: " + VersionText(updater.version) + "\n";
     out += "product name: " + JsonString(Utf16ToUtf8(updater.payload.name)) + "\n";
     out += "product version: " + JsonString(Utf16ToUtf8(updater.payload.version)) + "\n";
     out += "entries: " + std::to_string(updater.entries.size()) + ", payload end " + Hex(updater.payload.end) + "\n";
@@ -210,6 +211,7 @@ std::string FormatVerifyJson(const std::string& inputName, const VerifyReport& r
     out += "  \"file\": " + JsonString(inputName) + ",\n";
     out += "  \"fileSize\": " + std::to_string(updater.fileSize) + ",\n";
     out += "  \"machine\": \"" + std::string(MachineName(updater.pe.machine)) + "\",\n";
+    out += "  \"updaterVersion\": " + VersionJson(updater.version) + ",\n";
     out += "  \"productName\": " + JsonString(Utf16ToUtf8(updater.payload.name)) + ",\n";
     out += "  \"productVersion\": " + JsonString(Utf16ToUtf8(updater.payload.version)) + ",\n";
     out += "  \"entries\": " + std::to_string(updater.entries.size()) + ",\n";

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The built updater packed, signed with osslsigncode (a certificate made here) and verified by
 # the native packer and by the Windows packer under Wine; then a changed carried byte and bytes
-# appended behind the signature, each of which verify must fail.
+# appended behind the signature, each of which verify must fail. The stub's version resource
+# carries the VERSION file's version.
 # Usage: verify-signed.sh RUNNER WINDOWS_PACK NATIVE_PACK UPDATER WORK_DIR
 set -uo pipefail
 runner=$1 winpack=$2 pack=$3 updater=$4 work=$5
@@ -22,6 +23,9 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/packed
 "$pack" verify --require-signature "$work/signed.exe" >"$work/native.txt" 2>&1 ||
   { cat "$work/native.txt"; fail "the native verify refused the signed updater"; }
 grep -q "^digest: matches" "$work/native.txt" || fail "no matching digest reported"
+version=$(cat "$(dirname "$0")/../../../VERSION")
+grep -qx "updater version: file $version.0, product $version.0" "$work/native.txt" ||
+  { cat "$work/native.txt"; fail "the stub's version resource does not carry the VERSION file's $version"; }
 "$runner" "$winpack" verify --require-signature "$(win "$work/signed.exe")" 2>&1 | tr -d '\r' >"$work/windows.txt"
 [[ ${PIPESTATUS[0]} -eq 0 ]] || { cat "$work/windows.txt"; fail "the Windows verify refused the signed updater"; }
 diff <(grep -v '^updater:' "$work/windows.txt") <(grep -v '^updater:' "$work/native.txt") ||

@@ -5,10 +5,12 @@
 #include "CommandLine.h"
 #include "Der.h"
 #include "PayloadFormat.h"
+#include "ReportFormat.h"
 #include "Sha1.h"
 #include "SignedFiles.h"
 #include "TestFiles.h"
 #include "Verifier.h"
+#include "VersionResource.h"
 
 #include <gtest/gtest.h>
 
@@ -269,6 +271,77 @@ TEST(Verify, JudgesSignedTamperedAndUnsignedUpdaters) {
     }
 }
 
+// A resource tree as a linker lays it out (type, name, language, data entry, VS_VERSIONINFO)
+// in the second section of a PE32 image, at RVA 0x2000.
+Bytes ImageWithVersion(uint32_t signature = 0xFEEF04BD, uint32_t typeId = 16) {
+    Bytes image = packtest::MakeImage({{0x200, 0x200}, {0x400, 0x400}});
+    const size_t base = 0x400;
+    const uint32_t rva = 0x2000;
+    packtest::PutU32At(image, 0x40 + 24 + 96 + 16, rva); // data directory 2
+    packtest::PutU32At(image, 0x40 + 24 + 96 + 20, 0x200);
+    auto directory = [&](size_t at, uint32_t id, uint32_t target) {
+        image[at + 14] = 1; // one id entry
+        packtest::PutU32At(image, at + 16, id);
+        packtest::PutU32At(image, at + 20, target);
+    };
+    directory(base, typeId, 0x80000018);
+    directory(base + 0x18, 1, 0x80000030);
+    directory(base + 0x30, 0x409, 0x48);
+    packtest::PutU32At(image, base + 0x48, rva + 0x60);
+    packtest::PutU32At(image, base + 0x4C, 0x100);
+    image[base + 0x60] = 0x00, image[base + 0x61] = 0x01; // wLength 0x100
+    image[base + 0x62] = 52;                             // wValueLength
+    const char key[] = "VS_VERSION_INFO";
+    for (size_t i = 0; i < sizeof key - 1; ++i) image[base + 0x66 + 2 * i] = uint8_t(key[i]);
+    size_t fixed = base + 0x60 + 40;
+    packtest::PutU32At(image, fixed, signature);
+    packtest::PutU32At(image, fixed + 8, 0x00020003);  // file 2.3.4.5
+    packtest::PutU32At(image, fixed + 12, 0x00040005);
+    packtest::PutU32At(image, fixed + 16, 0x00020003); // product 2.3.0.0
+    packtest::PutU32At(image, fixed + 20, 0);
+    return image;
+}
+
+TEST(VersionResource, ReadsTheFixedFileInfoAndIgnoresWhatIsNotOne) {
+    struct Case {
+        const char* what;
+        Bytes image;
+        bool found;
+    } cases[] = {
+        {"a version resource", ImageWithVersion(), true},
+        {"no resources", packtest::MakeImage(0x800), false},
+        {"a wrong signature", ImageWithVersion(0xFEEF04BC), false},
+        {"only an icon", ImageWithVersion(0xFEEF04BD, 3), false},
+    };
+    for (const Case& c : cases) {
+        pack::PeInfo pe;
+        std::string error;
+        ASSERT_TRUE(pack::ParsePeHeaders(c.image.data(), c.image.size(), pe, error)) << c.what << ": " << error;
+        pack::InputFile input(c.image.data(), c.image.size());
+        pack::VersionResource version = pack::ReadVersionResource(input, pe);
+        EXPECT_EQ(version.found, c.found) << c.what;
+        if (c.found) {
+            EXPECT_EQ(version.fileVersion, "2.3.4.5");
+            EXPECT_EQ(version.productVersion, "2.3.0.0");
+        }
+    }
+}
+
+TEST(VersionResource, InspectAndVerifyShowTheStubsVersion) {
+    Bytes file = Updater(ImageWithVersion());
+    pack::InputFile input(file.data(), file.size());
+    pack::VerifyReport report;
+    std::string error;
+    ASSERT_TRUE(pack::VerifyUpdater(input, false, report, error)) << error;
+    EXPECT_NE(pack::FormatVerifyText("u.exe", report).find("updater version: file 2.3.4.5, product 2.3.0.0\n"),
+              std::string::npos);
+    EXPECT_NE(pack::FormatVerifyJson("u.exe", report).find("\"updaterVersion\": {\"file\": \"2.3.4.5\""),
+              std::string::npos);
+    EXPECT_NE(pack::FormatReportText("u.exe", report.updater).find("updater version: file 2.3.4.5"),
+              std::string::npos);
+    EXPECT_NE(pack::FormatReportJson("u.exe", report.updater).find("\"updaterVersion\": {"), std::string::npos);
+}
+
 // The program on updaters that osslsigncode signed, as a release pipeline runs it.
 class VerifyProgram : public ::testing::Test {
 protected:
@@ -297,6 +370,15 @@ protected:
     packtest::ScratchFolder folder;
     std::string out;
 };
+
+TEST_F(VerifyProgram, NamesTheVersionKeptInTheVersionFile) {
+    Bytes version = packtest::ReadAll(VERSION_FILE);
+    std::string text(version.begin(), version.end());
+    std::string command = std::string(PACK_PROGRAM) + " --version >" + folder / "stdout";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Bytes printed = packtest::ReadAll(folder / "stdout");
+    EXPECT_EQ(std::string(printed.begin(), printed.end()), "tessarvane-pack " + text);
+}
 
 TEST_F(VerifyProgram, PassesWhatWasSignedAndReportsEachTampering) {
     for (bool plus : {false, true}) {
