@@ -139,6 +139,7 @@ const char* DigestStateText(DigestState state) {
     case DigestState::Unsigned: return "unsigned";
     case DigestState::Matches: return "matches";
     case DigestState::Differs: return "differs";
+    case DigestState::NotChecked: return "not checked";
     case DigestState::Unreadable: break;
     }
     return "unreadable";
@@ -159,7 +160,9 @@ bool VerifyUpdater(InputFile& input, bool requireSignature, VerifyReport& report
     std::vector<std::string>& warnings = report.updater.warnings;
     warnings.erase(std::remove(warnings.begin(), warnings.end(), "unexpected bytes follow the payload"), warnings.end());
     CheckLayout(input, report);
-    if (report.isSigned && report.layoutProblems.empty()) {
+    if (report.isSigned && !report.layoutProblems.empty()) {
+        report.digestState = DigestState::NotChecked;
+    } else if (report.isSigned) {
         report.digestState = DigestState::Unreadable;
         CheckSignature(input, report);
     }

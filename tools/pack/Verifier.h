@@ -13,7 +13,8 @@
 
 namespace pack {
 
-enum class DigestState { Unsigned, Matches, Differs, Unreadable };
+// NotChecked: signed, but the certificate table is not where a signature of this file would be.
+enum class DigestState { Unsigned, Matches, Differs, Unreadable, NotChecked };
 
 struct VerifyReport {
     UpdaterReport updater;
