@@ -9,7 +9,7 @@ JOBS ?= 2
 FLAVOURS ?= x86 x64
 export FLAVOURS
 
-.PHONY: all bootstrap host win win-x86 win-x64 build test demo bench fuzz screenshots clean
+.PHONY: all bootstrap host win win-x86 win-x64 build test demo bench fuzz screenshots dist reproducible clean
 
 all: build
 
@@ -50,8 +50,16 @@ bench: build
 fuzz: bootstrap
 	@scripts/fuzz $(BUILD)
 
+# Release bundles in dist/, built afresh without tests; `reproducible` proves that two
+# make dist runs of this commit in two folders give the same bytes.
+dist: bootstrap
+	@scripts/dist $(BUILD)
+
+reproducible: bootstrap
+	@scripts/check-reproducible
+
 screenshots: host win-x86
 	@scripts/screenshots $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) dist

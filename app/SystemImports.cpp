@@ -18,20 +18,26 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include "StdcallArguments.h"
 #include "SystemLibraries.h"
 
 namespace {
 
 // Assembler names of import pointers: 32-bit stdcall names carry a leading underscore and the
-// size of the arguments, 64-bit names neither.
+// size of the arguments, 64-bit names neither. The size typed into each name is checked
+// against the function's declaration where it matters, in 32-bit builds.
 #if defined(_WIN64)
 #define IMPORT_POINTER(name, argumentBytes) "__imp_" #name
 #define FUNCTION_SYMBOL(name, argumentBytes) #name
 #define JUMP_THROUGH(pointer) "jmp *" pointer "(%rip)"
+#define CHECK_ARGUMENT_BYTES(function, argumentBytes)
 #else
 #define IMPORT_POINTER(name, argumentBytes) "__imp__" #name "@" #argumentBytes
 #define FUNCTION_SYMBOL(name, argumentBytes) "_" #name "@" #argumentBytes
 #define JUMP_THROUGH(pointer) "jmp *" pointer
+#define CHECK_ARGUMENT_BYTES(function, argumentBytes)                                   \
+    static_assert(StdcallArguments<decltype(&function)>::bytes == argumentBytes, \
+                  "the argument size in " #function "'s import name does not match its declaration");
 #endif
 
 FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
@@ -75,6 +81,7 @@ const wchar_t user32[] = L"user32.dll";
 // look at the program names the functions themselves, so that no import library's member is
 // taken for them.
 #define SYSTEM_IMPORT(dll, function, argumentBytes)                                                     \
+    CHECK_ARGUMENT_BYTES(function, argumentBytes)                                                      \
     static const char function##Name[] = #function;                                                  \
     extern "C" decltype(&function) function##Pointer __asm__(IMPORT_POINTER(function, argumentBytes)); \
     decltype(&function) function##Pointer =                                                          \

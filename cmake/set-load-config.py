@@ -7,7 +7,9 @@ app/LoadConfig.cpp compiles (Size up to SecurityCookie, DependentLoadFlags =
 LOAD_LIBRARY_SEARCH_SYSTEM32, everything else 0), at an aligned place inside a section's raw
 data. Exactly one such place must exist. Handles PE32 and PE32+ images. The file's length is
 not changed, so a stripped image still ends at its last section's raw data; a non-zero PE
-checksum is recomputed, a zero one stays zero.
+checksum is recomputed, a zero one stays zero. A signed image (one whose certificate table
+directory is set) is refused unchanged: any change to it would break the signature, and the
+step belongs between linking and signing.
 
 Usage: set-load-config.py IMAGE      (exit status 0 when the directory is set)
        set-load-config.py --check IMAGE   (exit status 0 when it is set and carries the flag)
@@ -17,6 +19,7 @@ import sys
 
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 LOAD_CONFIG_INDEX = 10
+CERTIFICATE_TABLE_INDEX = 4
 
 # Per optional-header magic: the structure's size up to SecurityCookie, the offset of
 # DependentLoadFlags inside it, and the offset of the data directories in the optional header.
@@ -57,6 +60,7 @@ def parse(data):
         "layout": layout,
         "checksum_at": optional + 64,
         "directory_at": optional + layout["directories_at"] + 8 * LOAD_CONFIG_INDEX,
+        "certificates_at": optional + layout["directories_at"] + 8 * CERTIFICATE_TABLE_INDEX,
         "sections": sections,
     }
 
@@ -112,6 +116,10 @@ def set_load_config(path):
     with open(path, "rb") as f:
         data = bytearray(f.read())
     image = parse(data)
+    offset, size = struct.unpack_from("<II", data, image["certificates_at"])
+    if offset != 0 or size != 0:
+        raise ImageError("the image carries a certificate table (it is signed): set the load "
+                         "configuration before signing")
     found = find_structure(bytes(data), image)
     if len(found) != 1:
         raise ImageError("expected one load configuration structure in the image, found %d" % len(found))

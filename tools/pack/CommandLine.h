@@ -1,4 +1,4 @@
-// tessarvane-pack's command line: `build` and `inspect` with their options.
+// tessarvane-pack's command line: `build`, `inspect` and `verify` with their options.
 #pragma once
 
 #include "Builder.h"
@@ -8,13 +8,14 @@
 
 namespace pack {
 
-enum class Command { Help, Build, Inspect };
+enum class Command { Help, Version, Build, Inspect, Verify };
 
 struct CommandLine {
     Command command = Command::Help;
     BuildRequest build;
-    std::string inspectPath;
+    std::string inspectPath; // the updater that inspect or verify reads
     bool json = false;
+    bool requireSignature = false; // verify only
 };
 
 extern const char kUsage[];

@@ -113,6 +113,7 @@ bool InspectUpdater(InputFile& input, UpdaterReport& report, std::string& error)
     report = UpdaterReport{};
     report.fileSize = input.Size();
     if (!ReadPeHeaders(input, report.pe, error)) return false;
+    report.version = ReadVersionResource(input, report.pe);
     uint64_t p = report.pe.payloadOffset;
     if (input.Size() < p) {
         error = "is truncated: it ends before its last section's data";

@@ -7,6 +7,7 @@
 #include "InputFile.h"
 #include "PayloadFormat.h"
 #include "PeImage.h"
+#include "VersionResource.h"
 
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ struct EntryReport {
 struct UpdaterReport {
     uint64_t fileSize = 0;
     PeInfo pe;
+    VersionResource version; // the stub's
     PayloadLayout payload;
     std::vector<EntryReport> entries;
     Trailer trailer;

@@ -1,10 +1,13 @@
-// tessarvane-pack: makes an updater from the updater stub and Windows Installer patches, and
-// shows what an updater carries. Exit codes: 0 done, 1 an input failed a check (one line on
-// standard error, nothing written), 2 a usage error.
+// tessarvane-pack: makes an updater from the updater stub and Windows Installer patches, shows
+// what an updater carries, and verifies a packed and signed one. Exit codes: 0 done (verify:
+// every check passed), 1 an input failed a check (one line on standard error, nothing
+// written), 2 a usage error.
 #include "CommandLine.h"
 #include "Examiner.h"
 #include "ReportFormat.h"
+#include "TessarvaneVersion.h"
 #include "Utf.h"
+#include "Verifier.h"
 
 #include <cstdio>
 #include <exception>
@@ -13,6 +16,22 @@
 #include <vector>
 
 namespace {
+
+// Exit code 1 both when the file cannot be read as an updater and when a check fails.
+int RunVerify(const pack::CommandLine& line) {
+    pack::InputFile input;
+    pack::VerifyReport report;
+    std::string error;
+    if (!input.Open(std::filesystem::u8path(line.inspectPath), error) ||
+        !pack::VerifyUpdater(input, line.requireSignature, report, error)) {
+        std::fprintf(stderr, "tessarvane-pack: %s: %s\n", line.inspectPath.c_str(), error.c_str());
+        return 1;
+    }
+    std::string text = line.json ? pack::FormatVerifyJson(line.inspectPath, report)
+                                 : pack::FormatVerifyText(line.inspectPath, report);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return report.ok ? 0 : 1;
+}
 
 int Run(const std::vector<std::string>& args) {
     pack::CommandLine line;
@@ -25,6 +44,10 @@ int Run(const std::vector<std::string>& args) {
         std::fputs(pack::kUsage, stdout);
         return 0;
     }
+    if (line.command == pack::Command::Version) {
+        std::printf("tessarvane-pack %s\n", TESSARVANE_VERSION_TEXT);
+        return 0;
+    }
     if (line.command == pack::Command::Build) {
         std::vector<std::string> warnings;
         bool built = pack::BuildUpdater(line.build, warnings, error);
@@ -35,6 +58,7 @@ int Run(const std::vector<std::string>& args) {
         }
         return 0;
     }
+    if (line.command == pack::Command::Verify) return RunVerify(line);
     pack::InputFile input;
     pack::UpdaterReport report;
     if (!input.Open(std::filesystem::u8path(line.inspectPath), error) ||

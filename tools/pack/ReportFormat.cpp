@@ -53,6 +53,17 @@ const char* TrailerKindName(TrailerKind kind) {
 
 }  // namespace
 
+std::string VersionText(const VersionResource& version) {
+    if (!version.found) return "none";
+    return "file " + version.fileVersion + ", product " + version.productVersion;
+}
+
+std::string VersionJson(const VersionResource& version) {
+    if (!version.found) return "null";
+    return "{\"file\": " + JsonString(version.fileVersion) + ", \"product\": " + JsonString(version.productVersion) +
+           "}";
+}
+
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (unsigned char c : utf8) {
@@ -75,6 +86,7 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
     std::string out;
     out += "updater: " + inputName + " (" + std::to_string(report.fileSize) + " bytes)\n";
     out += "machine: " + std::string(MachineName(report.pe.machine)) + "\n";
+    out += "updater version: " + VersionText(report.version) + "\n";
     out += "payload offset: " + Hex(payload.offset) + "\n";
     out += "product name: " + Quoted(payload.name) + "\n";
     out += "product version: " + Quoted(payload.version) + "\n";
@@ -112,6 +124,7 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
     out += "  \"file\": " + JsonString(inputName) + ",\n";
     out += "  \"fileSize\": " + std::to_string(report.fileSize) + ",\n";
     out += "  \"machine\": \"" + std::string(MachineName(report.pe.machine)) + "\",\n";
+    out += "  \"updaterVersion\": " + VersionJson(report.version) + ",\n";
     out += "  \"payloadOffset\": " + std::to_string(payload.offset) + ",\n";
     out += "  \"productName\": " + Quoted(payload.name) + ",\n";
     out += "  \"productVersion\": " + Quoted(payload.version) + ",\n";

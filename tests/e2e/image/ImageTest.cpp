@@ -193,3 +193,14 @@ TEST(UpdaterImage, StaysStrippedWithAConsistentChecksum)
         EXPECT_EQ(checksum, PeChecksum(image.bytes(), image.checksumAt()));
     }
 }
+
+// Every byte of the stub travels with every patch. The size-optimised build (no exception
+// machinery, strings instantiated locally) keeps it well below this; a toolchain or library
+// change that brings the runtime's exception support back shows here at once, not in a
+// release's download size.
+TEST(UpdaterImage, StaysUnder100KiB)
+{
+    const Image& image = Updater();
+    ASSERT_TRUE(image.ok());
+    EXPECT_LE(image.bytes().size(), 100u * 1024u) << "the updater stub grew past 100 KiB";
+}

@@ -96,6 +96,18 @@ class SetLoadConfig(unittest.TestCase):
                 self.assertEqual(code, 1)
                 self.assertEqual(after, data)
 
+    def test_a_signed_image_is_refused_unchanged(self):
+        for plus in (False, True):
+            with self.subTest(plus=plus):
+                data, directory_at = build_image(plus)
+                signed = bytearray(data)
+                # Certificate table directory (index 4), two entries before the load configuration's.
+                struct.pack_into("<II", signed, directory_at - 8 * 6, len(data), 0x10)
+                signed += bytes(0x10)
+                code, after = self.run_tool(bytes(signed))
+                self.assertEqual(code, 1)
+                self.assertEqual(after, bytes(signed))
+
     def test_check_fails_for_an_empty_directory_or_another_flag(self):
         data, directory_at = build_image(False)
         self.assertEqual(self.run_tool(data, "--check")[0], 1)

@@ -1,8 +1,11 @@
 // Feeds one input to every parser that inspect runs on untrusted files: the whole inspect
 // path (PE headers, payload, each entry's compound file, property set and transforms' sequence
 // tables), and the payload, compound-file reader (every stream and the red-black check), the
-// restart-action reader and the property-set reader directly, so that each is reached without the others' signatures. Any crash, sanitizer
-// report or hang is a bug.
+// restart-action reader and the property-set reader directly, so that each is reached without
+// the others' signatures; and verify's path (the certificate table, the DER reading of the
+// signature, the image digest), with the signature reader also fed the input directly. Any
+// crash, sanitizer report or hang is a bug.
+#include "Authenticode.h"
 #include "CompoundFile.h"
 #include "Examiner.h"
 #include "PatchTargets.h"
@@ -10,6 +13,7 @@
 #include "PropertySet.h"
 #include "ReportFormat.h"
 #include "RestartActions.h"
+#include "Verifier.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pack::FormatReportText("fuzz.exe", report);
         pack::FormatReportJson("fuzz.exe", report);
     }
+
+    pack::VerifyReport verified;
+    if (pack::VerifyUpdater(input, true, verified, error)) {
+        pack::FormatVerifyText("fuzz.exe", verified);
+        pack::FormatVerifyJson("fuzz.exe", verified);
+    }
+    pack::SignedDigest signedDigest;
+    pack::ReadSignedDigest(data, size, signedDigest, error);
 
     pack::PayloadLayout layout;
     pack::ReadPayload(input, 0, layout, error);

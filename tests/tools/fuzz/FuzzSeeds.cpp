@@ -2,6 +2,7 @@
 #include "CompoundFile.h"
 #include "PayloadFormat.h"
 #include "PropertySet.h"
+#include "SignedFiles.h"
 #include "TestFiles.h"
 
 #include <cstdio>
@@ -60,5 +61,8 @@ int main(int argc, char** argv) {
     Save(folder / "storages.cfb", nested.Write());
     Save(folder / "summary.bin", compound::WriteProperties(properties));
     Save(folder / "updater.exe", updater);
+    packtest::Bytes signedUpdater = packtest::SignUpdater(updater);
+    Save(folder / "signed.exe", signedUpdater);
+    Save(folder / "signature.p7", packtest::MakeSignatureBlob(packtest::Bytes(20, 7), pack::DigestAlgorithm::Sha1));
     return 0;
 }

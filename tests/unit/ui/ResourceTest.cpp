@@ -382,8 +382,9 @@ TEST_F(UpdaterResources, NothingElseIsCarriedAndEverythingIsUsEnglish)
     std::set<uintptr_t> types;
     EnumResourceTypesW(module, AddType, reinterpret_cast<LONG_PTR>(&types));
     const std::set<uintptr_t> expected = {3 /* RT_ICON */, 5 /* RT_DIALOG */, 6 /* RT_STRING */,
-                                          9 /* RT_ACCELERATOR */, 14 /* RT_GROUP_ICON */, 24 /* RT_MANIFEST */};
-    EXPECT_EQ(types, expected) << "no menu, no version, nothing named";
+                                          9 /* RT_ACCELERATOR */, 14 /* RT_GROUP_ICON */, 16 /* RT_VERSION */,
+                                          24 /* RT_MANIFEST */};
+    EXPECT_EQ(types, expected) << "no menu, nothing named; the version resource names the release";
 
     int groups = 0;
     EnumResourceNamesW(module, RT_GROUP_ICON, CountName, reinterpret_cast<LONG_PTR>(&groups));
