@@ -68,6 +68,24 @@ void LogMessage(const wchar_t* text)
               nullptr);
 }
 
+void LogMessageWithoutAllocation(const wchar_t* text)
+{
+    if (appState.logFile == INVALID_HANDLE_VALUE)
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t stamp[20];
+    FormatLogTimeStamp(now, stamp);
+    wchar_t message[481];
+    StringCchCopyW(message, ARRAYSIZE(message), text != nullptr ? text : L"");
+    wchar_t line[512];
+    StringCchPrintfW(line, ARRAYSIZE(line), L"%s  %s\r\n", stamp, message);
+    size_t length = 0;
+    StringCchLengthW(line, ARRAYSIZE(line), &length);
+    DWORD written = 0;
+    WriteFile(appState.logFile, line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
+}
+
 void LogFormattedMessage(const wchar_t* format, ...)
 {
     wchar_t line[512];

@@ -18,6 +18,10 @@ bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information);
 // The text is written as given: it is not a format.
 void LogMessage(const wchar_t* text);
 
+// As LogMessage, but assembled on the stack and cut at 480 characters: for the last line of a
+// process whose memory is exhausted.
+void LogMessageWithoutAllocation(const wchar_t* text);
+
 // Logs one line made from a format written in the program (never from outside text) and its
 // values, cut at 511 characters.
 void LogFormattedMessage(const wchar_t* format, ...);

@@ -30,16 +30,6 @@ namespace {
 #define IMPORT_POINTER(name, argumentBytes) "__imp__" #name "@" #argumentBytes
 #endif
 
-FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
-{
-    HMODULE module = LoadSystemLibrary(dll);
-    FARPROC function = module != nullptr ? GetProcAddress(module, name) : nullptr;
-    // A system DLL without one of its own functions leaves nothing sensible to do.
-    if (function == nullptr)
-        ExitProcess(1);
-    return function;
-}
-
 template <typename Function>
 struct LazyImport;
 
@@ -133,10 +123,26 @@ static FARPROC WINAPI LoadDelayedLibrary(unsigned notification, PDelayLoadInfo i
     // Given nothing, the helper would load the bare name itself, which is safe only in a
     // restricted search.
     if (module == nullptr && !DllSearchRestricted())
-        ExitProcess(1);
+        ExitForMissingSystemFunction(name, nullptr);
     return reinterpret_cast<FARPROC>(module);
+}
+
+// Without this hook the helper would raise an exception that nothing catches, which ends in a
+// crash report that waits for somebody to close it.
+static FARPROC WINAPI DelayLoadFailed(unsigned notification, PDelayLoadInfo info)
+{
+    wchar_t dll[MAX_PATH] = L"msi.dll";
+    if (info != nullptr && info->szDll != nullptr)
+        MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, dll, MAX_PATH);
+    const char* function = nullptr;
+    if (notification == dliFailGetProc && info != nullptr && info->dlp.fImportByName)
+        function = info->dlp.szProcName;
+    else if (notification == dliFailGetProc)
+        function = "(by ordinal)";
+    ExitForMissingSystemFunction(dll, function);
 }
 
 extern "C" {
 PfnDliHook __pfnDliNotifyHook2 = LoadDelayedLibrary;
+PfnDliHook __pfnDliFailureHook2 = DelayLoadFailed;
 }
