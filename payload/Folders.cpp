@@ -73,9 +73,10 @@ std::wstring MakeWorkingFolderPath()
 {
     // Not the user's temporary folder: an unelevated program of the same user could swap a
     // patch there before Windows Installer, running as SYSTEM, applies it. In the Windows
-    // folder's Temp others may add folders but not rename or delete this one.
+    // folder's Temp others may add folders but not rename or delete this one. The system's
+    // Windows folder, not the private one a Remote Desktop Session Host may give a user.
     wchar_t windows[MAX_PATH];
-    UINT windowsLength = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT windowsLength = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (windowsLength == 0 || windowsLength >= MAX_PATH)
         return std::wstring();
     std::wstring path(windows, windowsLength);

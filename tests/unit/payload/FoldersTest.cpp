@@ -74,7 +74,7 @@ TEST(CreateDirectoryPath, FailsWhenNoLevelCanBeStartedFromOrMade)
 std::wstring WindowsTemp()
 {
     wchar_t windows[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     std::wstring folder(windows, length);
     return folder + L"\\Temp\\";
 }
@@ -146,6 +146,17 @@ TEST_F(WorkingFolder, PathIsEmptyWhenTheWindowsFolderCannotBeHadOrThePathWouldBe
         EXPECT_EQ(path.substr(0, c.expectedPrefix.size()), c.expectedPrefix) << c.what;
         EXPECT_LE(path.size(), MaxWorkingFolderPath) << c.what;
     }
+}
+
+// On a Remote Desktop Session Host a program that is not terminal-server aware gets a private
+// Windows folder from GetWindowsDirectoryW; the working folder must not land there.
+TEST_F(WorkingFolder, PathComesFromTheSystemsWindowsFolderNotAUsersPrivateOne)
+{
+    folderSeams.replaceWindowsFolder = true;
+    folderSeams.windowsFolder = L"C:\\Windows";
+    folderSeams.userWindowsFolder = L"C:\\Users\\someone\\WINDOWS";
+    std::wstring path = MakeWorkingFolderPath();
+    EXPECT_EQ(path.rfind(L"C:\\Windows\\Temp\\", 0), 0u) << testing::PrintToString(path);
 }
 
 // The descriptor that CreateDirectoryW was handed, read back from the seam's copy. Wine keeps
