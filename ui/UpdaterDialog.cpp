@@ -10,6 +10,7 @@
 #include "AboutDialog.h"
 #include "AppState.h"
 #include "CenterWindow.h"
+#include "Elevation.h"
 #include "Folders.h"
 #include "Log.h"
 #include "StringTable.h"
@@ -146,6 +147,14 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
 {
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
     HWND window = dialog->hwnd;
+
+    // Checked before anything is made: without elevation the protected working folder could be
+    // created but neither written nor removed.
+    if (!RunsAsAdministratorOrSystem()) {
+        LogMessage(L"The updater must run elevated, as an administrator or as SYSTEM.");
+        SendMessageW(window, WM_UPDATE_FAILED, ERROR_ACCESS_DENIED, 0);
+        return 0;
+    }
 
     // A folder that exists already is not this run's: it is neither used nor deleted. There is
     // no other place to fall back to; CreateWorkingFolder has logged why.
