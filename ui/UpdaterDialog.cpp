@@ -15,6 +15,7 @@
 #include "Log.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
+#include "VerboseLogs.h"
 #include "resource.h"
 
 int WindowExitCode(RunMode runMode, int runResult)
@@ -198,7 +199,9 @@ void UpdaterDialog::SetStatus(const wchar_t* text)
 void UpdaterDialog::OnDestroy()
 {
     state = WindowState::Closed;
-    if (folderCreated.load())
+    if (folderCreated.load()) {
+        CopyVerboseLogsToLogFolder();
         DeleteWorkingFolder(workingFolder.c_str());
+    }
     PostQuitMessage(WindowExitCode(appState.runMode, runResult));
 }

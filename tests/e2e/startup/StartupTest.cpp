@@ -1,8 +1,9 @@
 // Start-up of the real updater, driven from outside: the usage box for rejected command
 // lines, the empty-updater box for an updater that carries nothing (signed or not), and
 // the silent exit for a payload header that cannot be read; with -a anywhere on the line,
-// the same failures end by themselves without any box. And how a program built like the
-// updater ends on a fatal failure.
+// the same failures end by themselves without any box. How a program built like the updater
+// ends on a fatal failure. And a log folder reached through a link on its path: no log is
+// written there.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -249,4 +250,40 @@ TEST(FatalExit, EndsWithItsCodeAndALogLineWithoutAnyBox)
         EXPECT_EQ(run.exitCode, c.exitCode) << c.what;
         EXPECT_EQ(Messages(folder / L"TessarvaneUpdater.log"), std::vector<std::wstring>{c.line}) << c.what;
     }
+}
+
+// A link on the log folder or on a folder above it (made as Unix symbolic links, which Wine
+// treats as links on the way; see make-links.sh): no log is written through it, what the
+// link leads to stays as it was, and the run goes on without a log.
+TEST(LogLinks, ALinkOnTheLogFolderOrAParentLeavesItsTargetUntouched)
+{
+    ASSERT_GE(testArguments.size(), 4u) << "pass the linked folders' fixture";
+    std::wstring links = WindowsPath(testArguments[3]);
+    struct Case {
+        const wchar_t* logFolder;
+        const wchar_t* target;
+        std::vector<std::wstring> targetFiles;
+    };
+    const Case cases[] = {
+        {L"linked", L"target", {L"TessarvaneUpdater.log"}},
+        {L"parent\\logs", L"elsewhere\\logs", {L"TessarvaneUpdater.log"}},
+        {L"linked-empty", L"empty-target", {}},
+    };
+    for (const Case& c : cases) {
+        QuietRun run = RunExpectingNoWindow(UpdaterPath(), {L"-a", L"-a", L"-l", links + L"\\" + c.logFolder});
+        ASSERT_TRUE(run.ended) << c.logFolder;
+        EXPECT_EQ(run.exitCode, 1639u) << "the run goes on without a log";
+        std::wstring target = links + L"\\" + c.target;
+        EXPECT_EQ(ListFolder(target), c.targetFiles) << "a log created through the link stays: " << c.logFolder;
+        if (!c.targetFiles.empty()) {
+            Bytes content;
+            ASSERT_TRUE(ReadAllBytes(target + L"\\TessarvaneUpdater.log", content));
+            EXPECT_EQ(content, (Bytes{'k', 'e', 'e', 'p'})) << "written through the link: " << c.logFolder;
+        }
+    }
+
+    // The same run logs into an ordinary folder.
+    QuietRun plain = RunExpectingNoWindow(UpdaterPath(), {L"-a", L"-a", L"-l", links + L"\\plain"});
+    ASSERT_TRUE(plain.ended);
+    EXPECT_EQ(Messages(links + L"\\plain\\TessarvaneUpdater.log"), std::vector<std::wstring>{RejectedLine});
 }

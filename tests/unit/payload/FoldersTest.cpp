@@ -12,6 +12,7 @@
 #include "FileHandle.h"
 #include "FolderSeams.h"
 #include "Folders.h"
+#include "LogFolder.h"
 #include "Log.h"
 #include "TestFiles.h"
 
@@ -157,6 +158,31 @@ TEST_F(WorkingFolder, PathComesFromTheSystemsWindowsFolderNotAUsersPrivateOne)
     folderSeams.userWindowsFolder = L"C:\\Users\\someone\\WINDOWS";
     std::wstring path = MakeWorkingFolderPath();
     EXPECT_EQ(path.rfind(L"C:\\Windows\\Temp\\", 0), 0u) << testing::PrintToString(path);
+}
+
+// A log folder that the updater makes itself gets the working folder's protected access list
+// on every level it creates; levels that existed are left alone.
+TEST_F(WorkingFolder, LogFolderLevelsThatTheUpdaterCreatesGetTheSameProtection)
+{
+    std::wstring working = MakeWorkingFolderPath();
+    ASSERT_TRUE(CreateWorkingFolder(working));
+    RemoveDirectoryW(working.c_str());
+    std::vector<uint8_t> protectedDescriptor = folderSeams.descriptor;
+    ASSERT_FALSE(protectedDescriptor.empty());
+
+    TempFolder folder;
+    folderSeams.createCalls = 0;
+    appState.logFolder = folder / L"a\\b";
+    PrepareLogFolder();
+    EXPECT_TRUE(IsFolder(folder / L"a\\b"));
+    EXPECT_EQ(folderSeams.createCalls, 2);
+    EXPECT_EQ(folderSeams.createdPath, folder / L"a\\b");
+    EXPECT_EQ(folderSeams.descriptor, protectedDescriptor);
+
+    folderSeams.createCalls = 0;
+    appState.logFolder = folder / L"a\\b";
+    PrepareLogFolder();
+    EXPECT_EQ(folderSeams.createCalls, 0) << "an existing log folder is not touched";
 }
 
 // The descriptor that CreateDirectoryW was handed, read back from the seam's copy. Wine keeps
