@@ -3,6 +3,10 @@
 // handle is what gets written, and it is refused unless it is the file asked for.
 #include "LogFolderFile.h"
 
+#include <strsafe.h>
+
+#include <cwchar>
+
 #include "AppState.h"
 
 bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information)
@@ -12,72 +16,55 @@ bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information)
     return information.nNumberOfLinks == 1;
 }
 
-// The path without the prefixes that name the same place in other forms.
-static std::wstring WithoutPrefix(const std::wstring& path)
+// The part of a path after the prefix that only marks its form; unc tells whether it names a
+// share ("\\server\share\..." and "\\?\UNC\server\share\..." are the same place).
+static const wchar_t* PathBody(const wchar_t* path, bool& unc)
 {
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        return L"\\\\" + path.substr(8);
-    if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\??\\") == 0)
-        return path.substr(4);
+    unc = false;
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        unc = true;
+        return path + 8;
+    }
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0 || wcsncmp(path, L"\\??\\", 4) == 0)
+        return path + 4;
+    if (wcsncmp(path, L"\\\\", 2) == 0) {
+        unc = true;
+        return path + 2;
+    }
     return path;
 }
 
 bool FinalPathMatches(const std::wstring& asked, const std::wstring& finalPath)
 {
-    std::wstring a = WithoutPrefix(asked);
-    std::wstring b = WithoutPrefix(finalPath);
-    if (a.empty() || b.empty())
+    bool askedUnc = false;
+    bool finalUnc = false;
+    const wchar_t* a = PathBody(asked.c_str(), askedUnc);
+    const wchar_t* b = PathBody(finalPath.c_str(), finalUnc);
+    if (askedUnc != finalUnc || *a == L'\0' || *b == L'\0')
         return false;
     // File systems compare names without regard to case; so does this.
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
-static bool GrowingCall(std::wstring& text, DWORD (*call)(const wchar_t*, HANDLE, wchar_t*, DWORD),
-                        const wchar_t* path, HANDLE file)
-{
-    DWORD size = MAX_PATH;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        text.assign(size, L'\0');
-        DWORD length = call(path, file, &text[0], size);
-        if (length == 0)
-            return false;
-        if (length < size) {
-            text.resize(length);
-            return true;
-        }
-        size = length + 1;
-    }
-    return false;
-}
-
-static DWORD FullPath(const wchar_t* path, HANDLE, wchar_t* buffer, DWORD size)
-{
-    return GetFullPathNameW(path, size, buffer, nullptr);
-}
-
-static DWORD LongPath(const wchar_t* path, HANDLE, wchar_t* buffer, DWORD size)
-{
-    return GetLongPathNameW(path, buffer, size);
-}
-
-static DWORD FinalPath(const wchar_t*, HANDLE file, wchar_t* buffer, DWORD size)
-{
-    return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-}
+// Longer paths than this are not checked, and so not written: the log folder is made with
+// plain paths, which are limited to MAX_PATH.
+enum : DWORD { CheckedPathLength = 4 * MAX_PATH };
 
 // Whether the open file is the one that path names, with no link on the way.
 static bool HandleIsAtPath(HANDLE file, const std::wstring& path)
 {
-    std::wstring full;
-    std::wstring asked;
-    std::wstring actual;
-    if (!GrowingCall(full, FullPath, path.c_str(), nullptr))
+    wchar_t full[CheckedPathLength];
+    wchar_t asked[CheckedPathLength];
+    wchar_t actual[CheckedPathLength];
+    DWORD length = GetFullPathNameW(path.c_str(), CheckedPathLength, full, nullptr);
+    if (length == 0 || length >= CheckedPathLength)
         return false;
     // Short (8.3) names in what was asked are expanded; the final path has long names only.
-    if (!GrowingCall(asked, LongPath, full.c_str(), nullptr))
-        asked = full;
-    if (!GrowingCall(actual, FinalPath, nullptr, file))
+    length = GetLongPathNameW(full, asked, CheckedPathLength);
+    if (length == 0 || length >= CheckedPathLength)
+        StringCchCopyW(asked, CheckedPathLength, full);
+    length = GetFinalPathNameByHandleW(file, actual, CheckedPathLength, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= CheckedPathLength)
         return false;
     return FinalPathMatches(asked, actual);
 }

@@ -13,10 +13,10 @@
 #include <windows.h>
 #include <strsafe.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "AppState.h"
 #include "FileHandle.h"
@@ -74,17 +74,22 @@ static void DeleteThroughHandle(HANDLE file)
     SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// Gives the open file the name path, never replacing a file of that name.
+// Gives the open file the name path, never replacing a file of that name. The output folder
+// holds fewer than MAX_PATH characters and a carried name fewer than 260.
 static bool RenameThroughHandle(HANDLE file, const std::wstring& path)
 {
+    union {
+        FILE_RENAME_INFO info;
+        uint8_t bytes[sizeof(FILE_RENAME_INFO) + 2 * MAX_PATH * sizeof(wchar_t)];
+    } rename = {};
     size_t nameBytes = path.size() * sizeof(wchar_t);
-    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nameBytes);
-    memcpy(rename->FileName, path.data(), nameBytes);
-    return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+    if (offsetof(FILE_RENAME_INFO, FileName) + nameBytes > sizeof rename)
+        return false;
+    rename.info.ReplaceIfExists = FALSE;
+    rename.info.RootDirectory = nullptr;
+    rename.info.FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename.info.FileName, path.data(), nameBytes);
+    return SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof rename) != FALSE;
 }
 
 // Creates a new file for writing under a name of this process's in folder, never opening an
