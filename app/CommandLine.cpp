@@ -64,3 +64,26 @@ void ParseCommandLine(int argc, wchar_t** argv)
         return;
     }
 }
+
+bool HasUnattendedOption(int argc, wchar_t** argv)
+{
+    if (argv == nullptr)
+        return false;
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], L"-a") == 0)
+            return true;
+    }
+    return false;
+}
+
+void ReadLogFolderOption(int argc, wchar_t** argv)
+{
+    if (argv == nullptr || !appState.logFolder.empty())
+        return;
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], L"-l") == 0) {
+            TakeOptionValue(argc, argv, i, appState.logFolder);
+            return;
+        }
+    }
+}

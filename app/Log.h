@@ -5,18 +5,19 @@
 
 #include <windows.h>
 
-// Creates or empties the log in appState.logFolder (which ends with a backslash) and stores
-// its handle in appState.logFile. A log that is a link (a reparse point, or a file with more
-// than one hard link) is neither followed nor emptied, and logging stays off, as it does,
-// silently, for any other failure.
+// Creates or empties the log in appState.logFolder (which ends with a backslash) through the
+// checked open of LogFolderFile.h and stores its handle in appState.logFile. A log that the
+// check refuses (a link under its name or anywhere on its path) is neither followed nor
+// emptied, and logging stays off for the run, as it does, silently, for any other failure.
 void OpenLogFile();
-
-// True for a file that may be taken as the log: not a reparse point or folder, one name only.
-bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information);
 
 // Appends "hh:mm:ss.mmm", two blanks, text and CR LF. Does nothing while logging is off.
 // The text is written as given: it is not a format.
 void LogMessage(const wchar_t* text);
+
+// As LogMessage, but assembled on the stack and cut at 480 characters: for the last line of a
+// process whose memory is exhausted.
+void LogMessageWithoutAllocation(const wchar_t* text);
 
 // Logs one line made from a format written in the program (never from outside text) and its
 // values, cut at 511 characters.

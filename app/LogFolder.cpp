@@ -1,5 +1,5 @@
 // Log-folder preparation: walks up from the folder to the first level that exists, then
-// creates the missing levels downwards.
+// creates the missing levels downwards, each with SYSTEM and Administrators' access only.
 #include "LogFolder.h"
 
 #include <windows.h>
@@ -31,7 +31,12 @@ void PrepareLogFolder()
         dir.resize(slash);
     }
 
+    // Levels made here get the working folder's protected access: in a folder that everybody
+    // may add to (the Windows folder's Temp, say) an unelevated user could otherwise change
+    // the log folder, or what lies in it, behind the updater's back.
     std::reverse(dirsToCreate.begin(), dirsToCreate.end());
-    for (const std::wstring& level : dirsToCreate)
-        CreateDirectoryW(level.c_str(), nullptr);
+    for (const std::wstring& level : dirsToCreate) {
+        DWORD error = 0;
+        CreateProtectedFolder(level.c_str(), error);
+    }
 }

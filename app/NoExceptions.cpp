@@ -1,15 +1,18 @@
 // The updater raises no exceptions and is compiled without them. The few places where the
 // standard library would throw (an allocation that fails, a string or vector asked to grow
-// past its maximum) end the process here instead, as an exception that nothing catches
-// would. This keeps the library's exception objects, its unwinder and its verbose terminate
+// past its maximum) end the process here instead, with a log line and exit code 8
+// (ERROR_NOT_ENOUGH_MEMORY), never with the runtime's abort box, which nobody could answer in
+// an unattended run. This keeps the library's exception objects, its unwinder and its verbose terminate
 // handler (with a demangler and a printf) out of the program. Linked into the updater only;
 // the tests keep the library's own versions. Any thread.
 #include <cstdlib>
 #include <new>
 
+#include "FatalExit.h"
+
 [[noreturn]] static void OutOfMemoryOrBadLength()
 {
-    std::abort();
+    ExitForFatalFailure(L"Out of memory.", ERROR_NOT_ENOUGH_MEMORY);
 }
 
 void* operator new(std::size_t size)

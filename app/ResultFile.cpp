@@ -6,6 +6,7 @@
 
 #include "AppState.h"
 #include "Log.h"
+#include "LogFolderFile.h"
 #include "RunRecord.h"
 
 namespace {
@@ -243,16 +244,16 @@ int FinishRun(int exitCode)
     }
 
     // Written under a temporary name and renamed, so that a reader never sees half a file. The
-    // temporary name is made anew: a link left there is removed, not followed, and the file is
-    // created only where nothing exists. The rename replaces whatever holds the final name
-    // without writing through it.
+    // temporary file is opened through the log folder's checked open; a name left there from an
+    // earlier run (a link included: deleting a link removes only the link) is deleted first, so
+    // that it cannot keep this run from writing its result. The rename replaces whatever holds
+    // the final name without writing through it.
     std::wstring path = appState.logFolder;
     path += L"TessarvaneUpdater.json";
     std::wstring temporary = path;
     temporary += L".tmp";
     DeleteFileW(temporary.c_str());
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = OpenLogFolderFile(L"TessarvaneUpdater.json.tmp");
     if (file == INVALID_HANDLE_VALUE) {
         LogFormattedMessage(L"Creating the result file failed with error=%u.", GetLastError());
         return exitCode;

@@ -40,16 +40,6 @@ namespace {
                   "the argument size in " #function "'s import name does not match its declaration");
 #endif
 
-FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
-{
-    HMODULE module = LoadSystemLibrary(dll);
-    FARPROC function = module != nullptr ? GetProcAddress(module, name) : nullptr;
-    // A system DLL without one of its own functions leaves nothing sensible to do.
-    if (function == nullptr)
-        ExitProcess(1);
-    return function;
-}
-
 template <typename Function>
 struct LazyImport;
 
@@ -90,7 +80,9 @@ const wchar_t user32[] = L"user32.dll";
             ":\n\t" JUMP_THROUGH(IMPORT_POINTER(function, argumentBytes)) "\n");
 
 SYSTEM_IMPORT(advapi32, AdjustTokenPrivileges, 24)
+SYSTEM_IMPORT(advapi32, CheckTokenMembership, 12)
 SYSTEM_IMPORT(advapi32, ConvertStringSecurityDescriptorToSecurityDescriptorW, 16)
+SYSTEM_IMPORT(advapi32, CreateWellKnownSid, 16)
 SYSTEM_IMPORT(advapi32, LookupPrivilegeValueW, 12)
 SYSTEM_IMPORT(advapi32, OpenProcessToken, 12)
 
@@ -150,10 +142,26 @@ static FARPROC WINAPI LoadDelayedLibrary(unsigned notification, PDelayLoadInfo i
     // Given nothing, the helper would load the bare name itself, which is safe only in a
     // restricted search.
     if (module == nullptr && !DllSearchRestricted())
-        ExitProcess(1);
+        ExitForMissingSystemFunction(name, nullptr);
     return reinterpret_cast<FARPROC>(module);
+}
+
+// Without this hook the helper would raise an exception that nothing catches, which ends in a
+// crash report that waits for somebody to close it.
+static FARPROC WINAPI DelayLoadFailed(unsigned notification, PDelayLoadInfo info)
+{
+    wchar_t dll[MAX_PATH] = L"msi.dll";
+    if (info != nullptr && info->szDll != nullptr)
+        MultiByteToWideChar(CP_ACP, 0, info->szDll, -1, dll, MAX_PATH);
+    const char* function = nullptr;
+    if (notification == dliFailGetProc && info != nullptr && info->dlp.fImportByName)
+        function = info->dlp.szProcName;
+    else if (notification == dliFailGetProc)
+        function = "(by ordinal)";
+    ExitForMissingSystemFunction(dll, function);
 }
 
 extern "C" {
 PfnDliHook __pfnDliNotifyHook2 = LoadDelayedLibrary;
+PfnDliHook __pfnDliFailureHook2 = DelayLoadFailed;
 }

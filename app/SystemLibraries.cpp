@@ -2,7 +2,11 @@
 // first thing on the main thread, and only read afterwards.
 #include "SystemLibraries.h"
 
+#include <strsafe.h>
+
 #include <string>
+
+#include "FatalExit.h"
 
 namespace {
 
@@ -46,4 +50,29 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
     // The altered search path makes the DLL's own dependencies come from the system folder
     // too, not from the program's folder.
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void ExitForMissingSystemFunction(const wchar_t* dll, const char* name)
+{
+    // Export names are ASCII; widened by hand so that nothing here allocates.
+    wchar_t function[128] = L"";
+    size_t i = 0;
+    for (; name != nullptr && name[i] != '\0' && i + 1 < ARRAYSIZE(function); ++i)
+        function[i] = static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+    function[i] = L'\0';
+    wchar_t line[512];
+    if (name != nullptr)
+        StringCchPrintfW(line, ARRAYSIZE(line), L"The system function %s of %s could not be bound.", function, dll);
+    else
+        StringCchPrintfW(line, ARRAYSIZE(line), L"The system library %s could not be loaded.", dll);
+    ExitForFatalFailure(line, ERROR_PROC_NOT_FOUND);
+}
+
+FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
+{
+    HMODULE module = LoadSystemLibrary(dll);
+    FARPROC function = module != nullptr ? GetProcAddress(module, name) : nullptr;
+    if (function == nullptr)
+        ExitForMissingSystemFunction(dll, name);
+    return function;
 }

@@ -1,12 +1,16 @@
 // The program's entry point: start-up on the main thread, then the run mode's branch.
-// Exit codes: 1 for every failure before a window exists, the extraction's result in
-// extract mode, and otherwise what the window's message loop ends with: 0 for an
-// interactive window, the update run's result (0, 3010 or an error code) in unattended mode.
+// Exit codes: 1 for every failure before a window exists (1639 for a rejected command line
+// that asks for no interaction), the extraction's result in extract mode, and otherwise what
+// the window's message loop ends with: 0 for an interactive window, the update run's result
+// (0, 3010 or an error code) in unattended mode.
+// With "-a" anywhere on the command line no message box is ever shown: deployment tools run
+// the updater as SYSTEM, where nobody can answer one, and a box would hang the deployment.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "AppState.h"
@@ -70,13 +74,33 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    ParseCommandLine(argv != nullptr ? argc : 0, argv);
+    if (argv == nullptr)
+        argc = 0;
+    ParseCommandLine(argc, argv);
+    bool noBoxes = HasUnattendedOption(argc, argv);
+    if (appState.runMode == RunMode::Invalid && noBoxes)
+        ReadLogFolderOption(argc, argv);
     if (argv != nullptr)
         LocalFree(argv);
 
+    if (noBoxes) {
+        // Nor the system's boxes: no critical-error or crash report, no runtime error box.
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+        _set_error_mode(_OUT_TO_STDERR);
+    }
+
     if (appState.runMode == RunMode::Invalid) {
-        MessageBoxW(nullptr, usageText, caption, MB_OK);
-        return 1;
+        if (!noBoxes) {
+            MessageBoxW(nullptr, usageText, caption, MB_OK);
+            return 1;
+        }
+        // What msiexec answers for a command line it cannot use.
+        if (!appState.logFolder.empty()) {
+            PrepareLogFolder();
+            OpenLogFile();
+        }
+        LogMessage(L"The command line was rejected. Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]");
+        return ERROR_INVALID_COMMAND_LINE;
     }
 
     if (!appState.logFolder.empty()) {
@@ -88,7 +112,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     switch (ReadPayloadHeader()) {
     case PayloadMissing:
         RecordFailure(RunStep::Payload, 1, LoadResString(IDS_EMPTY_UPDATER).c_str());
-        MessageBoxW(nullptr, LoadResString(IDS_EMPTY_UPDATER).c_str(), caption, MB_OK);
+        if (noBoxes)
+            LogMessage(LoadResString(IDS_EMPTY_UPDATER).c_str());
+        else
+            MessageBoxW(nullptr, LoadResString(IDS_EMPTY_UPDATER).c_str(), caption, MB_OK);
         return FinishRun(1);
     case PayloadHeaderUnreadable:
         return FinishRun(1);

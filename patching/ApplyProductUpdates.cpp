@@ -17,6 +17,7 @@
 #include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
+#include "VerboseLogs.h"
 #include "resource.h"
 
 namespace {
@@ -169,7 +170,7 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
 
         if (!appState.logFolder.empty()) {
             std::wstring logName = appState.logFolder + names[j] + L" " + productCode + L".log";
-            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logName.c_str(), 0);
+            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, VerboseLogInWorkingFolder(folder, logName).c_str(), 0);
         }
 
         StringCchPrintfW(status, ARRAYSIZE(status), installingFormat.c_str(), names[j], displayName.c_str());

@@ -2,13 +2,20 @@
 // header, and the payload file's position is the read cursor, so everything is read in one
 // pass without seeking. Runs on the main thread in extract mode and on the worker during an
 // update run, as the only user of the payload file at that time. Owns the table it reads
-// until it hands it over, and each target file while that file is written; a file whose copy
-// fails is removed again.
+// until it hands it over, and each target file while that file is written.
+// Each file is written under a temporary name beside its place and takes its carried name
+// only once it is whole, through the handle that wrote it; a copy that fails is deleted through
+// that handle too. So no file under a carried name ever holds less than the carried bytes, not
+// even after the process was killed, and no name is looked up again in a folder that others
+// may write to.
 #include "Extraction.h"
 
 #include <windows.h>
+#include <strsafe.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "AppState.h"
@@ -61,6 +68,80 @@ static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size)
     return true;
 }
 
+// Marks the open file for deletion when its handle closes, wherever it is by then.
+static void DeleteThroughHandle(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Gives the open file the name path, never replacing a file of that name. The output folder
+// holds fewer than MAX_PATH characters and a carried name fewer than 260.
+static bool RenameThroughHandle(HANDLE file, const std::wstring& path)
+{
+    union {
+        FILE_RENAME_INFO info;
+        uint8_t bytes[sizeof(FILE_RENAME_INFO) + 2 * MAX_PATH * sizeof(wchar_t)];
+    } rename = {};
+    size_t nameBytes = path.size() * sizeof(wchar_t);
+    if (offsetof(FILE_RENAME_INFO, FileName) + nameBytes > sizeof rename)
+        return false;
+    rename.info.ReplaceIfExists = FALSE;
+    rename.info.RootDirectory = nullptr;
+    rename.info.FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename.info.FileName, path.data(), nameBytes);
+    return SetFileInformationByHandle(file, FileRenameInfo, &rename, sizeof rename) != FALSE;
+}
+
+// Creates a new file for writing under a name of this process's in folder, never opening an
+// existing one; the name is left in path.
+static FileHandle CreateTemporaryFile(const wchar_t* folder, uint32_t index, std::wstring& path)
+{
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        wchar_t name[64];
+        StringCchPrintfW(name, ARRAYSIZE(name), L"~TessarvaneUpdater-%u-%u-%u.partial", GetCurrentProcessId(), index,
+                         attempt);
+        path = folder;
+        path += L'\\';
+        path += name;
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return FileHandle();
+}
+
+enum class FileOutcome { Written, NotCreated, NotCopied };
+
+static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const PatchFileInfo& entry, uint32_t index)
+{
+    std::wstring path = folder;
+    path += L'\\';
+    path += entry.fileName;
+    // Refused before any byte is copied; the rename below refuses it again should the name
+    // appear meanwhile.
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return FileOutcome::NotCreated;
+    }
+
+    std::wstring temporary;
+    FileHandle target = CreateTemporaryFile(folder, index, temporary);
+    if (!target)
+        return FileOutcome::NotCreated;
+    if (!CopyFileData(payload, target.get(), entry.fileSize)) {
+        DeleteThroughHandle(target.get());
+        return FileOutcome::NotCopied;
+    }
+    if (!RenameThroughHandle(target.get(), path)) {
+        DeleteThroughHandle(target.get());
+        return FileOutcome::NotCreated;
+    }
+    return FileOutcome::Written;
+}
+
 int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
 {
     HANDLE payload = appState.payloadFile;
@@ -97,29 +178,23 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         return 1;
     }
 
-    for (const PatchFileInfo& entry : entries) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const PatchFileInfo& entry = entries[i];
         // The name is joined to the folder as it stands, so it must not lead anywhere else.
         if (!IsValidUpdateFileName(entry.fileName)) {
             LogFailure(RunStep::Extraction, ERROR_INVALID_NAME, L"Invalid update file name.");
             return 1;
         }
-        std::wstring path = folder;
-        path += L'\\';
-        path += entry.fileName;
-
-        FileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!target) {
+        // The files completed before a failure stay.
+        switch (ExtractFile(payload, folder, entry, i)) {
+        case FileOutcome::NotCreated:
             LogFailure(RunStep::Extraction, GetLastError(), L"Failed to create update file.");
             return 1;
-        }
-        if (!CopyFileData(payload, target.get(), entry.fileSize)) {
-            // A file with only part of its bytes would pass for a whole patch: remove it. The
-            // files completed before it stay.
-            target.reset();
-            DeleteFileW(path.c_str());
+        case FileOutcome::NotCopied:
             LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to extract update.");
             return 1;
+        case FileOutcome::Written:
+            break;
         }
         RecordFileWritten();
     }

@@ -74,9 +74,10 @@ std::wstring MakeWorkingFolderPath()
 {
     // Not the user's temporary folder: an unelevated program of the same user could swap a
     // patch there before Windows Installer, running as SYSTEM, applies it. In the Windows
-    // folder's Temp others may add folders but not rename or delete this one.
+    // folder's Temp others may add folders but not rename or delete this one. The system's
+    // Windows folder, not the private one a Remote Desktop Session Host may give a user.
     wchar_t windows[MAX_PATH];
-    UINT windowsLength = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT windowsLength = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     if (windowsLength == 0 || windowsLength >= MAX_PATH)
         return std::wstring();
     std::wstring path(windows, windowsLength);
@@ -103,6 +104,22 @@ std::wstring MakeWorkingFolderPath()
 // protected, so nothing is inherited from the Temp folder, which lets every user add entries.
 static const wchar_t* const workingFolderSecurity = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
+ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(workingFolderSecurity, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        error = GetLastError();
+        return ProtectedFolderResult::NoAccessRules;
+    }
+    attributes.lpSecurityDescriptor = descriptor;
+    BOOL created = CreateDirectoryW(path, &attributes);
+    error = GetLastError();
+    LocalFree(descriptor);
+    return created ? ProtectedFolderResult::Created : ProtectedFolderResult::NotCreated;
+}
+
 bool CreateWorkingFolder(const std::wstring& path)
 {
     if (path.empty()) {
@@ -110,22 +127,17 @@ bool CreateWorkingFolder(const std::wstring& path)
                    L"No working folder could be named under the Windows folder's Temp folder.");
         return false;
     }
-
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(workingFolderSecurity, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        LogFailure(RunStep::WorkingFolder, GetLastError(), L"The working folder's access rules could not be prepared.");
-        return false;
-    }
-    attributes.lpSecurityDescriptor = descriptor;
     // Fails for a folder that exists already: that one is not this run's.
-    BOOL created = CreateDirectoryW(path.c_str(), &attributes);
-    DWORD error = GetLastError();
-    LocalFree(descriptor);
-    if (!created) {
+    DWORD error = 0;
+    switch (CreateProtectedFolder(path.c_str(), error)) {
+    case ProtectedFolderResult::NoAccessRules:
+        LogFailure(RunStep::WorkingFolder, error, L"The working folder's access rules could not be prepared.");
+        return false;
+    case ProtectedFolderResult::NotCreated:
         LogFailure(RunStep::WorkingFolder, error, L"Failed to create the working folder, error=%u", error);
         return false;
+    case ProtectedFolderResult::Created:
+        break;
     }
     return true;
 }

@@ -20,6 +20,12 @@ const size_t MaxWorkingFolderPath = MAX_PATH - 12 - 1;
 // relative path, never another folder. Nothing is created here.
 std::wstring MakeWorkingFolderPath();
 
+enum class ProtectedFolderResult { Created, NotCreated, NoAccessRules };
+
+// Creates one folder with access for SYSTEM and Administrators only and nothing inherited;
+// error receives GetLastError's value when it was not created.
+ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error);
+
 // Creates the working folder with one call, with access for SYSTEM and Administrators only and
 // nothing inherited. Fails when the path is empty or exists already, so success means this
 // run owns the folder (and only then may it be deleted). A failure is logged with its cause.

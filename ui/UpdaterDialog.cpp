@@ -10,11 +10,13 @@
 #include "AboutDialog.h"
 #include "AppState.h"
 #include "CenterWindow.h"
+#include "Elevation.h"
 #include "Folders.h"
 #include "Log.h"
 #include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
+#include "VerboseLogs.h"
 #include "resource.h"
 
 int WindowExitCode(RunMode runMode, int runResult)
@@ -149,6 +151,15 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     HWND window = dialog->hwnd;
     RecordRunStarted();
 
+    // Checked before anything is made: without elevation the protected working folder could be
+    // created but neither written nor removed.
+    if (!RunsAsAdministratorOrSystem()) {
+        LogFailure(RunStep::Elevation, ERROR_ACCESS_DENIED,
+                   L"The updater must run elevated, as an administrator or as SYSTEM.");
+        SendMessageW(window, WM_UPDATE_FAILED, ERROR_ACCESS_DENIED, 0);
+        return 0;
+    }
+
     // A folder that exists already is not this run's: it is neither used nor deleted. There is
     // no other place to fall back to; CreateWorkingFolder has logged why.
     if (!CreateWorkingFolder(dialog->workingFolder)) {
@@ -192,7 +203,9 @@ void UpdaterDialog::SetStatus(const wchar_t* text)
 void UpdaterDialog::OnDestroy()
 {
     state = WindowState::Closed;
-    if (folderCreated.load())
+    if (folderCreated.load()) {
+        CopyVerboseLogsToLogFolder();
         DeleteWorkingFolder(workingFolder.c_str());
+    }
     PostQuitMessage(WindowExitCode(appState.runMode, runResult));
 }

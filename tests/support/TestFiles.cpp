@@ -85,7 +85,7 @@ std::wstring TemporaryFolder()
 std::wstring WindowsTempFolder()
 {
     wchar_t windows[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     std::wstring path(windows, length < MAX_PATH ? length : 0);
     if (!path.empty() && path.back() == L'\\')
         path.pop_back();

@@ -91,6 +91,14 @@ bool DrivenProcess::WaitForExit(DWORD timeoutMs, DWORD& exitCode)
     return GetExitCodeProcess(info_.hProcess, &exitCode) != FALSE;
 }
 
+void DrivenProcess::Terminate()
+{
+    if (info_.hProcess == nullptr)
+        return;
+    TerminateProcess(info_.hProcess, 99);
+    WaitForSingleObject(info_.hProcess, 5000);
+}
+
 bool DrivenProcess::running() const
 {
     return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;

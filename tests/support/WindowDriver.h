@@ -26,6 +26,9 @@ public:
     // True when the process ended within the time; its exit code is then stored.
     bool WaitForExit(DWORD timeoutMs, DWORD& exitCode);
 
+    // Kills the process at once, as a user or a deployment tool's time-out might.
+    void Terminate();
+
     DWORD id() const { return info_.dwProcessId; }
     bool running() const;
 

@@ -1,6 +1,7 @@
 // Extract mode of the real updater, packed by tessarvane-pack: the carried files come out
 // byte-identical, a second run into the same folder refuses to overwrite, an updater cut short
-// leaves no part file, -x without a value extracts beside the executable, signing after
+// leaves no part file, a run killed in the middle of a file leaves nothing under a carried
+// name that is not whole, -x without a value extracts beside the executable, signing after
 // packing changes nothing, and the header reader reads the packer's product name and
 // version, non-ASCII characters included.
 #include <gtest/gtest.h>
@@ -102,6 +103,47 @@ TEST(ExtractMode, AnUpdaterCutShortKeepsTheCompleteFilesAndRemovesThePartOne)
         ASSERT_TRUE(ReadAllBytes(out + L"\\" + name, extracted));
         EXPECT_TRUE(original == extracted) << "differs: " << testing::PrintToString(name);
     }
+}
+
+// Killed while the large file is being copied (the first moment its temporary file is seen),
+// the run leaves every carried name either absent or holding the carried bytes. A run that
+// finished before the kill proves nothing, so the test tries again until one was caught in
+// the middle.
+TEST(ExtractMode, ARunKilledInTheMiddleLeavesNoCarriedNameThatIsNotWhole)
+{
+    std::vector<std::wstring> carried = ListFolder(FixturePath(L"big-files"), Entries::Files);
+    ASSERT_EQ(carried, (std::vector<std::wstring>{L"big.msp", L"first.msp"}));
+    bool caughtInTheMiddle = false;
+    for (int attempt = 0; attempt < 5 && !caughtInTheMiddle; ++attempt) {
+        TempFolder folder;
+        std::wstring out = folder / L"out";
+        DrivenProcess process;
+        ASSERT_TRUE(process.Start(FixturePath(L"big.exe"), {L"-x", out}));
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::vector<std::wstring> names = ListFolder(out, Entries::Files);
+            bool copying = FileExists(out + L"\\first.msp") &&
+                           std::find(names.begin(), names.end(), L"big.msp") == names.end() && names.size() == 2;
+            if (copying) {
+                process.Terminate();
+                caughtInTheMiddle = !FileExists(out + L"\\big.msp");
+                break;
+            }
+            if (!process.running() || GetTickCount() - start > Timeout)
+                break;
+        }
+        process.Terminate();
+        for (const std::wstring& name : carried) {
+            if (!FileExists(out + L"\\" + name))
+                continue;
+            Bytes original;
+            Bytes extracted;
+            ASSERT_TRUE(ReadAllBytes(FixturePath(L"big-files\\" + name), original));
+            ASSERT_TRUE(ReadAllBytes(out + L"\\" + name, extracted));
+            EXPECT_TRUE(original == extracted) << "a carried name that is not whole: " << testing::PrintToString(name);
+        }
+    }
+    EXPECT_TRUE(caughtInTheMiddle) << "no run was caught while copying the large file";
 }
 
 TEST(ExtractMode, AnUpdaterSignedAfterPackingExtractsTheSameFiles)

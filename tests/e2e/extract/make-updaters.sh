@@ -5,6 +5,8 @@
 #   updater.exe those files behind a product name and version with non-ASCII characters
 #   signed.exe  updater.exe signed afterwards with a throw-away self-signed certificate
 #   sweep.exe   a small updater whose payload the corruption sweep damages
+#   big.exe     one large file (big-files/), long enough to copy that a run can be killed
+#               in the middle of it
 # Usage: make-updaters.sh TESSARVANE_PACK UPDATER.exe OUT_DIR
 set -euo pipefail
 pack=$1
@@ -43,3 +45,9 @@ bytes 100 small >"$out/sweep-files/small ü.msp"
 bytes 32769 chunk >"$out/sweep-files/chunk.msp"
 "$pack" build --stub "$updater" --name "$name" --version "$version" --output "$out/sweep.exe" \
   --allow-any-file "$out/sweep-files/small ü.msp" "$out/sweep-files/zero.msp" "$out/sweep-files/chunk.msp" 2>/dev/null
+
+mkdir -p "$out/big-files"
+bytes 100 first >"$out/big-files/first.msp"
+bytes 100663296 big >"$out/big-files/big.msp"
+"$pack" build --stub "$updater" --name "$name" --version "$version" --output "$out/big.exe" \
+  --allow-any-file "$out/big-files/first.msp" "$out/big-files/big.msp" 2>/dev/null

@@ -2,7 +2,8 @@
 // runs. Its static imports are only kernel32 and the C runtime (every other system DLL, Windows
 // Installer included, is bound at first call from the system folder), and the Load
 // Configuration directory points at a structure whose DependentLoadFlags limit what the
-// loader resolves to the system folder. The image stays stripped and its checksum consistent.
+// loader resolves to the system folder. The image stays stripped and its checksum consistent,
+// and it is marked terminal-server aware.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -59,6 +60,7 @@ public:
     }
 
     size_t checksumAt() const { return checksumAt_; }
+    size_t dllCharacteristicsAt() const { return dllCharacteristicsAt_; }
     IMAGE_FILE_HEADER fileHeader() const { return fileHeader_; }
 
     template <typename T>
@@ -83,6 +85,8 @@ private:
         if (!Read(header, fileHeader_) || !Read(optional, magic_))
             return false;
         checksumAt_ = optional + offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum);
+        // At the same place in PE32 and PE32+ headers.
+        dllCharacteristicsAt_ = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DllCharacteristics);
         if (magic_ == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
             directoriesAt_ = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
         else if (magic_ == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
@@ -104,6 +108,7 @@ private:
     WORD magic_ = 0;
     IMAGE_FILE_HEADER fileHeader_ = {};
     size_t checksumAt_ = 0;
+    size_t dllCharacteristicsAt_ = 0;
     size_t directoriesAt_ = 0;
     std::vector<IMAGE_SECTION_HEADER> sections_;
 };
@@ -203,4 +208,17 @@ TEST(UpdaterImage, StaysUnder100KiB)
     const Image& image = Updater();
     ASSERT_TRUE(image.ok());
     EXPECT_LE(image.bytes().size(), 100u * 1024u) << "the updater stub grew past 100 KiB";
+}
+
+// Without the mark, Windows gives the program a per-user Windows folder on a Remote Desktop
+// Session Host, and the working folder would land in a place the user owns.
+TEST(UpdaterImage, IsMarkedTerminalServerAware)
+{
+    const Image& image = Updater();
+    ASSERT_TRUE(image.ok());
+    WORD characteristics = 0;
+    ASSERT_TRUE(image.Read(image.dllCharacteristicsAt(), characteristics));
+    EXPECT_EQ(characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE,
+              IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+    EXPECT_EQ(characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
 }

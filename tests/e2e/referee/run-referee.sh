@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # msiexec as the referee: each case's patches are applied once with `msiexec /p`, one patch at a
-# time in the order Windows Installer gives, and once with a packed updater run with -a, each
+# time in the order Wine's Windows Installer gives (it keeps the order it is given, where
+# Windows would follow MsiPatchSequence), and once with a packed updater run with -a, each
 # side starting from the same prepared prefix; then the two end states must agree: every
 # installed file's bytes, each product's version and the patches Windows Installer lists for it
 # in each context, and the exit codes.
@@ -201,7 +202,7 @@ if [[ ! -f "$shared/msiexec.state" || "$(cat "$shared/stamp" 2>/dev/null)" != "$
     runs=1
     [[ $fields == *repeat* ]] && runs=2
     for ((run = 1; run <= runs; run++)); do
-      # Each patch once, in the order Windows Installer gives for the products it applies to.
+      # Each patch once, in the order Wine's Windows Installer gives for the products it applies to.
       ordered=()
       for field in $fields; do
         [[ $field == product=* ]] || continue

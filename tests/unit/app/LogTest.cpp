@@ -1,12 +1,16 @@
 // The log: line shape, UTF-16LE without a byte-order mark, text written as given, a fresh
-// file per run, links under the log's name refused, and the preparation of the -l folder.
+// file per run, links under the log's name or on its path refused, and the preparation of the
+// -l folder.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
+#include <vector>
 
 #include "AppState.h"
 #include "Log.h"
 #include "LogFolder.h"
+#include "LogFolderFile.h"
 #include "TestFiles.h"
 
 namespace {
@@ -229,4 +233,72 @@ TEST(LogLinks, ASymbolicLinkUnderTheLogsNameIsNotFollowed)
 
     OpenLogIn(folder.path());
     ExpectLoggingOffAndUnchanged(victim, content);
+}
+
+// What Wine cannot make (junctions, mount points, other volumes, shares, short names), as
+// GetFinalPathNameByHandleW would report it against the path that was asked for.
+TEST(LogLinks, TheFinalPathMustNameThePlaceAskedForInAnyOfItsSpellings)
+{
+    struct Case {
+        const wchar_t* what;
+        const wchar_t* asked;
+        const wchar_t* finalPath;
+        bool same;
+    };
+    const Case cases[] = {
+        {L"plain", L"C:\\Logs\\TessarvaneUpdater.log", L"\\\\?\\C:\\Logs\\TessarvaneUpdater.log", true},
+        {L"case", L"c:\\LOGS\\tessarvaneupdater.LOG", L"\\\\?\\C:\\Logs\\TessarvaneUpdater.log", true},
+        {L"asked with the prefix", L"\\\\?\\C:\\Logs\\a.log", L"\\\\?\\C:\\Logs\\a.log", true},
+        {L"share", L"\\\\server\\share\\logs\\a.log", L"\\\\?\\UNC\\server\\share\\logs\\a.log", true},
+        {L"share asked with the prefix", L"\\\\?\\UNC\\server\\share\\a.log", L"\\\\?\\UNC\\Server\\Share\\a.log", true},
+        {L"junction on the log folder", L"C:\\Windows\\Temp\\Contoso\\TessarvaneUpdater.log",
+         L"\\\\?\\C:\\Windows\\System32\\config\\TessarvaneUpdater.log", false},
+        {L"junction on a parent", L"C:\\Logs\\Contoso\\a.log", L"\\\\?\\C:\\Users\\Public\\Contoso\\a.log", false},
+        {L"mount point of another volume", L"C:\\Logs\\a.log", L"\\\\?\\D:\\Logs\\a.log", false},
+        {L"link to a share", L"C:\\Logs\\a.log", L"\\\\?\\UNC\\server\\share\\Logs\\a.log", false},
+        {L"longer name", L"C:\\Logs\\a.log", L"\\\\?\\C:\\Logs\\a.log.txt", false},
+        {L"one level deeper", L"C:\\Logs\\a.log", L"\\\\?\\C:\\Logs\\x\\a.log", false},
+        {L"nothing asked", L"", L"\\\\?\\C:\\a.log", false},
+        {L"no final path", L"C:\\a.log", L"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FinalPathMatches(c.asked, c.finalPath), c.same) << c.what;
+}
+
+// Ordinary spellings of a real folder are never refused: another case, a relative path, the
+// "\\?\" prefix, forward slashes, and short names where the file system gives them.
+TEST(LogLinks, OrdinarySpellingsOfTheLogFolderAreAccepted)
+{
+    TempFolder folder;
+    CreateDirectoryW((folder / L"Long Folder Name").c_str(), nullptr);
+    std::wstring real = folder / L"Long Folder Name";
+    std::vector<std::wstring> spellings = {real, L"\\\\?\\" + real};
+    std::wstring upper = real;
+    for (wchar_t& c : upper)
+        c = towupper(c);
+    spellings.push_back(upper);
+    std::wstring slashes = real;
+    for (size_t i = 3; i < slashes.size(); ++i) {
+        if (slashes[i] == L'\\')
+            slashes[i] = L'/';
+    }
+    spellings.push_back(slashes);
+    wchar_t shortName[MAX_PATH];
+    DWORD length = GetShortPathNameW(real.c_str(), shortName, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && real != shortName)
+        spellings.push_back(shortName);
+
+    for (const std::wstring& spelling : spellings) {
+        OpenLogIn(spelling);
+        EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE) << testing::PrintToString(spelling);
+        ResetAppState();
+    }
+
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+    OpenLogIn(L".\\Long Folder Name\\..\\Long Folder Name");
+    EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE) << "relative";
+    ResetAppState();
+    SetCurrentDirectoryW(previous);
 }

@@ -9,6 +9,7 @@
 #include "Fakes.h"
 #include "Log.h"
 #include "TestFiles.h"
+#include "VerboseLogs.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ protected:
     {
         ResetFake();
         ResetAppState();
+        ForgetVerboseLogs();
         appState.logFolder = logs.path() + L"\\";
         OpenLogFile();
         fake.folder = folder;
@@ -94,8 +96,12 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
     ASSERT_NE(window.get(), nullptr);
     EXPECT_EQ(Apply({0, 1}, window.get()), 0);
 
-    std::wstring logA = appState.logFolder + L"a.msp {A}.log";
-    std::wstring logB = appState.logFolder + L"b.msp {A}.log";
+    // Written in the working folder, copied into the log folder under these names at the end.
+    std::wstring logA = L"C:\\work\\TessarvaneUpdater-verbose-1.log";
+    std::wstring logB = L"C:\\work\\TessarvaneUpdater-verbose-2.log";
+    ASSERT_EQ(RecordedVerboseLogs().size(), 2u);
+    EXPECT_EQ(RecordedVerboseLogs()[0].name, L"a.msp {A}.log");
+    EXPECT_EQ(RecordedVerboseLogs()[1].name, L"b.msp {A}.log");
     EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 15)",

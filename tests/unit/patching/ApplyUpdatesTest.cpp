@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "RunRecord.h"
 #include "TestFiles.h"
+#include "VerboseLogs.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ protected:
     {
         ResetFake();
         ResetAppState();
+        ForgetVerboseLogs();
         appState.logFolder = logs.path() + L"\\";
         OpenLogFile();
     }
@@ -74,7 +76,7 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
     StatusWindow window;
     EXPECT_EQ(ApplyUpdates(folder, window.get()), 0);
 
-    std::wstring logFolder = appState.logFolder;
+    std::wstring verbose = L"C:\\work\\TessarvaneUpdater-verbose-";  // in the working folder
     EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
                               L"ExtractUpdates(C:\\work)",
                               L"MsiOpenDatabaseW(C:\\work\\a.msp, 32)",
@@ -117,16 +119,16 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiGetProductInfoExW({C}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
-                              L"MsiEnableLogW(4096, " + logFolder + L"b.msp {C}.log, 0)",
+                              L"MsiEnableLogW(4096, " + verbose + L"1.log, 0)",
                               Apply(L"b.msp"),
                               L"free(C:\\work\\b.msp)",
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
-                              L"MsiEnableLogW(4096, " + logFolder + L"a.msp {A}.log, 0)",
+                              L"MsiEnableLogW(4096, " + verbose + L"2.log, 0)",
                               Apply(L"a.msp"),
-                              L"MsiEnableLogW(4096, " + logFolder + L"b.msp {A}.log, 0)",
+                              L"MsiEnableLogW(4096, " + verbose + L"3.log, 0)",
                               Apply(L"b.msp"),
                               L"free(C:\\work\\a.msp)",
                               L"free(C:\\work\\b.msp)",

@@ -251,6 +251,7 @@ TEST_F(Extraction, DataCutShortFailsWhereverTheCutLiesAndRemovesThePartFile)
             EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 15));
         }
         EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << cut;
+        EXPECT_EQ(ListFolder(folder / L"out").size(), firstComplete ? 1u : 0u) << "no temporary file stays";
     }
 }
 
@@ -279,7 +280,20 @@ TEST_F(Extraction, FailedOrShortWritesFailTheExtractionAndRemoveThePartFile)
             EXPECT_EQ(FileAt(folder / L"out\\a.msp"), Pattern(0x8001, 17));
         }
         EXPECT_FALSE(FileExists(folder / L"out\\b.msp")) << c.passedWrites;
+        EXPECT_EQ(ListFolder(folder / L"out").size(), firstComplete ? 1u : 0u) << "no temporary file stays";
     }
+}
+
+// The file is written under a temporary name and renamed once whole; a file that takes the
+// carried name meanwhile is not replaced, and the copy is dropped.
+TEST_F(Extraction, AFileThatTakesTheNameDuringTheCopyIsNeverReplaced)
+{
+    ASSERT_TRUE(CreateDirectoryW((folder / L"out").c_str(), nullptr));
+    PlantBeforeNextWrite(folder / L"out\\a.msp", {'m', 'i', 'n', 'e'});
+    EXPECT_EQ(Extract(TableAndData({{L"a.msp", Pattern(100, 19)}}), folder / L"out"), 1);
+    EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to create update file."}));
+    EXPECT_EQ(FileAt(folder / L"out\\a.msp"), (Bytes{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(ListFolder(folder / L"out"), std::vector<std::wstring>{L"a.msp"});
 }
 
 // The refused names of the rule's cases that the packer's tests run too.

@@ -1,4 +1,5 @@
-// The CreateDirectoryW and GetWindowsDirectoryW stand-ins; see FolderSeams.h.
+// The CreateDirectoryW, GetSystemWindowsDirectoryW and GetWindowsDirectoryW stand-ins; see
+// FolderSeams.h.
 #include "FolderSeams.h"
 
 #include "ImportSeam.h"
@@ -48,20 +49,32 @@ BOOL WINAPI SeamCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
     return real(path, attributes);
 }
 
-UINT WINAPI SeamGetWindowsDirectoryW(LPWSTR buffer, UINT size)
+UINT CopyFolderAnswer(const std::wstring& folder, LPWSTR buffer, UINT size)
+{
+    if (folder.size() >= size)
+        return static_cast<UINT>(folder.size() + 1);
+    folder.copy(buffer, folder.size());
+    buffer[folder.size()] = L'\0';
+    return static_cast<UINT>(folder.size());
+}
+
+UINT WINAPI SeamGetSystemWindowsDirectoryW(LPWSTR buffer, UINT size)
 {
     if (folderSeams.failWindowsFolder) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return 0;
     }
-    if (folderSeams.replaceWindowsFolder) {
-        const std::wstring& folder = folderSeams.windowsFolder;
-        if (folder.size() >= size)
-            return static_cast<UINT>(folder.size() + 1);
-        folder.copy(buffer, folder.size());
-        buffer[folder.size()] = L'\0';
-        return static_cast<UINT>(folder.size());
-    }
+    if (folderSeams.replaceWindowsFolder)
+        return CopyFolderAnswer(folderSeams.windowsFolder, buffer, size);
+    static auto real = reinterpret_cast<GetWindowsDirectoryFunction>(
+        reinterpret_cast<void*>(RealKernelFunction("GetSystemWindowsDirectoryW")));
+    return real(buffer, size);
+}
+
+UINT WINAPI SeamGetWindowsDirectoryW(LPWSTR buffer, UINT size)
+{
+    if (!folderSeams.userWindowsFolder.empty())
+        return CopyFolderAnswer(folderSeams.userWindowsFolder, buffer, size);
     static auto real = reinterpret_cast<GetWindowsDirectoryFunction>(
         reinterpret_cast<void*>(RealKernelFunction("GetWindowsDirectoryW")));
     return real(buffer, size);
@@ -72,9 +85,13 @@ UINT WINAPI SeamGetWindowsDirectoryW(LPWSTR buffer, UINT size)
 extern "C" {
 extern CreateDirectoryFunction seamCreateDirectoryPointer __asm__(TV_IMPORT_STDCALL(CreateDirectoryW, 8));
 CreateDirectoryFunction seamCreateDirectoryPointer = SeamCreateDirectoryW;
+extern GetWindowsDirectoryFunction seamGetSystemWindowsDirectoryPointer __asm__(
+    TV_IMPORT_STDCALL(GetSystemWindowsDirectoryW, 8));
+GetWindowsDirectoryFunction seamGetSystemWindowsDirectoryPointer = SeamGetSystemWindowsDirectoryW;
 extern GetWindowsDirectoryFunction seamGetWindowsDirectoryPointer __asm__(TV_IMPORT_STDCALL(GetWindowsDirectoryW, 8));
 GetWindowsDirectoryFunction seamGetWindowsDirectoryPointer = SeamGetWindowsDirectoryW;
 }
 
-static const bool seamsInPlace =
-    RequireSeam("kernel32.dll", "CreateDirectoryW") && RequireSeam("kernel32.dll", "GetWindowsDirectoryW");
+static const bool seamsInPlace = RequireSeam("kernel32.dll", "CreateDirectoryW") &&
+                                 RequireSeam("kernel32.dll", "GetSystemWindowsDirectoryW") &&
+                                 RequireSeam("kernel32.dll", "GetWindowsDirectoryW");

@@ -1,7 +1,9 @@
-// Test-only stand-ins for kernel32's CreateDirectoryW and GetWindowsDirectoryW, reached
-// through the program's own import pointers. Both pass every call on to the real functions;
-// CreateDirectoryW also keeps a copy of the security descriptor it was handed, and
-// GetWindowsDirectoryW answers with a chosen text while one is set. Main thread only.
+// Test-only stand-ins for kernel32's CreateDirectoryW, GetSystemWindowsDirectoryW and
+// GetWindowsDirectoryW, reached through the program's own import pointers. Each passes its
+// calls on to the real function; CreateDirectoryW also keeps a copy of the security descriptor
+// it was handed, and the two Windows-folder calls answer with chosen texts while they are set
+// (as a Remote Desktop Session Host answers a program that is not terminal-server aware: the
+// system's folder from one, a private per-user folder from the other). Main thread only.
 #pragma once
 
 #include <windows.h>
@@ -19,11 +21,13 @@ struct FolderSeams {
     std::vector<uint8_t> descriptor;
     int createCalls = 0;
 
-    // Set: GetWindowsDirectoryW behaves as if this were the Windows folder. failWindowsFolder
-    // makes it fail instead.
+    // Set: GetSystemWindowsDirectoryW behaves as if this were the Windows folder.
+    // failWindowsFolder makes it fail instead.
     bool replaceWindowsFolder = false;
     std::wstring windowsFolder;
     bool failWindowsFolder = false;
+    // Not empty: what GetWindowsDirectoryW answers.
+    std::wstring userWindowsFolder;
 };
 extern FolderSeams folderSeams;
 

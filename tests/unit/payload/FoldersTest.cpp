@@ -12,6 +12,7 @@
 #include "FileHandle.h"
 #include "FolderSeams.h"
 #include "Folders.h"
+#include "LogFolder.h"
 #include "Log.h"
 #include "TestFiles.h"
 
@@ -74,7 +75,7 @@ TEST(CreateDirectoryPath, FailsWhenNoLevelCanBeStartedFromOrMade)
 std::wstring WindowsTemp()
 {
     wchar_t windows[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     std::wstring folder(windows, length);
     return folder + L"\\Temp\\";
 }
@@ -146,6 +147,42 @@ TEST_F(WorkingFolder, PathIsEmptyWhenTheWindowsFolderCannotBeHadOrThePathWouldBe
         EXPECT_EQ(path.substr(0, c.expectedPrefix.size()), c.expectedPrefix) << c.what;
         EXPECT_LE(path.size(), MaxWorkingFolderPath) << c.what;
     }
+}
+
+// On a Remote Desktop Session Host a program that is not terminal-server aware gets a private
+// Windows folder from GetWindowsDirectoryW; the working folder must not land there.
+TEST_F(WorkingFolder, PathComesFromTheSystemsWindowsFolderNotAUsersPrivateOne)
+{
+    folderSeams.replaceWindowsFolder = true;
+    folderSeams.windowsFolder = L"C:\\Windows";
+    folderSeams.userWindowsFolder = L"C:\\Users\\someone\\WINDOWS";
+    std::wstring path = MakeWorkingFolderPath();
+    EXPECT_EQ(path.rfind(L"C:\\Windows\\Temp\\", 0), 0u) << testing::PrintToString(path);
+}
+
+// A log folder that the updater makes itself gets the working folder's protected access list
+// on every level it creates; levels that existed are left alone.
+TEST_F(WorkingFolder, LogFolderLevelsThatTheUpdaterCreatesGetTheSameProtection)
+{
+    std::wstring working = MakeWorkingFolderPath();
+    ASSERT_TRUE(CreateWorkingFolder(working));
+    RemoveDirectoryW(working.c_str());
+    std::vector<uint8_t> protectedDescriptor = folderSeams.descriptor;
+    ASSERT_FALSE(protectedDescriptor.empty());
+
+    TempFolder folder;
+    folderSeams.createCalls = 0;
+    appState.logFolder = folder / L"a\\b";
+    PrepareLogFolder();
+    EXPECT_TRUE(IsFolder(folder / L"a\\b"));
+    EXPECT_EQ(folderSeams.createCalls, 2);
+    EXPECT_EQ(folderSeams.createdPath, folder / L"a\\b");
+    EXPECT_EQ(folderSeams.descriptor, protectedDescriptor);
+
+    folderSeams.createCalls = 0;
+    appState.logFolder = folder / L"a\\b";
+    PrepareLogFolder();
+    EXPECT_EQ(folderSeams.createCalls, 0) << "an existing log folder is not touched";
 }
 
 // The descriptor that CreateDirectoryW was handed, read back from the seam's copy. Wine keeps

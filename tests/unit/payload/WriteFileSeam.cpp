@@ -11,6 +11,8 @@ using WriteFileFunction = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERL
 
 WriteFault armedFault = WriteFault::None;
 int writesToPass = 0;
+std::wstring plantPath;
+std::vector<unsigned char> plantContent;
 
 WriteFileFunction RealWriteFile()
 {
@@ -19,8 +21,20 @@ WriteFileFunction RealWriteFile()
     return real;
 }
 
+void PlantFile()
+{
+    HANDLE planted = CreateFileW(plantPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr);
+    DWORD written = 0;
+    RealWriteFile()(planted, plantContent.data(), static_cast<DWORD>(plantContent.size()), &written, nullptr);
+    CloseHandle(planted);
+    plantPath.clear();
+}
+
 BOOL WINAPI SeamWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    if (!plantPath.empty() && file != appState.logFile)
+        PlantFile();
     if (armedFault == WriteFault::None || file == appState.logFile)
         return RealWriteFile()(file, buffer, size, written, overlapped);
     if (writesToPass > 0) {
@@ -53,4 +67,10 @@ ArmedWriteFault::~ArmedWriteFault()
 {
     armedFault = WriteFault::None;
     writesToPass = 0;
+}
+
+void PlantBeforeNextWrite(const std::wstring& path, const std::vector<unsigned char>& content)
+{
+    plantPath = path;
+    plantContent = content;
 }

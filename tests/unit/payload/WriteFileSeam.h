@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 enum class WriteFault {
     None,
     Fail,   // the call fails with ERROR_DISK_FULL and writes nothing
@@ -20,3 +23,7 @@ public:
     ArmedWriteFault(const ArmedWriteFault&) = delete;
     ArmedWriteFault& operator=(const ArmedWriteFault&) = delete;
 };
+
+// Right before the next write that is not the log's, creates the file path with content, as
+// somebody else might while the extraction is copying.
+void PlantBeforeNextWrite(const std::wstring& path, const std::vector<unsigned char>& content);

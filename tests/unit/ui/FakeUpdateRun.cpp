@@ -1,4 +1,5 @@
-// The tests' update run, and the test binary's CoCreateGuid and _beginthreadex. The two system calls are
+// The tests' update run, and the test binary's CoCreateGuid, _beginthreadex and
+// CheckTokenMembership. The system calls are
 // reached through their import pointers, which are defined here so that the product code's
 // calls land in these functions; they forward to the real ones unless told to fail.
 #include "FakeUpdateRun.h"
@@ -12,6 +13,7 @@
 FakeUpdateRun fakeRun;
 bool failGuids = false;
 bool failThreads = false;
+bool notElevated = false;
 
 int FakeApplyUpdates(const wchar_t* folder, HWND window)
 {
@@ -47,9 +49,25 @@ uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginth
     return real(security, stackSize, start, argument, flags, threadId);
 }
 
+using CheckTokenMembershipFunction = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
+
+BOOL WINAPI FakeCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember)
+{
+    if (notElevated) {
+        *isMember = FALSE;
+        return TRUE;
+    }
+    static auto real = reinterpret_cast<CheckTokenMembershipFunction>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"advapi32.dll"), "CheckTokenMembership")));
+    return real(token, sid, isMember);
+}
+
 }  // namespace
 
 extern "C" {
+extern CheckTokenMembershipFunction fakeCheckTokenMembershipPointer __asm__(
+    TV_IMPORT_STDCALL(CheckTokenMembership, 12));
+CheckTokenMembershipFunction fakeCheckTokenMembershipPointer = FakeCheckTokenMembership;
 extern CoCreateGuidFunction fakeCoCreateGuidPointer __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4));
 CoCreateGuidFunction fakeCoCreateGuidPointer = FakeCoCreateGuid;
 extern BeginThreadFunction fakeBeginThreadPointer __asm__(TV_IMPORT_CDECL(_beginthreadex));
@@ -57,5 +75,5 @@ BeginThreadFunction fakeBeginThreadPointer = FakeBeginThreadEx;
 }
 
 static const bool seamsInPlace =
-    RequireSeam("ole32.dll", "CoCreateGuid") &&
+    RequireSeam("advapi32.dll", "CheckTokenMembership") && RequireSeam("ole32.dll", "CoCreateGuid") &&
     RequireSeam("msvcrt.dll", "_beginthreadex");

@@ -1,4 +1,4 @@
-// Test-only stand-ins for the update run and two system calls, so the window tests choose
+// Test-only stand-ins for the update run and three system calls, so the window tests choose
 // what the worker does and when, and can make a start-up step fail.
 #pragma once
 
@@ -28,6 +28,9 @@ int FakeApplyUpdates(const wchar_t* folder, HWND window);
 // starts no thread.
 extern bool failGuids;
 extern bool failThreads;
+// While set, CheckTokenMembership answers that the token holds no group asked about, as for a
+// run whose elevation was refused or bypassed (Wine always runs as an administrator).
+extern bool notElevated;
 
 // A manual-reset event that a test and the worker's script signal each other with.
 class Gate {

@@ -46,7 +46,7 @@ std::wstring MenuItemText(HMENU menu, int position)
 std::wstring WorkingFolderParent()
 {
     wchar_t windows[MAX_PATH];
-    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     return std::wstring(windows, length) + L"\\Temp\\";
 }
 
@@ -304,6 +304,37 @@ TEST_F(WindowTest, AWorkingFolderThatCannotBeMadeFailsTheRunLogsWhyAndEmptiesNot
     DeleteFileW(marker.c_str());
     ResetAppState();
     std::wstring line = L"No working folder could be named under the Windows folder's Temp folder.";
+    EXPECT_EQ(ReadLogMessages(logs / L"TessarvaneUpdater.log"), (std::vector<std::wstring>{line, line}));
+}
+
+// Elevation refused or bypassed (UAC off, RunAsInvoker): the run fails before anything is
+// made, says why in the log, and an unattended run ends with ERROR_ACCESS_DENIED.
+TEST_F(WindowTest, ARunThatIsNotElevatedFailsBeforeAnyFolderExists)
+{
+    TempFolder logs;
+    appState.logFolder = logs.path() + L"\\";
+    OpenLogFile();
+    std::wstring parent = WorkingFolderParent();
+    std::vector<std::wstring> before = ListFolder(parent.substr(0, parent.size() - 1), Entries::Folders);
+    notElevated = true;
+
+    ASSERT_TRUE(dialog.Create());
+    Press(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDCANCEL) == L"Close"; }));
+    EXPECT_EQ(Text(IDC_STATUS_TEXT), L"Update failed.");
+    EXPECT_EQ(fakeRun.calls, 0);
+    Press(IDCANCEL);
+    ASSERT_TRUE(PumpUntilQuit());
+    EXPECT_EQ(quitCode, 0);
+
+    appState.runMode = RunMode::Unattended;
+    UpdaterDialog unattended(FakeApplyUpdates);
+    ASSERT_TRUE(unattended.Create());
+    EXPECT_EQ(RunMessageLoop(unattended), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(fakeRun.calls, 0);
+    EXPECT_EQ(ListFolder(parent.substr(0, parent.size() - 1), Entries::Folders), before) << "no working folder";
+    ResetAppState();
+    std::wstring line = L"The updater must run elevated, as an administrator or as SYSTEM.";
     EXPECT_EQ(ReadLogMessages(logs / L"TessarvaneUpdater.log"), (std::vector<std::wstring>{line, line}));
 }
 

@@ -17,6 +17,7 @@ void WindowTest::SetUp()
     fakeRun = FakeUpdateRun();
     failGuids = false;
     failThreads = false;
+    notElevated = false;
 }
 
 void WindowTest::TearDown()
@@ -30,6 +31,7 @@ void WindowTest::TearDown()
     PumpPending();
     failGuids = false;
     failThreads = false;
+    notElevated = false;
     ResetAppState();
 }
 
