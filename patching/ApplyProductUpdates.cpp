@@ -145,8 +145,15 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
         LogMessage(L"No updates required.");
         return 0;
     }
-    std::stable_sort(applicable.begin(), applicable.end(),
-                     [&sequence](DWORD a, DWORD b) { return SignedOrder(sequence[a]) < SignedOrder(sequence[b]); });
+    // Into dwOrder order, keeping index-list order among equals: an insertion sort, since a
+    // product has few patches and std::stable_sort would add its merge sort to the program.
+    for (size_t i = 1; i < applicable.size(); ++i) {
+        DWORD entry = applicable[i];
+        size_t k = i;
+        for (; k > 0 && SignedOrder(sequence[applicable[k - 1]]) > SignedOrder(sequence[entry]); --k)
+            applicable[k] = applicable[k - 1];
+        applicable[k] = entry;
+    }
 
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
