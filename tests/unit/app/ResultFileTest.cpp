@@ -258,6 +258,33 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
                                                                     "\"not-attempted\"", "\"applied\""}));
 }
 
+// The record's arrays move while they grow; a further installation copies its product's patch
+// list from wherever that now lies.
+TEST_F(ResultDocument, KeepsEveryInstallationsPatchesWhileItsRecordsGrow)
+{
+    RecordUpdateTable({Entry(L"a.msp", 0), Entry(L"b.msp", 0), Entry(L"c.msp", 0)});
+    std::vector<std::wstring> codes;
+    for (int i = 0; i < 40; ++i) {
+        codes.push_back(L"{P" + std::to_wstring(100 + i) + L"}");
+        RecordProduct(codes.back(), {i % 3, (i + 1) % 3});
+    }
+    for (const std::wstring& code : codes) {
+        RecordInstallation(code, MSIINSTALLCONTEXT_MACHINE, false);
+        RecordInstallation(code, MSIINSTALLCONTEXT_USERMANAGED, true);
+    }
+    ASSERT_EQ(runRecord.products.size(), 80u);
+    for (size_t i = 0; i < 40; ++i) {
+        const ProductRecord& first = runRecord.products[i];
+        const ProductRecord& second = runRecord.products[40 + i];
+        EXPECT_EQ(runRecord.pool.substr(second.code.offset, second.code.length), codes[i]);
+        EXPECT_EQ(first.context, static_cast<DWORD>(MSIINSTALLCONTEXT_MACHINE));
+        EXPECT_EQ(second.context, static_cast<DWORD>(MSIINSTALLCONTEXT_USERMANAGED));
+        ASSERT_EQ(second.patchCount, 2u);
+        EXPECT_EQ(runRecord.patches[second.firstPatch].index, static_cast<int32_t>(i % 3));
+        EXPECT_EQ(runRecord.patches[second.firstPatch + 1].index, static_cast<int32_t>((i + 1) % 3));
+    }
+}
+
 TEST_F(ResultDocument, AFailureNoStepRecordedStillHasTheRunsCode)
 {
     RecordRunStarted();
