@@ -2,8 +2,9 @@
 // streams each input into the output, so memory stays flat whatever the files' sizes.
 #include "Builder.h"
 
-#include "FileName.h"
 #include "Examiner.h"
+#include "FileName.h"
+#include "HexText.h"
 #include "OutputFile.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
@@ -22,12 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 bool CheckText(const char* option, const std::string& text, std::u16string& out, std::string& error) {
     std::string which = std::string(option) + " \"" + text + "\": ";

@@ -3,6 +3,7 @@
 #include "PeImage.h"
 
 #include "ByteOrder.h"
+#include "HexText.h"
 #include "InputFile.h"
 
 #include <algorithm>
@@ -27,12 +28,6 @@ constexpr uint32_t kSecurityDirectoryIndex = 4;
 // Real images keep their headers in the first few kilobytes; the bound keeps a hostile
 // e_lfanew from making the reader allocate gigabytes.
 constexpr uint64_t kMaxHeaderSpan = 16u << 20;
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 }  // namespace
 

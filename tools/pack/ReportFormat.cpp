@@ -2,6 +2,7 @@
 // adds each one's distance from P, which is how the payload's layout counts.
 #include "ReportFormat.h"
 
+#include "HexText.h"
 #include "Utf.h"
 
 #include <cstdio>
@@ -9,12 +10,6 @@
 namespace pack {
 
 namespace {
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string Quoted(const std::u16string& text) {
     return JsonString(Utf16ToUtf8(text));

@@ -1,8 +1,5 @@
 #include "Sha1.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace pack {
 
 namespace {
@@ -41,33 +38,6 @@ void Sha1::Block(const uint8_t* block) {
     state_[0] += a; state_[1] += b; state_[2] += c; state_[3] += d; state_[4] += e;
 }
 
-void Sha1::Update(const uint8_t* data, size_t size) {
-    totalBytes_ += size;
-    if (pendingSize_ > 0) {
-        size_t take = std::min(size, 64 - pendingSize_);
-        std::memcpy(pending_.data() + pendingSize_, data, take);
-        pendingSize_ += take;
-        data += take;
-        size -= take;
-        if (pendingSize_ < 64) return;
-        Block(pending_.data());
-        pendingSize_ = 0;
-    }
-    for (; size >= 64; data += 64, size -= 64) Block(data);
-    std::memcpy(pending_.data(), data, size);
-    pendingSize_ = size;
-}
-
-std::array<uint8_t, 20> Sha1::Finish() {
-    uint64_t bits = totalBytes_ * 8;
-    uint8_t padding[72] = {0x80};
-    size_t padSize = (pendingSize_ < 56 ? 56 : 120) - pendingSize_;
-    for (int i = 0; i < 8; ++i) padding[padSize + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    Update(padding, padSize + 8);
-    std::array<uint8_t, 20> digest;
-    for (int i = 0; i < 5; ++i)
-        for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(state_[i] >> (24 - 8 * k));
-    return digest;
-}
+std::array<uint8_t, 20> Sha1::Finish() { return FinishWith(state_); }
 
 }  // namespace pack

@@ -6,20 +6,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "MessageBlocks.h"
+
 namespace pack {
 
-class Sha1 {
+class Sha1 : public MessageBlocks<Sha1> {
 public:
     Sha1();
-    void Update(const uint8_t* data, size_t size);
     std::array<uint8_t, 20> Finish();
 
 private:
+    friend class MessageBlocks<Sha1>;
     void Block(const uint8_t* block);
     std::array<uint32_t, 5> state_;
-    std::array<uint8_t, 64> pending_{};
-    size_t pendingSize_ = 0;
-    uint64_t totalBytes_ = 0;
 };
 
 }  // namespace pack

@@ -1,9 +1,6 @@
 // Straightforward SHA-256; inspect is bounded by reading the file, not by hashing it.
 #include "Sha256.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace pack {
 
 namespace {
@@ -50,34 +47,7 @@ void Sha256::Block(const uint8_t* block) {
     state_[4] += e; state_[5] += f; state_[6] += g; state_[7] += h;
 }
 
-void Sha256::Update(const uint8_t* data, size_t size) {
-    totalBytes_ += size;
-    if (pendingSize_ > 0) {
-        size_t take = std::min(size, 64 - pendingSize_);
-        std::memcpy(pending_.data() + pendingSize_, data, take);
-        pendingSize_ += take;
-        data += take;
-        size -= take;
-        if (pendingSize_ < 64) return;
-        Block(pending_.data());
-        pendingSize_ = 0;
-    }
-    for (; size >= 64; data += 64, size -= 64) Block(data);
-    std::memcpy(pending_.data(), data, size);
-    pendingSize_ = size;
-}
-
-std::array<uint8_t, 32> Sha256::Finish() {
-    uint64_t bits = totalBytes_ * 8;
-    uint8_t padding[72] = {0x80};
-    size_t padSize = (pendingSize_ < 56 ? 56 : 120) - pendingSize_;
-    for (int i = 0; i < 8; ++i) padding[padSize + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    Update(padding, padSize + 8);
-    std::array<uint8_t, 32> digest;
-    for (int i = 0; i < 8; ++i)
-        for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(state_[i] >> (24 - 8 * k));
-    return digest;
-}
+std::array<uint8_t, 32> Sha256::Finish() { return FinishWith(state_); }
 
 std::string Sha256::FinishHex() {
     static const char kDigits[] = "0123456789abcdef";

@@ -6,22 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include "MessageBlocks.h"
 
 namespace pack {
 
-class Sha256 {
+class Sha256 : public MessageBlocks<Sha256> {
 public:
     Sha256();
-    void Update(const uint8_t* data, size_t size);
     std::array<uint8_t, 32> Finish();
     std::string FinishHex(); // lower-case, 64 digits
 
 private:
+    friend class MessageBlocks<Sha256>;
     void Block(const uint8_t* block);
     std::array<uint32_t, 8> state_;
-    std::array<uint8_t, 64> pending_{};
-    size_t pendingSize_ = 0;
-    uint64_t totalBytes_ = 0;
 };
 
 }  // namespace pack

@@ -6,6 +6,7 @@
 // content is smuggled into a validly signed file, so verify reports each of them.
 #include "Verifier.h"
 
+#include "HexText.h"
 #include "ReportFormat.h"
 #include "Utf.h"
 
@@ -25,12 +26,6 @@ constexpr uint16_t kPkcsSignedData = 2;
 // Certificate tables are a few kilobytes; the bound keeps a hostile directory from making
 // verify read gigabytes into memory.
 constexpr uint64_t kMaxTable = 64u << 20;
-
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string HexBytes(const Bytes& bytes) {
     static const char kDigits[] = "0123456789abcdef";
