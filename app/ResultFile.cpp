@@ -17,15 +17,17 @@ const char* ModeName(RunMode mode)
     case RunMode::Extract:
         return "extract";
     case RunMode::Unattended:
+    case RunMode::Invalid:  // only a line with -a is rejected without a box, and logged
         return "unattended";
     default:
         return "interactive";
     }
 }
 
-const char* const stepNames[] = {nullptr,      "payload",    "extraction", "reading-patch",
-                                 "reading-product", "sequencing", "beginning",  "applying",
-                                 "committing", "working-folder", "worker", "elevation"};
+const char* const stepNames[] = {nullptr,           "command-line", "payload",        "extraction",
+                                 "reading-patch",   "reading-product", "sequencing",  "beginning",
+                                 "applying",        "committing",   "working-folder", "worker",
+                                 "elevation"};
 
 const char* const statusNames[] = {"not-attempted", "applied", "already-applied",
                                    "not-applicable", "failed", "rolled-back"};

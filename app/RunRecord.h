@@ -21,6 +21,7 @@
 // The steps that can stop a run; the result file names them.
 enum class RunStep : uint8_t {
     None,
+    CommandLine,     // the command line was rejected (an unattended run: no usage box)
     Payload,         // the updater's own payload cannot be read
     Extraction,      // the carried files cannot be read or written
     ReadingPatch,    // a patch's target list cannot be read

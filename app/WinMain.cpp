@@ -99,8 +99,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
             PrepareLogFolder();
             OpenLogFile();
         }
-        LogMessage(L"The command line was rejected. Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]");
-        return ERROR_INVALID_COMMAND_LINE;
+        LogFailure(RunStep::CommandLine, ERROR_INVALID_COMMAND_LINE, L"%s",
+                   L"The command line was rejected. Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]");
+        return FinishRun(ERROR_INVALID_COMMAND_LINE);
     }
 
     if (!appState.logFolder.empty()) {

@@ -33,8 +33,14 @@ products_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # install_product DIR NAME: a silent install; returns msiexec's result. msiexec runs on Wine's
 # 64-bit loader, which installs x86 and x64 packages alike and is never emulated.
+# A failed install is tried once more: seen once in many runs (the set-up, not the updater,
+# is what such a failure would stop), and msiexec rolls a failed install back first.
 install_product() {
-  "$products_scripts/wine64" msiexec /i "$(winepath -w "$1/$2.msi" 2>/dev/null)" /qn >/dev/null 2>&1
+  local package
+  package=$(winepath -w "$1/$2.msi" 2>/dev/null)
+  "$products_scripts/wine64" msiexec /i "$package" /qn >/dev/null 2>&1 && return 0
+  sleep 1
+  "$products_scripts/wine64" msiexec /i "$package" /qn >/dev/null 2>&1
 }
 
 # installed_file NAME ARCH FILE: the unix path of an installed file.

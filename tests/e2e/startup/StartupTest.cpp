@@ -180,15 +180,16 @@ TEST(Unattended, RejectedCommandLinesEndWith1639WithoutAnyBox)
     TempFolder folder;
     struct Case {
         std::vector<std::wstring> arguments;
-        std::wstring log;  // empty: no log expected
+        std::wstring log;    // empty: no log expected
+        std::wstring label;  // of the kept result file
     };
     const Case cases[] = {
-        {{L"-a", L"-a"}, L""},
-        {{L"/a", L"-a"}, L""},
-        {{L"-x", folder / L"out", L"-a"}, L""},
-        {{L"-a", L"-x", folder / L"out", L"-l", folder / L"one"}, folder / L"one"},
-        {{L"-l", folder / L"two\\deeper", L"-a", L"-a"}, folder / L"two\\deeper"},
-        {{L"-a", L"-A", L"-l", folder / L"three"}, folder / L"three"},
+        {{L"-a", L"-a"}, L"", L""},
+        {{L"/a", L"-a"}, L"", L""},
+        {{L"-x", folder / L"out", L"-a"}, L"", L""},
+        {{L"-a", L"-x", folder / L"out", L"-l", folder / L"one"}, folder / L"one", L"one"},
+        {{L"-l", folder / L"two\\deeper", L"-a", L"-a"}, folder / L"two\\deeper", L"two"},
+        {{L"-a", L"-A", L"-l", folder / L"three"}, folder / L"three", L"three"},
     };
     for (const Case& c : cases) {
         QuietRun run = RunExpectingNoWindow(UpdaterPath(), c.arguments);
@@ -198,6 +199,7 @@ TEST(Unattended, RejectedCommandLinesEndWith1639WithoutAnyBox)
         EXPECT_EQ(run.exitCode, 1639u);
         if (!c.log.empty()) {
             EXPECT_EQ(Messages(c.log + L"\\TessarvaneUpdater.log"), std::vector<std::wstring>{RejectedLine});
+            KeepResultFile(c.log, c.label);
         }
     }
     EXPECT_FALSE(FileExists(folder / L"out"));
