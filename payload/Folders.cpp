@@ -36,9 +36,12 @@ static bool PathExists(const wchar_t* path)
 
 int CreateDirectoryPath(const wchar_t* path)
 {
+    // Each failure leaves the reason in the thread's last error, for the caller's log line.
     size_t length = 0;
-    if (FAILED(StringCchLengthW(path, MAX_PATH, &length)))
+    if (FAILED(StringCchLengthW(path, MAX_PATH, &length))) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return -1;
+    }
     if (PathExists(path))
         return 0;
 
@@ -55,8 +58,10 @@ int CreateDirectoryPath(const wchar_t* path)
             break;
         }
     }
-    if (existing == 0)
+    if (existing == 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return -1;
+    }
 
     // Each separator after it, and the end of the path, closes one level to create.
     for (size_t i = existing + 1; i <= length; ++i) {

@@ -61,14 +61,23 @@ TEST(CreateDirectoryPath, FailsWhenNoLevelCanBeStartedFromOrMade)
 {
     TempFolder folder;
     WriteAllBytes(folder / L"file", {1});
+    // Every failure leaves a reason for the log line that reports it, never 0.
+    SetLastError(0);
     EXPECT_EQ(CreateDirectoryPath(L"tv-missing-relative-folder"), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0);
     EXPECT_EQ(CreateDirectoryPath(L""), -1);
+    EXPECT_NE(GetLastError(), 0u);
+    SetLastError(0);
     EXPECT_EQ(CreateDirectoryPath((folder / L"file\\below").c_str()), -1);
+    EXPECT_NE(GetLastError(), 0u);
 
     std::wstring longest = folder / std::wstring(259 - folder.path().size() - 1, L'x');
     ASSERT_EQ(longest.size(), 259u);
     std::wstring tooLong = longest + L"y";
+    SetLastError(0);
     EXPECT_EQ(CreateDirectoryPath(tooLong.c_str()), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_FALSE(FileExists(tooLong));
 }
 
