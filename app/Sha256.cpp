@@ -1,4 +1,6 @@
-// SHA-256, written for size: one round loop and the message schedule kept in 16 words.
+// SHA-256, written for size with a loop over the rounds, yet fast enough that hashing while
+// extracting costs little beside the copy: the working variables stay in registers, and
+// whole blocks are hashed straight from the caller's buffer.
 #include "Sha256.h"
 
 namespace {
@@ -14,7 +16,7 @@ const uint32_t roundConstants[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
 
-uint32_t Rotate(uint32_t value, int bits)
+inline uint32_t Rotate(uint32_t value, int bits)
 {
     return (value >> bits) | (value << (32 - bits));
 }
@@ -36,45 +38,57 @@ void Sha256::Block(const uint8_t* block)
     for (int i = 0; i < 16; ++i)
         w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 | uint32_t(block[4 * i + 2]) << 8 |
                block[4 * i + 3];
-    uint32_t v[8];
-    for (int i = 0; i < 8; ++i)
-        v[i] = state_[i];
+    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
     for (int i = 0; i < 64; ++i) {
         if (i >= 16) {
-            uint32_t a = w[(i + 1) & 15];
-            uint32_t b = w[(i + 14) & 15];
-            w[i & 15] += (Rotate(a, 7) ^ Rotate(a, 18) ^ (a >> 3)) + w[(i + 9) & 15] +
-                         (Rotate(b, 17) ^ Rotate(b, 19) ^ (b >> 10));
+            uint32_t x = w[(i + 1) & 15];
+            uint32_t y = w[(i + 14) & 15];
+            w[i & 15] += (Rotate(x, 7) ^ Rotate(x, 18) ^ (x >> 3)) + w[(i + 9) & 15] +
+                         (Rotate(y, 17) ^ Rotate(y, 19) ^ (y >> 10));
         }
-        uint32_t t1 = v[7] + (Rotate(v[4], 6) ^ Rotate(v[4], 11) ^ Rotate(v[4], 25)) +
-                      ((v[4] & v[5]) ^ (~v[4] & v[6])) + roundConstants[i] + w[i & 15];
-        uint32_t t2 = (Rotate(v[0], 2) ^ Rotate(v[0], 13) ^ Rotate(v[0], 22)) +
-                      ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
-        for (int k = 7; k > 0; --k)
-            v[k] = v[k - 1];
-        v[4] += t1;
-        v[0] = t1 + t2;
+        uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
+                      roundConstants[i] + w[i & 15];
+        uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
     }
-    for (int i = 0; i < 8; ++i)
-        state_[i] += v[i];
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+    state_[5] += f;
+    state_[6] += g;
+    state_[7] += h;
 }
 
 void Sha256::Add(const void* data, size_t size)
 {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        size_t used = static_cast<size_t>(total_ % 64);
+    size_t used = static_cast<size_t>(total_ % 64);
+    total_ += size;
+    if (used > 0) {
         size_t take = 64 - used < size ? 64 - used : size;
         for (size_t i = 0; i < take; ++i)
             pending_[used + i] = bytes[i];
-        total_ += take;
         bytes += take;
         size -= take;
-        if (total_ % 64 == 0)
-            Block(pending_);
+        if (used + take < 64)
+            return;
+        Block(pending_);
     }
+    for (; size >= 64; bytes += 64, size -= 64)
+        Block(bytes);
+    for (size_t i = 0; i < size; ++i)
+        pending_[i] = bytes[i];
 }
-
 void Sha256::Finish(uint8_t (&digest)[32])
 {
     uint64_t bits = total_ * 8;

@@ -174,6 +174,18 @@ TEST(Sha256, GivesTheSameDigestForDataInPiecesAndStartsOverAfterFinishing)
     hash.Finish(digest);
     EXPECT_EQ(Hex(digest), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 
+    // The same in pieces that leave a block half full before whole blocks arrive, as a short
+    // read of the payload would.
+    const size_t pieces[] = {1, 63, 65, 1000, 4097, 64, 127};
+    left = 1000000;
+    for (size_t i = 0; left > 0; ++i) {
+        size_t piece = pieces[i % 7] < left ? pieces[i % 7] : left;
+        hash.Add(chunk.data(), piece);
+        left -= piece;
+    }
+    hash.Finish(digest);
+    EXPECT_EQ(Hex(digest), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+
     for (char c : std::string("abc"))
         hash.Add(&c, 1);
     hash.Finish(digest);
