@@ -65,7 +65,7 @@ const char* Outcome(int exitCode)
     if (!run.runStarted)
         return "cancelled";
     for (const PatchRecord& patch : run.patches) {
-        if (patch.status == ResultStatus::Applied)
+        if (patch.status == PatchStatus::Applied)
             return "succeeded";
     }
     return "nothing-to-do";
@@ -178,8 +178,8 @@ void Products(JsonWriter& json)
                 json.Null("resultCode");
             // Windows Installer was given a verbose log wherever it was asked to apply a patch:
             // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
-            if (patch.status == ResultStatus::Applied || patch.status == ResultStatus::Failed ||
-                patch.status == ResultStatus::RolledBack) {
+            if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
+                patch.status == PatchStatus::RolledBack) {
                 json.BeginString("verboseLog");
                 json.AppendText(pool.data() + name.offset, name.length);
                 json.AppendText(L" ", 1);

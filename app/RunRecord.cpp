@@ -116,7 +116,7 @@ void RecordProductNotInstalled(const std::wstring& code)
     product->installed = 0;
     // Windows Installer has nothing to apply these patches to.
     for (uint32_t i = 0; i < product->patchCount; ++i)
-        runRecord.patches[product->firstPatch + i].status = ResultStatus::NotApplicable;
+        runRecord.patches[product->firstPatch + i].status = PatchStatus::NotApplicable;
 }
 
 void RecordInstallation(const std::wstring& code, DWORD context, bool x64)
@@ -156,7 +156,7 @@ void RecordInstallationName(const std::wstring& code, DWORD context, const std::
         product->displayName = Pool(displayName.data(), displayName.size());
 }
 
-void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, ResultStatus status,
+void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, PatchStatus status,
                        bool hasResult, uint32_t resultCode)
 {
     ProductRecord* product = FindProduct(code, context);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "PatchStatus.h"
 #include "RecordArray.h"
 #include "Sha256.h"
 #include "UpdateTable.h"
@@ -35,9 +36,6 @@ enum class RunStep : uint8_t {
     Elevation,       // the updater does not run elevated
 };
 
-// What became of one patch on one product installation, as the result file names it.
-enum class ResultStatus : uint8_t { NotAttempted, Applied, AlreadyApplied, NotApplicable, Failed, RolledBack };
-
 // A text in the record's pool.
 struct PooledText {
     uint32_t offset = 0;
@@ -56,7 +54,7 @@ struct CarriedFileRecord {
 
 struct PatchRecord {
     int32_t index;  // into the carried files
-    ResultStatus status;
+    PatchStatus status;
     bool hasResult;
     uint32_t resultCode;  // Windows Installer's answer for this patch and product
 };
@@ -112,7 +110,7 @@ void RecordInstallation(const std::wstring& code, DWORD context, bool x64);
 // What the run did to the installation: its name, and for the patch at position in its index
 // list, the status and Windows Installer's answer.
 void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& displayName);
-void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, ResultStatus status,
+void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, PatchStatus status,
                        bool hasResult, uint32_t resultCode);
 
 void RecordRunStarted();

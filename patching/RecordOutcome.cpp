@@ -4,24 +4,6 @@
 
 #include "RunRecord.h"
 
-static ResultStatus ResultStatusOf(PatchStatus status)
-{
-    switch (status) {
-    case PatchStatus::Applied:
-        return ResultStatus::Applied;
-    case PatchStatus::AlreadyApplied:
-        return ResultStatus::AlreadyApplied;
-    case PatchStatus::NotApplicable:
-        return ResultStatus::NotApplicable;
-    case PatchStatus::Failed:
-        return ResultStatus::Failed;
-    case PatchStatus::RolledBack:
-        return ResultStatus::RolledBack;
-    default:
-        return ResultStatus::NotAttempted;
-    }
-}
-
 void RecordOutcome(const UpdateRunOutcome& outcome)
 {
     for (const ProductOutcome& product : outcome.products) {
@@ -32,7 +14,7 @@ void RecordOutcome(const UpdateRunOutcome& outcome)
             // the answer it had) or the sequencing.
             bool answered = patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
                             patch.status == PatchStatus::RolledBack || patch.status == PatchStatus::NotApplicable;
-            RecordPatchStatus(product.productCode, product.context, i, ResultStatusOf(patch.status), answered,
+            RecordPatchStatus(product.productCode, product.context, i, patch.status, answered,
                               patch.installerResult);
         }
     }

@@ -1,24 +1,6 @@
-// Names of the run's outcome values and the outcome of a product whose turn has not come.
+// The name of an installation context for the log, and the outcome of a product whose turn
+// has not come.
 #include "UpdateOutcome.h"
-
-const wchar_t* PatchStatusName(PatchStatus status)
-{
-    switch (status) {
-    case PatchStatus::NotAttempted:
-        return L"not-attempted";
-    case PatchStatus::Applied:
-        return L"applied";
-    case PatchStatus::AlreadyApplied:
-        return L"already-applied";
-    case PatchStatus::NotApplicable:
-        return L"not-applicable";
-    case PatchStatus::Failed:
-        return L"failed";
-    case PatchStatus::RolledBack:
-        return L"rolled-back";
-    }
-    return L"unknown";
-}
 
 const wchar_t* InstallContextName(MSIINSTALLCONTEXT context)
 {

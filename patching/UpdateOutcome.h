@@ -11,19 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "PatchStatus.h"
 #include "ProductPatchMap.h"
-
-enum class PatchStatus {
-    NotAttempted,    // applicable, but the run ended before its turn
-    Applied,         // MsiApplyPatchW answered 0 or 3010
-    AlreadyApplied,  // Windows Installer had it registered as applied already
-    NotApplicable,   // MsiDeterminePatchSequenceW did not sequence it for this product
-    Failed,          // MsiApplyPatchW answered an error
-    RolledBack,      // applied, then undone with the rest of the transaction
-};
-
-// The text a result file uses for a status.
-const wchar_t* PatchStatusName(PatchStatus status);
 
 // One target product as installed in one context: its code as the patches spell it and the
 // carried patches (indexes into the UpdateTable) that target it.

@@ -145,11 +145,11 @@ TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
     // applied, b.msp failed, so the run stopped and rolled back what it had applied.
     const DWORD machine = MSIINSTALLCONTEXT_MACHINE;
     RecordInstallationName(L"{A}", machine, L"Product A");
-    RecordPatchStatus(L"{A}", machine, 0, ResultStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED);
-    RecordPatchStatus(L"{A}", machine, 1, ResultStatus::NotApplicable, true, 1642);
+    RecordPatchStatus(L"{A}", machine, 0, PatchStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED);
+    RecordPatchStatus(L"{A}", machine, 1, PatchStatus::NotApplicable, true, 1642);
     RecordInstallationName(L"{C}", machine, L"{C}");  // the run's stand-in for a name it could not read
-    RecordPatchStatus(L"{C}", machine, 0, ResultStatus::AlreadyApplied, false, 0);
-    RecordPatchStatus(L"{C}", machine, 1, ResultStatus::Failed, true, 1603);
+    RecordPatchStatus(L"{C}", machine, 0, PatchStatus::AlreadyApplied, false, 0);
+    RecordPatchStatus(L"{C}", machine, 1, PatchStatus::Failed, true, 1603);
     LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
     RecordRunResult(1603);
 
@@ -225,7 +225,7 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         RecordProduct(L"{A}", {0});
         RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, false);
         if (c.applied)
-            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 0, ResultStatus::Applied, true, 0);
+            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 0, PatchStatus::Applied, true, 0);
         if (c.started)
             RecordRunStarted();
         if (c.runResult >= 0)
@@ -248,8 +248,8 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
     RecordProduct(L"{A}", {0, 1});
     RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, false);
     RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, true);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 1, ResultStatus::Applied, true, 0);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0, ResultStatus::AlreadyApplied, false, 0);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 1, PatchStatus::Applied, true, 0);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0, PatchStatus::AlreadyApplied, false, 0);
     std::string document = Document(0);
     EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{A}\""}));
     EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "\"user-unmanaged\""}));

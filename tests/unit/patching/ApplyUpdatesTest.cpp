@@ -589,9 +589,9 @@ TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmpt
 
 namespace {
 
-std::vector<ResultStatus> Statuses()
+std::vector<PatchStatus> Statuses()
 {
-    std::vector<ResultStatus> statuses;
+    std::vector<PatchStatus> statuses;
     for (const PatchRecord& patch : runRecord.patches)
         statuses.push_back(patch.status);
     return statuses;
@@ -638,9 +638,9 @@ TEST_F(UpdateRun, ReportsEveryPatchAndInstallationToTheRunsRecord)
     EXPECT_EQ(contexts, (std::vector<DWORD>{MSIINSTALLCONTEXT_MACHINE, 0, MSIINSTALLCONTEXT_MACHINE,
                                             MSIINSTALLCONTEXT_USERUNMANAGED}));
     // In record order: {A} a.msp, b.msp; {B} a.msp; {C} b.msp; {A} per user a.msp, b.msp.
-    EXPECT_EQ(Statuses(), (std::vector<ResultStatus>{ResultStatus::Failed, ResultStatus::NotApplicable,
-                                                     ResultStatus::NotApplicable, ResultStatus::RolledBack,
-                                                     ResultStatus::NotAttempted, ResultStatus::NotAttempted}));
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotApplicable,
+                                                     PatchStatus::NotApplicable, PatchStatus::RolledBack,
+                                                     PatchStatus::NotAttempted, PatchStatus::NotAttempted}));
     EXPECT_EQ(runRecord.patches[0].resultCode, 1603u);
     EXPECT_EQ(runRecord.patches[1].resultCode, 1642u);
     EXPECT_FALSE(runRecord.patches[2].hasResult);

@@ -1,0 +1,14 @@
+// What became of one carried patch on one product installation: what the update run reports
+// and what the result file names.
+#pragma once
+
+#include <cstdint>
+
+enum class PatchStatus : uint8_t {
+    NotAttempted,    // applicable, but the run ended before its turn
+    Applied,         // MsiApplyPatchW answered 0 or 3010
+    AlreadyApplied,  // Windows Installer had it registered as applied already
+    NotApplicable,   // not sequenced for this product, or the product is not installed
+    Failed,          // MsiApplyPatchW answered an error
+    RolledBack,      // applied, then undone with the rest of the transaction
+};
