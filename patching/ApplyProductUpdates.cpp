@@ -68,17 +68,10 @@ int32_t SignedOrder(const MSIPATCHSEQUENCEINFOW& entry)
 // The installation's "InstalledProductName", or the code itself when that cannot be read.
 std::wstring ReadDisplayName(const ProductInstallation& installation)
 {
-    const wchar_t* code = installation.productCode.c_str();
-    DWORD count = 0;
-    if (MsiGetProductInfoExW(code, nullptr, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, nullptr,
-                             &count) != ERROR_SUCCESS)
+    std::vector<wchar_t> buffer;
+    if (ReadInstalledProperty(installation.productCode, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME,
+                              buffer) != ERROR_SUCCESS)
         return installation.productCode;
-    count += 1;
-    std::vector<wchar_t> buffer(count, L'\0');
-    if (MsiGetProductInfoExW(code, nullptr, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME,
-                             buffer.data(), &count) != ERROR_SUCCESS)
-        return installation.productCode;
-    buffer.back() = L'\0';
     return buffer.data();
 }
 
@@ -94,6 +87,17 @@ bool AlreadyApplied(const std::wstring& patchCode, const ProductInstallation& in
     UINT result = MsiGetPatchInfoExW(patchCode.c_str(), installation.productCode.c_str(), nullptr,
                                      installation.context, INSTALLPROPERTY_PATCHSTATE, state, &count);
     return result == ERROR_SUCCESS && wcscmp(state, L"1") == 0;
+}
+
+// Formats a patch's status line (the patch's file name, then the product's name) into
+// status, logs it and shows it in the window, which has taken the text when the send returns.
+void ReportStatus(wchar_t (&status)[512], const std::wstring& format, const wchar_t* fileName,
+                  const std::wstring& displayName, HWND window)
+{
+    StringCchPrintfW(status, ARRAYSIZE(status), format.c_str(), fileName, displayName.c_str());
+    LogMessage(status);
+    if (window != nullptr)
+        SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
 }
 
 }  // namespace
@@ -167,10 +171,7 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
         const std::wstring& patchCode = index < patchCodes.size() ? patchCodes[index] : noCode;
         if (AlreadyApplied(patchCode, installation)) {
             // A second run changes nothing: reapplying would reinstall the patched features.
-            StringCchPrintfW(status, ARRAYSIZE(status), alreadyFormat.c_str(), names[j], displayName.c_str());
-            LogMessage(status);
-            if (window != nullptr)
-                SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
+            ReportStatus(status, alreadyFormat, names[j], displayName, window);
             patch.status = PatchStatus::AlreadyApplied;
             continue;
         }
@@ -180,10 +181,7 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
             MsiEnableLogW(INSTALLLOGMODE_VERBOSE, VerboseLogInWorkingFolder(folder, logName).c_str(), 0);
         }
 
-        StringCchPrintfW(status, ARRAYSIZE(status), installingFormat.c_str(), names[j], displayName.c_str());
-        LogMessage(status);
-        if (window != nullptr)
-            SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
+        ReportStatus(status, installingFormat, names[j], displayName, window);
 
         UINT result = MsiApplyPatchW(sequence[j].szPatchData, nullptr, INSTALLTYPE_DEFAULT, patchCommandLine);
         patch.installerResult = result;

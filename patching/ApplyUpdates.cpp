@@ -122,18 +122,9 @@ bool InstalledIn(const std::wstring& productCode, MSIINSTALLCONTEXT context)
 // the error of the call that failed.
 UINT ReadPackageTemplate(const std::wstring& productCode, MSIINSTALLCONTEXT context, std::vector<wchar_t>& buffer)
 {
-    DWORD count = 0;
-    UINT result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, INSTALLPROPERTY_LOCALPACKAGE, nullptr,
-                                       &count);
+    UINT result = ReadInstalledProperty(productCode, context, INSTALLPROPERTY_LOCALPACKAGE, buffer);
     if (result != ERROR_SUCCESS)
         return result;
-    count += 1;
-    buffer.assign(count, L'\0');
-    result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, INSTALLPROPERTY_LOCALPACKAGE, buffer.data(),
-                                  &count);
-    if (result != ERROR_SUCCESS)
-        return result;
-    buffer.back() = L'\0';
 
     MsiHandle summary;
     result = MsiGetSummaryInformationW(0, buffer.data(), 0, summary.put());

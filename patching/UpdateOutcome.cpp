@@ -1,6 +1,22 @@
-// The name of an installation context for the log, and the outcome of a product whose turn
-// has not come.
+// Reading an installation's properties, the name of its context for the log, and the
+// outcome of a product whose turn has not come.
 #include "UpdateOutcome.h"
+
+UINT ReadInstalledProperty(const std::wstring& productCode, MSIINSTALLCONTEXT context, const wchar_t* property,
+                           std::vector<wchar_t>& buffer)
+{
+    DWORD count = 0;
+    UINT result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, nullptr, &count);
+    if (result != ERROR_SUCCESS)
+        return result;
+    count += 1;
+    buffer.assign(count, L'\0');
+    result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, buffer.data(), &count);
+    if (result != ERROR_SUCCESS)
+        return result;
+    buffer.back() = L'\0';
+    return ERROR_SUCCESS;
+}
 
 const wchar_t* InstallContextName(MSIINSTALLCONTEXT context)
 {

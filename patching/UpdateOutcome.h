@@ -22,6 +22,12 @@ struct ProductInstallation {
     PatchIndexList indexes;
 };
 
+// Reads a property of a product as installed in one context (MsiGetProductInfoExW, the
+// current user's SID) with the two-call size protocol. ERROR_SUCCESS with buffer holding the
+// terminated value, or the error of the call that failed.
+UINT ReadInstalledProperty(const std::wstring& productCode, MSIINSTALLCONTEXT context, const wchar_t* property,
+                           std::vector<wchar_t>& buffer);
+
 // "per-machine", "per-user" (unmanaged) or "per-user (managed)".
 const wchar_t* InstallContextName(MSIINSTALLCONTEXT context);
 
