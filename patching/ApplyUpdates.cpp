@@ -1,8 +1,9 @@
-// The update run on the worker thread: extraction, the patches' target lists and codes, the
-// installed targets found in each context they are installed in and sorted by platform, and
-// one Windows Installer transaction around every installation's patches, committed when all
-// of them succeeded and rolled back otherwise. Owns the update table, the product maps and
-// the transaction handle for one run.
+// The update run on the worker thread: extraction, the patches' target lists and codes, every
+// installation of the targets on the machine (the running account's sorted by platform, other
+// accounts' listed), one Windows Installer transaction around every installation's patches,
+// committed when all of them succeeded and rolled back otherwise, and the check that what was
+// applied is registered. Owns the update table, the product maps and the transaction handle
+// for one run.
 #include "ApplyUpdates.h"
 
 #include <msi.h>
@@ -15,8 +16,8 @@
 
 #include "AppState.h"
 #include "ApplyProductUpdates.h"
-#include "Installations.h"
 #include "Extraction.h"
+#include "Installations.h"
 #include "Log.h"
 #include "MsiHandle.h"
 #include "ProductPatchMap.h"
