@@ -11,4 +11,9 @@ enum class PatchStatus : uint8_t {
     NotApplicable,   // not sequenced for this product, or the product is not installed
     Failed,          // MsiApplyPatchW answered an error
     RolledBack,      // applied, then undone with the rest of the transaction
+    Superseded,      // Windows Installer lists it as superseded on the installation (state 2)
+    Obsolete,        // Windows Installer lists it as obsolete on the installation (state 4)
+    OtherAccount,    // installed per-user for another account, which this run cannot patch
+    NotRegistered,   // applied, yet not listed as installed once the transaction committed
 };
+const int patchStatusCount = 10;

@@ -27,10 +27,13 @@ const char* ModeName(RunMode mode)
 const char* const stepNames[] = {nullptr,           "command-line", "payload",        "extraction",
                                  "reading-patch",   "reading-product", "sequencing",  "beginning",
                                  "applying",        "committing",   "working-folder", "worker",
-                                 "elevation"};
+                                 "elevation",       "verifying"};
+static_assert(sizeof(stepNames) / sizeof(stepNames[0]) == runStepCount, "one name for each RunStep");
 
-const char* const statusNames[] = {"not-attempted", "applied", "already-applied",
-                                   "not-applicable", "failed", "rolled-back"};
+const char* const statusNames[] = {"not-attempted", "applied",    "already-applied", "not-applicable",
+                                   "failed",        "rolled-back", "superseded",     "obsolete",
+                                   "other-account", "not-registered"};
+static_assert(sizeof(statusNames) / sizeof(statusNames[0]) == patchStatusCount, "one name for each PatchStatus");
 
 // MSIINSTALLCONTEXT_USERMANAGED (1), _USERUNMANAGED (2), _MACHINE (4).
 const char* ContextName(DWORD context)
@@ -161,6 +164,7 @@ void Products(JsonWriter& json)
         else
             json.Boolean("installed", product.installed != 0);
         AsciiOrNull(json, "context", ContextName(product.context));
+        Pooled(json, "userSid", product.userSid);
         AsciiOrNull(json, "platform", product.platform == 0 ? nullptr : product.platform == 64 ? "x64" : "x86");
         json.BeginArray("patches");
         for (uint32_t i = 0; i < product.patchCount; ++i) {
@@ -176,10 +180,14 @@ void Products(JsonWriter& json)
                 json.Number("resultCode", patch.resultCode);
             else
                 json.Null("resultCode");
+            if (patch.patchState >= 0)
+                json.Number("patchState", static_cast<uint32_t>(patch.patchState));
+            else
+                json.Null("patchState");
             // Windows Installer was given a verbose log wherever it was asked to apply a patch:
             // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
             if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
-                patch.status == PatchStatus::RolledBack) {
+                patch.status == PatchStatus::RolledBack || patch.status == PatchStatus::NotRegistered) {
                 json.BeginString("verboseLog");
                 json.AppendText(pool.data() + name.offset, name.length);
                 json.AppendText(L" ", 1);
@@ -211,6 +219,7 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
     json.Number("exitCode", static_cast<uint32_t>(exitCode));
     json.Ascii("outcome", outcome);
     json.Boolean("restartRequired", runRecord.runEnded && runRecord.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
+    json.Boolean("restartRequested", runRecord.restartRequested);
     Text(json, "productName", appState.productName.data(), appState.productName.size());
     Text(json, "productVersion", appState.productVersion.data(), appState.productVersion.size());
     if (appState.runMode == RunMode::Extract)
@@ -219,6 +228,10 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
         json.Null("extractFolder");
     Entries(json);
     Products(json);
+    uint32_t notPatched = 0;
+    for (const ProductRecord& product : runRecord.products)
+        notPatched += product.otherAccount ? 1 : 0;
+    json.Number("installationsNotPatched", notPatched);
     if (outcome[0] != 'f') {
         json.Null("failure");
     } else {

@@ -81,14 +81,22 @@ static bool PooledEquals(const PooledText& text, const std::wstring& value)
     return text.length == value.size() && runRecord.pool.compare(text.offset, text.length, value) == 0;
 }
 
-// The record of the code in that context, or with context 0 the first record of the code.
-static ProductRecord* FindProduct(const std::wstring& code, DWORD context)
+// The record of the code's installation in that context for that account, or with context 0
+// the first record of the code.
+static ProductRecord* FindProduct(const std::wstring& code, DWORD context, const std::wstring& userSid)
 {
     for (ProductRecord& product : runRecord.products) {
-        if (PooledEquals(product.code, code) && (context == 0 || product.context == context))
+        if (!PooledEquals(product.code, code))
+            continue;
+        if (context == 0 || (product.context == context && PooledEquals(product.userSid, userSid)))
             return &product;
     }
     return nullptr;
+}
+
+static ProductRecord* FindProduct(const std::wstring& code)
+{
+    return FindProduct(code, 0, std::wstring());
 }
 
 void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
@@ -104,13 +112,14 @@ void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes
         if (patch == nullptr)
             return;
         patch->index = index;
+        patch->patchState = -1;
         product->patchCount++;
     }
 }
 
 void RecordProductNotInstalled(const std::wstring& code)
 {
-    ProductRecord* product = FindProduct(code, 0);
+    ProductRecord* product = FindProduct(code);
     if (product == nullptr)
         return;
     product->installed = 0;
@@ -119,53 +128,76 @@ void RecordProductNotInstalled(const std::wstring& code)
         runRecord.patches[product->firstPatch + i].status = PatchStatus::NotApplicable;
 }
 
-void RecordInstallation(const std::wstring& code, DWORD context, bool x64)
+// The record for the code's next installation: the product's own record for the first, a
+// copy with patches of its own, after the others, for each further one. Null when out of memory.
+static ProductRecord* InstallationRecord(const std::wstring& code, DWORD context, const std::wstring& userSid)
 {
-    ProductRecord* product = FindProduct(code, 0);
+    ProductRecord* product = FindProduct(code);
     if (product == nullptr)
-        return;
+        return nullptr;
     if (product->installed == 1) {
-        // A further context: a record of its own, with the same patches, after the others.
         ProductRecord* added = runRecord.products.Append();
         if (added == nullptr)
-            return;
-        product = FindProduct(code, 0);  // the array may have moved
+            return nullptr;
+        product = FindProduct(code);  // the array may have moved
         ProductRecord first = *product;
         *added = first;
         added->firstPatch = static_cast<uint32_t>(runRecord.patches.size());
         added->patchCount = 0;
+        added->platform = 0;
+        added->otherAccount = false;
         for (uint32_t i = 0; i < first.patchCount; ++i) {
             PatchRecord* patch = runRecord.patches.Append();
             if (patch == nullptr)
-                return;
-            patch->index = runRecord.patches[first.firstPatch + i].index;
+                return nullptr;
+            *patch = PatchRecord{runRecord.patches[first.firstPatch + i].index, PatchStatus::NotAttempted, false, 0, -1};
             added->patchCount++;
         }
         product = added;
     }
     product->installed = 1;
     product->context = context;
-    product->platform = x64 ? 64 : 32;
+    product->userSid = Pool(userSid.data(), userSid.size());
+    return product;
 }
 
-void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& displayName)
+void RecordInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid, bool x64)
+{
+    ProductRecord* product = InstallationRecord(code, context, userSid);
+    if (product != nullptr)
+        product->platform = x64 ? 64 : 32;
+}
+
+void RecordOtherAccountInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid)
+{
+    ProductRecord* product = InstallationRecord(code, context, userSid);
+    if (product == nullptr)
+        return;
+    product->otherAccount = true;
+    for (uint32_t i = 0; i < product->patchCount; ++i)
+        runRecord.patches[product->firstPatch + i].status = PatchStatus::OtherAccount;
+}
+
+void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& userSid,
+                            const std::wstring& displayName)
 {
     // The run names a product by its code when its name cannot be read.
-    ProductRecord* product = FindProduct(code, context);
+    ProductRecord* product = FindProduct(code, context, userSid);
     if (product != nullptr && !displayName.empty() && displayName != code)
         product->displayName = Pool(displayName.data(), displayName.size());
 }
 
-void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, PatchStatus status,
-                       bool hasResult, uint32_t resultCode)
+void RecordPatchStatus(const std::wstring& code, DWORD context, const std::wstring& userSid, size_t position,
+                       PatchStatus status, bool hasResult, uint32_t resultCode, int32_t patchState)
 {
-    ProductRecord* product = FindProduct(code, context);
+    ProductRecord* product = FindProduct(code, context, userSid);
     if (product == nullptr || position >= product->patchCount)
         return;
     PatchRecord& patch = runRecord.patches[product->firstPatch + position];
     patch.status = status;
     patch.hasResult = hasResult;
     patch.resultCode = resultCode;
+    patch.patchState = patchState;
 }
 
 void RecordRunStarted()
@@ -177,6 +209,11 @@ void RecordRunResult(int result)
 {
     runRecord.runEnded = true;
     runRecord.runResult = result;
+}
+
+void RecordRestartRequested()
+{
+    runRecord.restartRequested = true;
 }
 
 void RecordFailure(RunStep step, uint32_t errorCode, const wchar_t* message)

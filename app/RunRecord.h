@@ -34,7 +34,9 @@ enum class RunStep : uint8_t {
     WorkingFolder,   // the working folder cannot be made
     Worker,          // the worker thread cannot start
     Elevation,       // the updater does not run elevated
+    Verifying,       // after the commit, Windows Installer does not list an applied patch
 };
+const int runStepCount = 14;
 
 // A text in the record's pool.
 struct PooledText {
@@ -57,6 +59,7 @@ struct PatchRecord {
     PatchStatus status;
     bool hasResult;
     uint32_t resultCode;  // Windows Installer's answer for this patch and product
+    int32_t patchState;   // the MSIPATCHSTATE Windows Installer listed it with; -1: none read
 };
 
 // One target product, or one installation of it when it is installed in several contexts.
@@ -66,6 +69,8 @@ struct ProductRecord {
     int8_t installed;        // -1: the run did not get as far as asking
     uint8_t platform;        // 0 unknown, else 32 or 64
     DWORD context;           // an MSIINSTALLCONTEXT; 0 while unknown
+    PooledText userSid;      // the account of a per-user installation; empty for the machine
+    bool otherAccount;       // another account's per-user installation: not patched by this run
     uint32_t firstPatch;   // its patches: one per entry of its index list, in that order
     uint32_t patchCount;
 };
@@ -84,6 +89,7 @@ struct RunRecord {
     RecordArray<PatchRecord> patches;
     bool runStarted = false;
     bool runEnded = false;
+    bool restartRequested = false;  // the restart question was answered Yes
     int runResult = 1;
     RunStep failedStep = RunStep::None;
     uint32_t failureCode = 0;
@@ -104,17 +110,23 @@ void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* 
 void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes);
 // A target that is installed in no context: its patches are not applicable.
 void RecordProductNotInstalled(const std::wstring& code);
-// An installation of the product in one context, with its package's platform; a product
-// installed in several contexts gets one record for each.
-void RecordInstallation(const std::wstring& code, DWORD context, bool x64);
+// An installation of the product in one context (userSid empty for the machine), with its
+// package's platform; a product installed in several contexts or for several accounts gets
+// one record for each.
+void RecordInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid, bool x64);
+// Another account's per-user installation, which the run cannot patch: every patch of it is
+// recorded as such.
+void RecordOtherAccountInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid);
 // What the run did to the installation: its name, and for the patch at position in its index
-// list, the status and Windows Installer's answer.
-void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& displayName);
-void RecordPatchStatus(const std::wstring& code, DWORD context, size_t position, PatchStatus status,
-                       bool hasResult, uint32_t resultCode);
+// list, the status, Windows Installer's answer and the patch state it listed (-1: none).
+void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& userSid,
+                            const std::wstring& displayName);
+void RecordPatchStatus(const std::wstring& code, DWORD context, const std::wstring& userSid, size_t position,
+                       PatchStatus status, bool hasResult, uint32_t resultCode, int32_t patchState);
 
 void RecordRunStarted();
 void RecordRunResult(int result);
+void RecordRestartRequested();
 
 // Logs the failure's line (a format written in the program and its values, cut at 511
 // characters) and records it as the step that stopped the run, with its error code. Only

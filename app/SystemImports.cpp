@@ -81,8 +81,10 @@ const wchar_t user32[] = L"user32.dll";
 
 SYSTEM_IMPORT(advapi32, AdjustTokenPrivileges, 24)
 SYSTEM_IMPORT(advapi32, CheckTokenMembership, 12)
+SYSTEM_IMPORT(advapi32, ConvertSidToStringSidW, 8)
 SYSTEM_IMPORT(advapi32, ConvertStringSecurityDescriptorToSecurityDescriptorW, 16)
 SYSTEM_IMPORT(advapi32, CreateWellKnownSid, 16)
+SYSTEM_IMPORT(advapi32, GetTokenInformation, 20)
 SYSTEM_IMPORT(advapi32, LookupPrivilegeValueW, 12)
 SYSTEM_IMPORT(advapi32, OpenProcessToken, 12)
 

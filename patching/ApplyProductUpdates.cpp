@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AppState.h"
+#include "Installations.h"
 #include "Log.h"
 #include "RunRecord.h"
 #include "StringTable.h"
@@ -65,29 +66,31 @@ int32_t SignedOrder(const MSIPATCHSEQUENCEINFOW& entry)
     return static_cast<int32_t>(entry.dwOrder);
 }
 
-// The installation's "InstalledProductName", or the code itself when that cannot be read.
+// The installation's "InstalledProductName", or the code itself when that cannot be read or
+// is empty (Windows answers a product without one with success and an empty text).
 std::wstring ReadDisplayName(const ProductInstallation& installation)
 {
     std::vector<wchar_t> buffer;
     if (ReadInstalledProperty(installation.productCode, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME,
-                              buffer) != ERROR_SUCCESS)
+                              buffer) != ERROR_SUCCESS ||
+        buffer[0] == L'\0')
         return installation.productCode;
     return buffer.data();
 }
 
-// True when Windows Installer lists the patch as applied to this installation. A patch
-// without a code, or any answer but the state "1" (MSIPATCHSTATE_APPLIED), counts as not
-// applied: applying it is what the run is for.
-bool AlreadyApplied(const std::wstring& patchCode, const ProductInstallation& installation)
-{
-    if (patchCode.empty())
-        return false;
-    wchar_t state[16] = L"";
-    DWORD count = ARRAYSIZE(state);
-    UINT result = MsiGetPatchInfoExW(patchCode.c_str(), installation.productCode.c_str(), nullptr,
-                                     installation.context, INSTALLPROPERTY_PATCHSTATE, state, &count);
-    return result == ERROR_SUCCESS && wcscmp(state, L"1") == 0;
-}
+// What a patch that Windows Installer lists on the installation already becomes, by the state
+// it lists: applied, or superseded or made obsolete by a later patch. Either way applying it
+// again would reinstall the patched features for nothing.
+struct ListedPatchState {
+    int32_t state;
+    PatchStatus status;
+    UINT format;
+};
+const ListedPatchState listedPatchStates[] = {
+    {MSIPATCHSTATE_APPLIED, PatchStatus::AlreadyApplied, IDS_ALREADY_INSTALLED_FORMAT},
+    {MSIPATCHSTATE_SUPERSEDED, PatchStatus::Superseded, IDS_SUPERSEDED_FORMAT},
+    {MSIPATCHSTATE_OBSOLETED, PatchStatus::Obsolete, IDS_OBSOLETE_FORMAT},
+};
 
 // Formats a patch's status line (the patch's file name, then the product's name) into
 // status, logs it and shows it in the window, which has taken the text when the send returns.
@@ -162,17 +165,23 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
-    std::wstring alreadyFormat = LoadResString(IDS_ALREADY_INSTALLED_FORMAT);
     wchar_t status[512];
     for (DWORD j : applicable) {
         PatchOutcome& patch = outcome.patches[j];
         size_t index = static_cast<size_t>(indexes[j]);
         const std::wstring noCode;
         const std::wstring& patchCode = index < patchCodes.size() ? patchCodes[index] : noCode;
-        if (AlreadyApplied(patchCode, installation)) {
-            // A second run changes nothing: reapplying would reinstall the patched features.
-            ReportStatus(status, alreadyFormat, names[j], displayName, window);
-            patch.status = PatchStatus::AlreadyApplied;
+        int32_t state = ReadPatchState(patchCode, productCode, installation.context);
+        const ListedPatchState* listed = nullptr;
+        for (const ListedPatchState& known : listedPatchStates) {
+            if (known.state == state)
+                listed = &known;
+        }
+        if (listed != nullptr) {
+            // A second run changes nothing.
+            ReportStatus(status, LoadResString(listed->format), names[j], displayName, window);
+            patch.status = listed->status;
+            patch.patchState = state;
             continue;
         }
 

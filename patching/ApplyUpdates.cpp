@@ -1,8 +1,9 @@
-// The update run on the worker thread: extraction, the patches' target lists and codes, the
-// installed targets found in each context they are installed in and sorted by platform, and
-// one Windows Installer transaction around every installation's patches, committed when all
-// of them succeeded and rolled back otherwise. Owns the update table, the product maps and
-// the transaction handle for one run.
+// The update run on the worker thread: extraction, the patches' target lists and codes, every
+// installation of the targets on the machine (the running account's sorted by platform, other
+// accounts' listed), one Windows Installer transaction around every installation's patches,
+// committed when all of them succeeded and rolled back otherwise, and the check that what was
+// applied is registered. Owns the update table, the product maps and the transaction handle
+// for one run.
 #include "ApplyUpdates.h"
 
 #include <msi.h>
@@ -16,13 +17,16 @@
 #include "AppState.h"
 #include "ApplyProductUpdates.h"
 #include "Extraction.h"
+#include "Installations.h"
 #include "Log.h"
 #include "MsiHandle.h"
 #include "ProductPatchMap.h"
 #include "RecordOutcome.h"
 #include "RestartSystem.h"
+#include "ResultFile.h"
 #include "RunRecord.h"
 #include "SplitProductCodes.h"
+#include "VerboseLogs.h"
 
 namespace {
 
@@ -100,23 +104,12 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     return 0;
 }
 
-// The contexts that one account can have a product installed in, in the order their
-// installations are patched: the machine's first. The platform groups come before this order:
-// a per-user x64 installation is still patched before a per-machine x86 one, since 64-bit
-// packages must go first in one transaction.
+// The contexts of the running account's own installations, in the order they are patched: the
+// machine's first. The platform groups come before this order: a per-user x64 installation is
+// still patched before a per-machine x86 one, since 64-bit packages must go first in one
+// transaction.
 const MSIINSTALLCONTEXT installContexts[] = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERMANAGED,
                                              MSIINSTALLCONTEXT_USERUNMANAGED};
-
-// True when the product is installed (state "5", INSTALLSTATE_DEFAULT) in that context for
-// the account running the run; an advertised product ("1") or any error counts as not.
-bool InstalledIn(const std::wstring& productCode, MSIINSTALLCONTEXT context)
-{
-    wchar_t state[16] = L"";
-    DWORD count = ARRAYSIZE(state);
-    UINT result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, INSTALLPROPERTY_PRODUCTSTATE, state,
-                                       &count);
-    return result == ERROR_SUCCESS && wcscmp(state, L"5") == 0;
-}
 
 // The installed package's template, which names the product's platform: ERROR_SUCCESS or
 // the error of the call that failed.
@@ -135,37 +128,92 @@ UINT ReadPackageTemplate(const std::wstring& productCode, MSIINSTALLCONTEXT cont
 
 using InstallationGroup = std::vector<ProductInstallation>;
 
-// Puts each context's installation of an installed product into the x64 or the x86 group by
-// its installed package's template. 0 on success, 1 after logging that a package or its
-// template cannot be read, or that the product is in no context this account can patch.
-int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList& indexes,
-                          InstallationGroup& x64Products, InstallationGroup& x86Products)
+// What the machine holds of the run's targets: every listed installation and the running
+// account, against which per-user installations are told apart.
+struct MachineInstallations {
+    std::vector<ListedInstallation> listed;
+    std::wstring accountSid;
+};
+
+// 0, or 1 after logging why the installations or the running account cannot be read.
+int FindMachineInstallations(MachineInstallations& machine)
 {
-    bool found = false;
-    for (MSIINSTALLCONTEXT context : installContexts) {
-        if (!InstalledIn(productCode, context))
-            continue;
-        found = true;
-        std::vector<wchar_t> buffer;
-        UINT result = ReadPackageTemplate(productCode, context, buffer);
-        if (result != ERROR_SUCCESS) {
-            LogFailure(RunStep::ReadingProduct, result,
-                       L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
-                       result);
-            return 1;
-        }
-        // The platform part of a template such as "x64;1033"; the test is case-sensitive.
-        bool x64 = wcsstr(buffer.data(), L"x64") != nullptr;
-        RecordInstallation(productCode, context, x64);
-        InstallationGroup& group = x64 ? x64Products : x86Products;
-        group.push_back(ProductInstallation{productCode, context, indexes});
-    }
-    if (!found) {
-        // Installed, says Windows Installer, yet in none of this account's contexts: passing
-        // over it would report a product left unpatched as a success.
-        LogFailure(RunStep::ReadingProduct, ERROR_UNKNOWN_PRODUCT,
-                   L"Finding the installation context of product '%s' failed.", productCode.c_str());
+    machine.accountSid = RunningAccountSid();
+    if (machine.accountSid.empty()) {
+        DWORD error = GetLastError();
+        LogFailure(RunStep::ReadingProduct, error, L"Reading the running account failed with error=%u.", error);
         return 1;
+    }
+    UINT result = ListInstallations(machine.listed);
+    if (result != ERROR_SUCCESS) {
+        LogFailure(RunStep::ReadingProduct, result, L"Listing the installed products failed with error=%u.", result);
+        return 1;
+    }
+    return 0;
+}
+
+bool OwnInstallation(const ListedInstallation& installation, const std::wstring& accountSid)
+{
+    return installation.context == MSIINSTALLCONTEXT_MACHINE ||
+           _wcsicmp(installation.userSid.c_str(), accountSid.c_str()) == 0;
+}
+
+// Another account's per-user installation: Windows Installer applies patches only to the
+// products of the account that runs it, so it is listed and left alone. One that Windows
+// Installer says is only advertised is no installation. Its state may also be unreadable
+// (Wine answers for no other account): it is then listed too, since passing over it could
+// hide an unpatched product.
+// True when it was listed.
+bool RecordOtherAccount(const std::wstring& productCode, const ListedInstallation& installation)
+{
+    std::wstring state = ReadInstallationState(productCode, installation.userSid.c_str(), installation.context);
+    if (state == L"1")
+        return false;
+    LogFormattedMessage(L"Product '%s' is installed per-user for another account (%s); this run cannot patch it.",
+                        productCode.c_str(), installation.userSid.c_str());
+    RecordOtherAccountInstallation(productCode, installation.context, installation.userSid);
+    return true;
+}
+
+// Puts each of the running account's installations of an installed product into the x64 or
+// the x86 group by its installed package's template, and records other accounts' ones.
+// Sets *found when the product is installed anywhere. 0 on success, 1 after logging that a
+// package or its template cannot be read.
+int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList& indexes,
+                          const MachineInstallations& machine, InstallationGroup& x64Products,
+                          InstallationGroup& x86Products, bool* found)
+{
+    *found = false;
+    for (MSIINSTALLCONTEXT context : installContexts) {
+        for (const ListedInstallation& listed : machine.listed) {
+            if (listed.context != context || !SameProductCode(listed.productCode, productCode) ||
+                !OwnInstallation(listed, machine.accountSid))
+                continue;
+            // An advertised product ("1") or any error counts as not installed in that context.
+            if (ReadInstallationState(productCode, nullptr, context) != L"5")
+                continue;
+            *found = true;
+            std::vector<wchar_t> buffer;
+            UINT result = ReadPackageTemplate(productCode, context, buffer);
+            if (result != ERROR_SUCCESS) {
+                LogFailure(RunStep::ReadingProduct, result,
+                           L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
+                           result);
+                return 1;
+            }
+            // The platform part of a template such as "x64;1033"; the test is case-sensitive.
+            bool x64 = wcsstr(buffer.data(), L"x64") != nullptr;
+            RecordInstallation(productCode, context, listed.userSid, x64);
+            InstallationGroup& group = x64 ? x64Products : x86Products;
+            group.push_back(ProductInstallation{productCode, context, listed.userSid, indexes});
+            break;  // one installation per context for one account
+        }
+    }
+    for (const ListedInstallation& listed : machine.listed) {
+        if (!SameProductCode(listed.productCode, productCode) || OwnInstallation(listed, machine.accountSid))
+            continue;
+        if (RecordOtherAccount(productCode, listed))
+            *found = true;
     }
     return 0;
 }
@@ -221,6 +269,35 @@ void ReportFailedCommit(UINT result, UpdateRunOutcome& outcome)
     MarkRolledBack(outcome);
 }
 
+// After the commit, every patch the run applied must be listed by Windows Installer on its
+// installation as applied, or as superseded or obsolete by another patch of the same run.
+// MsiApplyPatchW takes no context: where the running account has the product in several,
+// Windows Installer patches the first it finds (user-managed, user-unmanaged, machine), and
+// the others are left as they were. ERROR_SUCCESS, or ERROR_INSTALL_FAILURE after logging
+// each patch that is not listed.
+int VerifyRegistration(const UpdateTable& table, const PatchCodeList& patchCodes, UpdateRunOutcome& outcome)
+{
+    int result = ERROR_SUCCESS;
+    for (ProductOutcome& product : outcome.products) {
+        for (PatchOutcome& patch : product.patches) {
+            if (patch.status != PatchStatus::Applied)
+                continue;
+            size_t index = static_cast<size_t>(patch.index);
+            int32_t state = ReadPatchState(patchCodes[index], product.productCode, product.context);
+            if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
+                state == MSIPATCHSTATE_OBSOLETED)
+                continue;
+            patch.status = PatchStatus::NotRegistered;
+            patch.patchState = state;
+            LogFailure(RunStep::Verifying, ERROR_INSTALL_FAILURE,
+                       L"Windows Installer does not list update '%s' as installed for '%s' (%s) after the commit.",
+                       table[index].fileName, product.displayName.c_str(), InstallContextName(product.context));
+            result = ERROR_INSTALL_FAILURE;
+        }
+    }
+    return result;
+}
+
 // Unattended runs have nobody to answer the question; their exit code tells of the restart.
 bool AskForRestart(HWND window)
 {
@@ -234,6 +311,19 @@ int ApplyUpdates(const wchar_t* folder, HWND window)
     UpdateRunOutcome outcome;
     int result = ApplyUpdates(folder, window, outcome);
     RecordOutcome(outcome);
+    if (result != ERROR_SUCCESS_REBOOT_REQUIRED || !AskForRestart(window))
+        return result;
+    if (MessageBoxW(window,
+                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
+                    L"Tessarvane Updater - Reboot Required", MB_YESNO) != IDYES)
+        return result;
+    // Windows may end this process before its window closes: the verbose logs and the result
+    // file are written first. The window's exit code is 0 whatever the outcome.
+    RecordRestartRequested();
+    RecordRunResult(result);
+    CopyVerboseLogsToLogFolder();
+    FinishRun(0);
+    RestartSystem();
     return result;
 }
 
@@ -257,16 +347,20 @@ int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome)
     for (const auto& product : productPatches)
         RecordProduct(product.first, product.second);
     LogMessage(L"Determining applicable patches.");
+    MachineInstallations machine;
+    if (!productPatches.empty() && FindMachineInstallations(machine) != 0)
+        return 1;
     InstallationGroup x64Products;
     InstallationGroup x86Products;
     for (const auto& product : productPatches) {
-        if (MsiQueryProductStateW(product.first.c_str()) != INSTALLSTATE_DEFAULT) {
+        bool found = false;
+        if (GroupInstalledProduct(product.first, product.second, machine, x64Products, x86Products, &found) != 0)
+            return 1;
+        if (!found) {
+            LogFormattedMessage(L"Product '%s' is not installed.", product.first.c_str());
             outcome.notInstalled.push_back(product.first);
             RecordProductNotInstalled(product.first);
-            continue;
         }
-        if (GroupInstalledProduct(product.first, product.second, x64Products, x86Products) != 0)
-            return 1;
     }
 
     // The change-of-owner event is not used. It is not closed either: Wine hands back a
@@ -298,16 +392,15 @@ int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome)
         ReportFailedCommit(committed, outcome);
         return static_cast<int>(committed);
     }
+    // Checked only now: a failed check must not break the transaction.
+    int verified = VerifyRegistration(table, patchCodes, outcome);
+    if (verified != 0)
+        return verified;
     LogMessage(L"All updates applied successfully and MSI transaction committed.");
     outcome.rebootRequired = rebootRequired;
 
     if (!rebootRequired)
         return 0;
     LogMessage(L"One or more of the updates installed require a reboot.");
-    if (AskForRestart(window) &&
-        MessageBoxW(window,
-                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
-                    L"Tessarvane Updater - Reboot Required", MB_YESNO) == IDYES)
-        RestartSystem();
     return ERROR_SUCCESS_REBOOT_REQUIRED;
 }

@@ -13,13 +13,16 @@
 //   MsiApplyPatchW's error             a patch failed; the transaction was rolled back
 //   MsiBeginTransactionW's or MsiEndTransaction's error   the transaction could not begin or commit
 //                                      (a commit answering 3010 is a success with a restart needed)
+//   1603 (ERROR_INSTALL_FAILURE)       committed, but Windows Installer does not list a patch the run
+//                                      applied as registered on its installation
 //   1                                  any other failure (extraction, an unreadable patch or package,
 //                                      sequencing)
 // UpdateRunSucceeded (UpdaterMessages.h) tells the first two from the rest.
-// window is the progress window to tell, or null. The restart question is asked only with a
-// window and outside unattended mode.
+// window is the progress window to tell, or null. The run's outcome goes to the run's record.
+// The restart question is asked only with a window and outside unattended mode; on Yes the
+// verbose logs and the result file are written before Windows is asked to restart.
 int ApplyUpdates(const wchar_t* folder, HWND window);
 
-// The same, and outcome receives each installation's and each patch's status as far as the
-// run got.
+// The same without the record and the restart question: outcome receives each installation's
+// and each patch's status as far as the run got.
 int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome);

@@ -37,6 +37,7 @@ ProductOutcome PendingOutcome(const ProductInstallation& installation)
     ProductOutcome outcome;
     outcome.productCode = installation.productCode;
     outcome.context = installation.context;
+    outcome.userSid = installation.userSid;
     for (int32_t index : installation.indexes) {
         PatchOutcome patch;
         patch.index = index;

@@ -167,6 +167,7 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
     const std::vector<std::wstring> expected = {
         L"Extracting update files.",
         L"Determining applicable patches.",
+        L"Product '{7E550000-0000-4000-8000-0000000000A3}' is not installed.",
         L"Determining update application order for product 'Tess Wide'.",
         L"Product 'Tess Wide' is installed per-machine.",
         L"Installing update 'wide.msp' for 'Tess Wide'.",
@@ -231,6 +232,26 @@ TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsCo
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_USERUNMANAGED).size(), 1u);
     EXPECT_TRUE(AppliedPatches(Code(L"0000000000B3"), MSIINSTALLCONTEXT_MACHINE).empty());
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B4")).size(), 1u);
+    KeepResultFile(logs);
+}
+
+TEST(RealInstaller, UnattendedRunPatchesTheMachinesInstallationsAndListsAnotherAccountsPerUserOne)
+{
+    // Shared: per-machine, and per-user for another account. Advert: per-machine, and
+    // advertised per-user for this account, which Windows Installer's own search order
+    // (MsiQueryProductState) would answer for first.
+    std::wstring logs = Work() + L"\\logs-accounts";
+    EXPECT_EQ(RunUnattended(L"accounts.exe", logs), 0u) << "what this run could patch, it patched";
+    EXPECT_TRUE(Patched(L"Shared", true));
+    EXPECT_TRUE(Patched(L"Advert"));
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B5")).size(), 1u);
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000B6")).size(), 1u);
+    std::vector<std::wstring> log = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(log, L"Product '{7E550000-0000-4000-8000-0000000000B5}' is installed per-user for another "
+                              L"account (S-1-5-21-1111-2222-3333-1001); this run cannot patch it."));
+    EXPECT_TRUE(Contains(log, L"Product 'Tess Advert' is installed per-machine."));
+    EXPECT_FALSE(Contains(log, L"Product 'Tess Advert' is installed per-user.")) << "advertised only";
+    EXPECT_EQ(log.back(), L"All updates applied successfully and MSI transaction committed.");
     KeepResultFile(logs);
 }
 

@@ -45,6 +45,8 @@ products=(
   "Beside 0000000000F2 x86 yes"
   "Personal 0000000000B3 x86 yes perUser"
   "Company 0000000000B4 x64 yes"
+  "Shared 0000000000B5 x64 yes"
+  "Advert 0000000000B6 x86 yes"
 )
 for entry in "${products[@]}"; do
   read -r name code arch install scope <<<"$entry"
@@ -72,6 +74,29 @@ pack_updater refused 2.2 "$work/refused.msp" "$work/later.msp"
 pack_updater signed-unsigned 2.3 "$work/signed.msp"
 pack_updater silent-reboot 2.4 "$work/silent.msp"
 pack_updater contexts 2.6 "$work/personal.msp" "$work/company.msp"
+pack_updater accounts 2.7 "$work/shared.msp" "$work/advert.msp"
+
+# Shared, installed per-machine, is also registered as another account's per-user (managed)
+# installation, and Advert, installed per-machine, as advertised per-user for this account:
+# the registrations Windows Installer keeps for them, under the products' packed codes.
+# Another account's unmanaged installation (under its HKEY_USERS branch) would be the
+# commoner case, but Wine's MsiEnumProductsExW does not restart its index for each account
+# there and so misses it behind this account's Personal.
+other_sid=S-1-5-21-1111-2222-3333-1001
+shared_key=000055E700000004080000000000005B
+advert_key=000055E700000004080000000000006B
+installer='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Installer'
+{
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[%s\\Managed\\%s\\Installer\\Products\\%s]\r\n"ProductName"="Tess Shared"\r\n\r\n' \
+    "$installer" "$other_sid" "$shared_key"
+  printf '[%s\\UserData\\%s\\Products\\%s\\InstallProperties]\r\n' "$installer" "$other_sid" "$shared_key"
+  printf '"DisplayName"="Tess Shared"\r\n"LocalPackage"="C:\\\\windows\\\\Installer\\\\other.msi"\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Microsoft\\Installer\\Products\\%s]\r\n"ProductName"="Tess Advert"\r\n\r\n' \
+    "$advert_key"
+} >"$work/accounts.reg"
+"$products_scripts/wine64" regedit /S "$(winepath -w "$work/accounts.reg" 2>/dev/null)" >/dev/null 2>&1 </dev/null ||
+  die "other accounts' registrations"
 
 # What inspect --json shows of three of them, for the check of the result files, which must
 # name the same facts the same way.

@@ -86,9 +86,9 @@ protected:
         RecordProduct(L"{A}", {0, 1});
         RecordProduct(L"{B}", {2});
         RecordProduct(L"{C}", {0, 1});
-        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, false);
+        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", false);
         RecordProductNotInstalled(L"{B}");
-        RecordInstallation(L"{C}", MSIINSTALLCONTEXT_MACHINE, true);
+        RecordInstallation(L"{C}", MSIINSTALLCONTEXT_MACHINE, L"", true);
         RecordRunStarted();
     }
 };
@@ -144,12 +144,12 @@ TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
     // {A}: a.msp applied (restart), then rolled back, b.msp not applicable; {C}: a.msp already
     // applied, b.msp failed, so the run stopped and rolled back what it had applied.
     const DWORD machine = MSIINSTALLCONTEXT_MACHINE;
-    RecordInstallationName(L"{A}", machine, L"Product A");
-    RecordPatchStatus(L"{A}", machine, 0, PatchStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED);
-    RecordPatchStatus(L"{A}", machine, 1, PatchStatus::NotApplicable, true, 1642);
-    RecordInstallationName(L"{C}", machine, L"{C}");  // the run's stand-in for a name it could not read
-    RecordPatchStatus(L"{C}", machine, 0, PatchStatus::AlreadyApplied, false, 0);
-    RecordPatchStatus(L"{C}", machine, 1, PatchStatus::Failed, true, 1603);
+    RecordInstallationName(L"{A}", machine, L"", L"Product A");
+    RecordPatchStatus(L"{A}", machine, L"", 0, PatchStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED, -1);
+    RecordPatchStatus(L"{A}", machine, L"", 1, PatchStatus::NotApplicable, true, 1642, -1);
+    RecordInstallationName(L"{C}", machine, L"", L"{C}");  // the run's stand-in for a name it could not read
+    RecordPatchStatus(L"{C}", machine, L"", 0, PatchStatus::AlreadyApplied, false, 0, -1);
+    RecordPatchStatus(L"{C}", machine, L"", 1, PatchStatus::Failed, true, 1603, -1);
     LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
     RecordRunResult(1603);
 
@@ -223,9 +223,9 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         RecordUpdateTable({Entry(L"a.msp", 0)});
         RecordPatchTargets(0, L"", L"{A}");
         RecordProduct(L"{A}", {0});
-        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, false);
+        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", false);
         if (c.applied)
-            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 0, PatchStatus::Applied, true, 0);
+            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", 0, PatchStatus::Applied, true, 0, -1);
         if (c.started)
             RecordRunStarted();
         if (c.runResult >= 0)
@@ -246,10 +246,10 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
     RecordPatchTargets(0, L"", L"{A}");
     RecordPatchTargets(1, L"", L"{A}");
     RecordProduct(L"{A}", {0, 1});
-    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, false);
-    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, true);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 1, PatchStatus::Applied, true, 0);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0, PatchStatus::AlreadyApplied, false, 0);
+    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", false);
+    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", true);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", 1, PatchStatus::Applied, true, 0, -1);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 0, PatchStatus::AlreadyApplied, false, 0, -1);
     std::string document = Document(0);
     EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{A}\""}));
     EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "\"user-unmanaged\""}));
@@ -269,8 +269,8 @@ TEST_F(ResultDocument, KeepsEveryInstallationsPatchesWhileItsRecordsGrow)
         RecordProduct(codes.back(), {i % 3, (i + 1) % 3});
     }
     for (const std::wstring& code : codes) {
-        RecordInstallation(code, MSIINSTALLCONTEXT_MACHINE, false);
-        RecordInstallation(code, MSIINSTALLCONTEXT_USERMANAGED, true);
+        RecordInstallation(code, MSIINSTALLCONTEXT_MACHINE, L"", false);
+        RecordInstallation(code, MSIINSTALLCONTEXT_USERMANAGED, L"", true);
     }
     ASSERT_EQ(runRecord.products.size(), 80u);
     for (size_t i = 0; i < 40; ++i) {
@@ -352,4 +352,31 @@ TEST_F(ResultFile, ReplacesLinksUnderItsNamesWithoutWritingThroughThem)
     ASSERT_TRUE(ReadAllBytes(Path(), result));
     EXPECT_EQ(result.at(0), '{');
     EXPECT_FALSE(FileExists(Path() + L".tmp"));
+}
+
+TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateOfAPatchNotRegistered)
+{
+    RecordThreePatchesThreeProducts();
+    RecordOtherAccountInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 0, PatchStatus::Superseded, false, 0, 2);
+    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 1, PatchStatus::NotRegistered, true, 0, -1);
+    RecordFailure(RunStep::Verifying, 1603, L"Windows Installer does not list update 'b.msp' ...");
+    RecordRunResult(1603);
+    std::string document = Document(1603);
+    EXPECT_EQ(Value(document, "installationsNotPatched"), "1");
+    EXPECT_EQ(Value(document, "restartRequested"), "false");
+    // {A} machine, {B}, {C}, then {A} for the other account with both of its patches.
+    EXPECT_EQ(Values(document, "userSid"), (std::vector<std::string>{"null", "null", "null",
+                                                                      "\"S-1-5-21-1-2-3-1001\""}));
+    EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "null", "\"machine\"",
+                                                                     "\"user-unmanaged\""}));
+    EXPECT_EQ(Values(document, "status"),
+              (std::vector<std::string>{"\"superseded\"", "\"not-registered\"", "\"not-applicable\"",
+                                        "\"not-attempted\"", "\"not-attempted\"", "\"other-account\"",
+                                        "\"other-account\""}));
+    EXPECT_EQ(Values(document, "patchState")[0], "2");
+    EXPECT_EQ(Values(document, "patchState")[1], "null");
+    EXPECT_EQ(Values(document, "verboseLog")[1], "\"b.msp {A}.log\"") << "a patch not registered was applied";
+    EXPECT_EQ(Value(document, "outcome"), "\"failed\"");
+    EXPECT_EQ(Value(document, "step"), "\"verifying\"");
 }

@@ -44,7 +44,7 @@ protected:
     int Apply(const PatchIndexList& indexes, HWND window = nullptr,
               MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
     {
-        ProductInstallation installation{product, context, indexes};
+        ProductInstallation installation{product, context, context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid(), indexes};
         outcome = PendingOutcome(installation);
         return ApplyProductUpdates(folder, installation, table, patchCodes, window, &rebootRequired, outcome);
     }
@@ -129,7 +129,7 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
 
 TEST_F(ProductUpdates, WithoutNameOrLogFolderUsesTheCodeAndEnablesNoLog)
 {
-    fake.products[product].name.clear();
+    fake.products[product].nameResult = ERROR_UNKNOWN_PROPERTY;
     appState.logFolder.clear();  // the log file stays open to read the lines
     EXPECT_EQ(Apply({0}), 0);
     EXPECT_TRUE(CallsStartingWith(L"MsiEnableLogW").empty());
@@ -140,6 +140,18 @@ TEST_F(ProductUpdates, WithoutNameOrLogFolderUsesTheCodeAndEnablesNoLog)
                          L"Installing update 'a.msp' for '{A}'.",
                          L"MsiApplyPatch succeeded.",
                      }));
+}
+
+TEST_F(ProductUpdates, AProductWithoutAnInstalledNameIsNamedByItsCode)
+{
+    // Windows answers a product without InstalledProductName with success and an empty text
+    // ("MsiGetProductInfoEx": an empty string for a property the product does not have).
+    fake.products[product].name.clear();
+    StatusWindow window;
+    EXPECT_EQ(Apply({0}, window.get()), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW").size(), 2u);
+    EXPECT_EQ(window.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for '{A}'."});
+    EXPECT_EQ(outcome.displayName, L"{A}");
 }
 
 TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
@@ -323,6 +335,28 @@ TEST_F(ProductUpdates, APatchAlreadyAppliedInThisContextIsPassedOverAsASuccess)
     EXPECT_EQ(window.texts().front(), already);
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::AlreadyApplied, PatchStatus::Applied,
                                                    PatchStatus::Applied}));
+}
+
+TEST_F(ProductUpdates, ASupersededOrObsoletePatchIsNotAppliedAgainAndCountsAsASuccess)
+{
+    // MsiGetPatchInfoEx's State: 2 superseded, 4 obsolete; anything else is applied.
+    patchCodes = {L"{11111111-1111-1111-1111-111111111111}", L"{22222222-2222-2222-2222-222222222222}",
+                  L"{33333333-3333-3333-3333-333333333333}"};
+    fake.patchStates[AppliedKey(patchCodes[0], product, MSIINSTALLCONTEXT_MACHINE)] = L"2";
+    fake.patchStates[AppliedKey(patchCodes[1], product, MSIINSTALLCONTEXT_MACHINE)] = L"4";
+    fake.patchStates[AppliedKey(patchCodes[2], product, MSIINSTALLCONTEXT_MACHINE)] = L"8";  // registered only
+    StatusWindow window;
+    EXPECT_EQ(Apply({0, 1, 2}, window.get()), 0);
+    EXPECT_EQ(Applied(), std::vector<std::wstring>{L"c.msp"});
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Superseded, PatchStatus::Obsolete,
+                                                   PatchStatus::Applied}));
+    EXPECT_EQ(outcome.patches[0].patchState, 2);
+    EXPECT_EQ(outcome.patches[1].patchState, 4);
+    EXPECT_EQ(window.texts(), (std::vector<std::wstring>{
+                                  L"Update 'a.msp' is superseded by an update installed for 'Sample Product'.",
+                                  L"Update 'b.msp' is obsolete for 'Sample Product'.",
+                                  L"Installing update 'c.msp' for 'Sample Product'.",
+                              }));
 }
 
 TEST_F(ProductUpdates, TheOutcomeGivesEachPatchItsStatusAndInstallerResult)

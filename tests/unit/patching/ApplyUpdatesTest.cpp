@@ -7,6 +7,7 @@
 #include "ApplyUpdates.h"
 #include "Fakes.h"
 #include "Log.h"
+#include "RecordOutcome.h"
 #include "RunRecord.h"
 #include "TestFiles.h"
 #include "VerboseLogs.h"
@@ -58,6 +59,11 @@ protected:
     TempFolder logs;
 };
 
+std::wstring Pooled(const PooledText& text)
+{
+    return runRecord.pool.substr(text.offset, text.length);
+}
+
 std::wstring Apply(const std::wstring& file)
 {
     return L"MsiApplyPatchW(C:\\work\\" + file + L", null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
@@ -77,6 +83,8 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
     EXPECT_EQ(ApplyUpdates(folder, window.get()), 0);
 
     std::wstring verbose = L"C:\\work\\TessarvaneUpdater-verbose-";  // in the working folder
+    std::wstring a = FakePatchCode(fake.patches[0]);
+    std::wstring b = FakePatchCode(fake.patches[1]);
     EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
                               L"ExtractUpdates(C:\\work)",
                               L"MsiOpenDatabaseW(C:\\work\\a.msp, 32)",
@@ -84,6 +92,7 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 8)",
                               L"MsiSummaryInfoGetPropertyW(summary:a.msp, 9, 0)",
+                              L"MsiSummaryInfoGetPropertyW(summary:a.msp, 9, 39)",
                               L"MsiCloseHandle(summary:a.msp)",
                               L"MsiCloseHandle(database:a.msp)",
                               L"MsiOpenDatabaseW(C:\\work\\b.msp, 32)",
@@ -91,9 +100,13 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:b.msp, 7, 8)",
                               L"MsiSummaryInfoGetPropertyW(summary:b.msp, 9, 0)",
+                              L"MsiSummaryInfoGetPropertyW(summary:b.msp, 9, 39)",
                               L"MsiCloseHandle(summary:b.msp)",
                               L"MsiCloseHandle(database:b.msp)",
-                              L"MsiQueryProductStateW({A})",
+                              // Every installation on the machine, listed once: {A} and {C}.
+                              L"MsiEnumProductsExW(null, S-1-1-0, 7, 0)",
+                              L"MsiEnumProductsExW(null, S-1-1-0, 7, 1)",
+                              L"MsiEnumProductsExW(null, S-1-1-0, 7, 2)",
                               L"MsiGetProductInfoExW({A}, 4, State, 16)",
                               L"MsiGetProductInfoExW({A}, 4, LocalPackage, 0)",
                               L"MsiGetProductInfoExW({A}, 4, LocalPackage, 17)",
@@ -101,10 +114,6 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{A}.msi, 7, 11)",
                               L"MsiCloseHandle(summary:C:\\cache\\{A}.msi)",
-                              L"MsiGetProductInfoExW({A}, 1, State, 16)",
-                              L"MsiGetProductInfoExW({A}, 2, State, 16)",
-                              L"MsiQueryProductStateW({B})",
-                              L"MsiQueryProductStateW({C})",
                               L"MsiGetProductInfoExW({C}, 4, State, 16)",
                               L"MsiGetProductInfoExW({C}, 4, LocalPackage, 0)",
                               L"MsiGetProductInfoExW({C}, 4, LocalPackage, 17)",
@@ -112,13 +121,12 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 0)",
                               L"MsiSummaryInfoGetPropertyW(summary:C:\\cache\\{C}.msi, 7, 9)",
                               L"MsiCloseHandle(summary:C:\\cache\\{C}.msi)",
-                              L"MsiGetProductInfoExW({C}, 1, State, 16)",
-                              L"MsiGetProductInfoExW({C}, 2, State, 16)",
                               L"MsiBeginTransactionW(TessarvaneUpdater, 0)",
                               L"MsiGetProductInfoExW({C}, 4, InstalledProductName, 0)",
                               L"MsiGetProductInfoExW({C}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
+                              L"MsiGetPatchInfoExW(" + b + L", {C}, 4, State)",
                               L"MsiEnableLogW(4096, " + verbose + L"1.log, 0)",
                               Apply(L"b.msp"),
                               L"free(C:\\work\\b.msp)",
@@ -126,17 +134,22 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 10)",
                               L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
                               L"MsiSetInternalUI(2, null)",
+                              L"MsiGetPatchInfoExW(" + a + L", {A}, 4, State)",
                               L"MsiEnableLogW(4096, " + verbose + L"2.log, 0)",
                               Apply(L"a.msp"),
-                              L"MsiEnableLogW(4096, " + verbose + L"3.log, 0)",
-                              Apply(L"b.msp"),
+                              // b.msp names {A} too, so applying it to {C} patched {A} as well.
+                              L"MsiGetPatchInfoExW(" + b + L", {A}, 4, State)",
                               L"free(C:\\work\\a.msp)",
                               L"free(C:\\work\\b.msp)",
                               L"MsiEndTransaction(1)",
+                              // Each patch the run applied, checked once committed.
+                              L"MsiGetPatchInfoExW(" + b + L", {C}, 4, State)",
+                              L"MsiGetPatchInfoExW(" + a + L", {A}, 4, State)",
                               L"MsiCloseHandle(transaction)",
                           }));
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          L"Determining applicable patches.",
+                         L"Product '{B}' is not installed.",
                          L"Determining update application order for product 'Product C'.",
                          L"Product 'Product C' is installed per-machine.",
                          L"Installing update 'b.msp' for 'Product C'.",
@@ -145,8 +158,7 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                          L"Product 'Product A' is installed per-machine.",
                          L"Installing update 'a.msp' for 'Product A'.",
                          L"MsiApplyPatch succeeded.",
-                         L"Installing update 'b.msp' for 'Product A'.",
-                         L"MsiApplyPatch succeeded.",
+                         L"Update 'b.msp' is already installed for 'Product A'.",
                          committed,
                      }));
     EXPECT_EQ(window.texts().size(), 3u);
@@ -224,8 +236,10 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransa
         std::vector<std::wstring> log = Log();
         ASSERT_GT(log.size(), logged);
         EXPECT_EQ(log.back(), c.logLine);
-        bool grouping = CallsStartingWith(L"MsiQueryProductStateW").size() > 0;
-        EXPECT_EQ(log.size() - logged, grouping ? 2u : 1u);
+        bool grouping = CallsStartingWith(L"MsiEnumProductsExW").size() > 0;
+        // {A} comes first; {C} follows the line that {B} is not installed.
+        size_t grouped = wcsstr(c.logLine, L"{C}") != nullptr ? 3u : 2u;
+        EXPECT_EQ(log.size() - logged, grouping ? grouped : 1u);
         logged = log.size();
     }
 }
@@ -431,11 +445,7 @@ TEST_F(UpdateRun, TargetListsMakeOneKeyPerSpellingInCodeUnitOrder)
     fake.products[L"{A}"];
     fake.products[L"{a}"];
     EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
-    EXPECT_EQ(CallsStartingWith(L"MsiQueryProductStateW"), (std::vector<std::wstring>{
-                                                               L"MsiQueryProductStateW()",
-                                                               L"MsiQueryProductStateW({A})",
-                                                               L"MsiQueryProductStateW({a})",
-                                                           }));
+    EXPECT_EQ(Log()[1], L"Product '' is not installed.") << "the empty code sorts first";
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
               (std::vector<std::wstring>{
                   L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\a.msp, C:\\work\\b.msp])",
@@ -460,14 +470,17 @@ TEST_F(UpdateRun, NothingToApplyStillCommitsAnEmptyTransaction)
     for (const std::vector<FakePatch>& patches : tables) {
         ResetFake();
         fake.patches = patches;
-        fake.products[L"{A}"].state = INSTALLSTATE_ADVERTISED;
+        fake.products[L"{A}"].contexts = {};
+        fake.products[L"{A}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
         EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
         std::vector<std::wstring> tail(fake.calls.end() - 3, fake.calls.end());
         EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiBeginTransactionW(TessarvaneUpdater, 0)",
                                                    L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
     }
+    // A run whose only target is missing says so: its log alone does not read like a success.
     EXPECT_EQ(Log(), (std::vector<std::wstring>{L"Determining applicable patches.", committed,
-                                                L"Determining applicable patches.", committed}));
+                                                L"Determining applicable patches.", L"Product '{A}' is not installed.",
+                                                L"Product '{B}' is not installed.", committed}));
 }
 
 TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
@@ -500,12 +513,22 @@ TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
         EXPECT_EQ(ApplyUpdates(folder, c.window ? window.get() : nullptr), 3010) << "whatever the answer";
         auto commit = std::find(fake.calls.begin(), fake.calls.end(), L"MsiEndTransaction(1)");
         ASSERT_NE(commit, fake.calls.end());
-        std::vector<std::wstring> after(commit + 1, fake.calls.end() - 1);
+        ASSERT_EQ(commit[1].compare(0, 19, L"MsiGetPatchInfoExW("), 0) << "the check follows the commit";
+        ASSERT_EQ(commit[2], L"MsiCloseHandle(transaction)") << "the transaction is over before the question";
+        std::vector<std::wstring> after(commit + 3, fake.calls.end());
         EXPECT_EQ(after, c.afterCommit);
-        EXPECT_EQ(fake.calls.back(), L"MsiCloseHandle(transaction)");
         std::vector<std::wstring> log = Log();
-        EXPECT_EQ(log.back(), L"One or more of the updates installed require a reboot.");
-        EXPECT_EQ(log[log.size() - 2], committed);
+        auto reboot = std::find(log.begin(), log.end(), L"One or more of the updates installed require a reboot.");
+        ASSERT_NE(reboot, log.end());
+        EXPECT_EQ(reboot[-1], committed);
+        // Windows may end the process on Yes before the window closes: the result file is
+        // written first, and says that the restart was asked for.
+        std::string resultFile(fake.resultFileAtRestart.begin(), fake.resultFileAtRestart.end());
+        if (c.answer == IDYES && c.window && c.mode == RunMode::Interactive) {
+            EXPECT_NE(resultFile.find("\"restartRequested\": true"), std::string::npos) << resultFile;
+            EXPECT_NE(resultFile.find("\"restartRequired\": true"), std::string::npos);
+            EXPECT_NE(resultFile.find("\"status\": \"applied\""), std::string::npos);
+        }
     }
 }
 
@@ -518,7 +541,8 @@ TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
     fake.products[L"{B}"].contexts = {MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE};
     fake.products[L"{C}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].name = L"Product A";
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    // {B}'s machine installation is left unpatched by Windows Installer (see below).
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
                                                                     L"MsiDeterminePatchSequenceW({B}, null, 4, [C:\\work\\a.msp])",
@@ -539,21 +563,103 @@ TEST_F(UpdateRun, APerUserX64InstallationGoesBeforeAPerMachineX86OneOfTheSamePro
     fake.patches = {{L"a.msp", L"{A}"}};
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].contextTemplates[MSIINSTALLCONTEXT_USERUNMANAGED] = L"x64;1033";
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), ERROR_INSTALL_FAILURE) << "the machine's installation stays unpatched";
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
                                                                 }));
 }
 
-TEST_F(UpdateRun, AnInstalledProductFoundInNoContextEndsTheRunBeforeAnyTransaction)
+TEST_F(UpdateRun, AProductInTwoContextsOfOneAccountIsPatchedInOneAndTheCheckAfterTheCommitFailsTheRun)
+{
+    // MsiApplyPatchW takes no context: Windows Installer patches the running account's
+    // installation it finds first (user-managed, user-unmanaged, machine), so the second
+    // call for the machine's installation patches the per-user one again.
+    fake.patches = {{L"a.msp", L"{A}"}};
+    fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
+    fake.products[L"{A}"].name = L"Product A";
+    fake.windowsTransactions = true;
+    UpdateRunOutcome outcome;
+    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), ERROR_INSTALL_FAILURE);
+    RecordOutcome(outcome);
+
+    // The second installation then looks patched already.
+    EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 1u);
+    EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"), std::vector<std::wstring>{L"MsiEndTransaction(1)"})
+        << "the check comes after the commit and does not touch the transaction";
+    std::vector<std::wstring> log = Log();
+    EXPECT_EQ(log.back(), L"Windows Installer does not list update 'a.msp' as installed for 'Product A' "
+                          L"(per-machine) after the commit.");
+    EXPECT_EQ(std::count(log.begin(), log.end(), committed), 0) << "the run did not succeed";
+    ASSERT_EQ(outcome.products.size(), 2u);
+    EXPECT_EQ(outcome.products[0].context, MSIINSTALLCONTEXT_MACHINE);
+    EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::NotRegistered);
+    EXPECT_EQ(outcome.products[0].patches[0].patchState, -1);
+    EXPECT_EQ(outcome.products[1].patches[0].status, PatchStatus::AlreadyApplied);
+    EXPECT_EQ(runRecord.failedStep, RunStep::Verifying);
+    EXPECT_EQ(runRecord.failureCode, 1603u);
+}
+
+TEST_F(UpdateRun, APatchListedAsAppliedSupersededOrObsoleteAfterTheCommitPassesTheCheck)
+{
+    fake.patches = {{L"a.msp", L"{A}"}, {L"b.msp", L"{B}"}, {L"c.msp", L"{C}"}};
+    for (const wchar_t* code : {L"{A}", L"{B}", L"{C}"})
+        fake.products[code];
+    // A later patch of the same run may supersede or make obsolete one applied before it.
+    fake.patchStates[AppliedKey(FakePatchCode(fake.patches[1]), L"{B}", MSIINSTALLCONTEXT_MACHINE)] = L"2";
+    fake.patchStates[AppliedKey(FakePatchCode(fake.patches[2]), L"{C}", MSIINSTALLCONTEXT_MACHINE)] = L"4";
+    // Listed so only once applied: before, b and c are not listed at all.
+    fake.patchStates.swap(fake.patchStatesOnceApplied);
+    UpdateRunOutcome outcome;
+    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 0);
+    EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 3u);
+    EXPECT_EQ(Log().back(), committed);
+}
+
+TEST_F(UpdateRun, AnotherAccountsPerUserInstallationIsListedAndLeftAloneAndTheRunStillSucceeds)
 {
     fake.patches = {{L"a.msp", L"{A}"}};
-    fake.products[L"{A}"].contexts = {};
-    fake.products[L"{A}"].advertisedIn = {MSIINSTALLCONTEXT_MACHINE};
+    FakeProduct& a = fake.products[L"{A}"];
+    a.name = L"Product A";
+    a.otherAccounts = {
+        {MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-7-7-7-1001"},
+        {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-7-7-7-1002", L"1"},  // advertised only
+        {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-7-7-7-1003", L""},   // state unreadable, as on Wine
+    };
+    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+
+    EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 1u) << "the machine's installation only";
+    EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, S-1-5-21-7-7-7-1001, 2, State").size(), 1u);
+    std::vector<std::wstring> log = Log();
+    const wchar_t* lines[] = {
+        L"Product '{A}' is installed per-user for another account (S-1-5-21-7-7-7-1001); this run cannot patch it.",
+        L"Product '{A}' is installed per-user for another account (S-1-5-21-7-7-7-1003); this run cannot patch it.",
+    };
+    for (const wchar_t* line : lines)
+        EXPECT_EQ(std::count(log.begin(), log.end(), line), 1) << testing::PrintToString(std::wstring(line));
+    EXPECT_EQ(log.back(), committed);
+
+    // The machine's installation first, then the two listed ones, each with its account.
+    ASSERT_EQ(runRecord.products.size(), 3u);
+    EXPECT_FALSE(runRecord.products[0].otherAccount);
+    EXPECT_EQ(runRecord.patches[runRecord.products[0].firstPatch].status, PatchStatus::Applied);
+    const wchar_t* sids[] = {L"S-1-5-21-7-7-7-1001", L"S-1-5-21-7-7-7-1003"};
+    for (size_t i = 1; i < 3; ++i) {
+        const ProductRecord& other = runRecord.products[i];
+        EXPECT_TRUE(other.otherAccount);
+        EXPECT_EQ(Pooled(other.userSid), sids[i - 1]);
+        EXPECT_EQ(runRecord.patches[other.firstPatch].status, PatchStatus::OtherAccount);
+    }
+}
+
+TEST_F(UpdateRun, AnInstallationListThatCannotBeReadEndsTheRunBeforeAnyTransaction)
+{
+    fake.patches = {{L"a.msp", L"{A}"}};
+    fake.products[L"{A}"];
+    fake.enumerateResult = ERROR_ACCESS_DENIED;
     EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
     EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
-    EXPECT_EQ(Log().back(), L"Finding the installation context of product '{A}' failed.");
+    EXPECT_EQ(Log().back(), L"Listing the installed products failed with error=5.");
 }
 
 TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmptyTransaction)
@@ -595,11 +701,6 @@ std::vector<PatchStatus> Statuses()
     for (const PatchRecord& patch : runRecord.patches)
         statuses.push_back(patch.status);
     return statuses;
-}
-
-std::wstring Pooled(const PooledText& text)
-{
-    return runRecord.pool.substr(text.offset, text.length);
 }
 
 }  // namespace
@@ -659,10 +760,12 @@ TEST_F(UpdateRun, RecordsTheStepThatStoppedTheRun)
     } cases[] = {
         {"patch", [] { fake.patches[1].openResult = 1627; }, RunStep::ReadingPatch, 1627},
         {"package", [] { fake.products[L"{C}"].summaryResult = 1610; }, RunStep::ReadingProduct, 1610},
-        {"no context", [] { fake.products[L"{C}"].contexts.clear(); }, RunStep::ReadingProduct, 1605},
+        {"listing", [] { fake.enumerateResult = ERROR_ACCESS_DENIED; }, RunStep::ReadingProduct, 5},
         {"begin", [] { fake.beginResult = 1632; }, RunStep::Beginning, 1632},
         {"sequence", [] { fake.products[L"{C}"].sequenceResult = 1648; }, RunStep::Sequencing, 1648},
         {"commit", [] { fake.commitResult = 1619; }, RunStep::Committing, 1619},
+        // A patch without a code cannot be found registered after the commit.
+        {"check", [] { fake.patches[0].revision = L"-"; }, RunStep::Verifying, 1603},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,6 +2,9 @@
 // text. msi.dll is not linked into this binary, so these definitions are the ones called.
 #include "Fakes.h"
 
+#include <sddl.h>
+#include <strsafe.h>
+
 #include <string>
 
 FakeSystem fake;
@@ -51,6 +54,27 @@ const FakePatch* PatchAt(LPCWSTR path)
     return nullptr;
 }
 
+// A patch's PID_REVNUMBER: its own, or one made from its file name; "-" means none.
+std::wstring Revision(const FakePatch& patch)
+{
+    if (patch.revision == L"-")
+        return std::wstring();
+    if (!patch.revision.empty())
+        return patch.revision;
+    unsigned long long digits = 0;
+    for (wchar_t c : patch.fileName)
+        digits = (digits * 131 + c) & 0xFFFFFFFFFFFFull;
+    wchar_t code[39];
+    StringCchPrintfW(code, ARRAYSIZE(code), L"{FA4E0000-0000-4000-8000-%012llX}", digits);
+    return code;
+}
+
+std::wstring PatchCode(const FakePatch& patch)
+{
+    std::wstring revision = Revision(patch);
+    return revision.size() >= 38 ? revision.substr(0, 38) : std::wstring();
+}
+
 const FakeProduct* ProductFor(LPCWSTR code)
 {
     auto product = code == nullptr ? fake.products.end() : fake.products.find(code);
@@ -87,6 +111,42 @@ bool Has(const std::vector<MSIINSTALLCONTEXT>& contexts, MSIINSTALLCONTEXT conte
             return true;
     }
     return false;
+}
+
+// The contexts the product is installed in for the running account.
+const std::vector<MSIINSTALLCONTEXT>& InstalledContexts(const FakeProduct& product)
+{
+    static const std::vector<MSIINSTALLCONTEXT> none;
+    return product.state == INSTALLSTATE_DEFAULT ? product.contexts : none;
+}
+
+const FakeOtherAccount* OtherAccount(const FakeProduct& product, LPCWSTR sid, MSIINSTALLCONTEXT context)
+{
+    for (const FakeOtherAccount& other : product.otherAccounts) {
+        if (sid != nullptr && other.sid == sid && other.context == context)
+            return &other;
+    }
+    return nullptr;
+}
+
+const std::wstring& RunningSid()
+{
+    static std::wstring sid;
+    if (!sid.empty())
+        return sid;
+    HANDLE token = nullptr;
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    if (token != nullptr)
+        CloseHandle(token);
+    return sid;
 }
 
 std::wstring PackagePath(const std::wstring& code, const FakeProduct& product, MSIINSTALLCONTEXT context)
@@ -160,7 +220,7 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
         for (const FakePatch& patch : fake.patches) {
             if (databaseLabel == L"database:" + patch.fileName) {
                 result = patch.summaryResult;
-                answer = {patch.targets, patch.sizeResult, patch.readResult, patch.revision};
+                answer = {patch.targets, patch.sizeResult, patch.readResult, Revision(patch)};
                 label = L"summary:" + patch.fileName;
             }
         }
@@ -220,20 +280,16 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* d
     return result == ERROR_SUCCESS ? answer->second.readResult : result;
 }
 
-INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR code)
-{
-    fake.calls.push_back(L"MsiQueryProductStateW(" + Text(code) + L")");
-    const FakeProduct* product = ProductFor(code);
-    return product == nullptr ? INSTALLSTATE_UNKNOWN : product->state;
-}
-
 UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context, LPCWSTR property,
                                  LPWSTR buffer, LPDWORD count)
 {
     bool sizeQuery = count != nullptr && *count == 0;
-    bool argumentsOk = count != nullptr && userSid == nullptr && (sizeQuery ? buffer == nullptr : buffer != nullptr);
-    std::wstring line = L"MsiGetProductInfoExW(" + Text(code) + L", " + Number(context) + L", " + Text(property) +
-                        L", " + (count == nullptr ? L"null" : Number(*count)) + L")";
+    // A SID with the machine context is refused by Windows Installer.
+    bool argumentsOk = count != nullptr && !(userSid != nullptr && context == MSIINSTALLCONTEXT_MACHINE) &&
+                       (sizeQuery ? buffer == nullptr : buffer != nullptr);
+    std::wstring line = L"MsiGetProductInfoExW(" + Text(code) + L", " +
+                        (userSid == nullptr ? std::wstring() : std::wstring(userSid) + L", ") + Number(context) +
+                        L", " + Text(property) + L", " + (count == nullptr ? L"null" : Number(*count)) + L")";
     if (!argumentsOk)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
@@ -241,8 +297,15 @@ UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEX
     const FakeProduct* product = ProductFor(code);
     if (product == nullptr || count == nullptr)
         return ERROR_UNKNOWN_PRODUCT;
-    bool installed = Has(product->contexts, context);
     std::wstring name = Text(property);
+    if (userSid != nullptr && userSid != RunningSid()) {
+        // Another account's installation, which an elevated caller may ask about.
+        const FakeOtherAccount* other = OtherAccount(*product, userSid, context);
+        if (other == nullptr || other->state.empty() || name != INSTALLPROPERTY_PRODUCTSTATE)
+            return ERROR_UNKNOWN_PRODUCT;
+        return CopyOut(other->state, buffer, count);
+    }
+    bool installed = Has(InstalledContexts(*product), context);
     if (name == INSTALLPROPERTY_PRODUCTSTATE) {
         if (!installed && !Has(product->advertisedIn, context))
             return ERROR_UNKNOWN_PRODUCT;
@@ -258,7 +321,9 @@ UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEX
         value = PackagePath(code, *product, context);
         sizeResult = product->packageSizeResult;
         readResult = product->packageReadResult;
-    } else if (name == INSTALLPROPERTY_INSTALLEDPRODUCTNAME && !product->name.empty()) {
+    } else if (name == INSTALLPROPERTY_INSTALLEDPRODUCTNAME) {
+        if (product->nameResult != ERROR_SUCCESS)
+            return product->nameResult;
         value = product->name;
     } else {
         return ERROR_UNKNOWN_PROPERTY;
@@ -268,6 +333,51 @@ UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEX
     if (sizeQuery)
         return sizeResult;
     return result == ERROR_SUCCESS ? readResult : result;
+}
+
+UINT WINAPI MsiEnumProductsExW(LPCWSTR code, LPCWSTR userSid, DWORD contexts, DWORD index, LPWSTR installedCode,
+                               MSIINSTALLCONTEXT* installedContext, LPWSTR sid, LPDWORD sidCount)
+{
+    std::wstring line = L"MsiEnumProductsExW(" + Text(code) + L", " + Text(userSid) + L", " + Number(contexts) +
+                        L", " + Number(index) + L")";
+    if (installedCode == nullptr || installedContext == nullptr || sid == nullptr || sidCount == nullptr)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+
+    // Every installation in the order Wine lists them: the machine's, then each account's
+    // unmanaged and managed ones; advertised products are listed like installed ones.
+    struct Listed {
+        std::wstring code;
+        MSIINSTALLCONTEXT context;
+        std::wstring sid;
+    };
+    std::vector<Listed> listed;
+    const MSIINSTALLCONTEXT order[] = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED,
+                                       MSIINSTALLCONTEXT_USERMANAGED};
+    for (MSIINSTALLCONTEXT context : order) {
+        for (const auto& product : fake.products) {
+            const FakeProduct& p = product.second;
+            if (Has(InstalledContexts(p), context) || Has(p.advertisedIn, context))
+                listed.push_back({product.first, context, context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid()});
+            for (const FakeOtherAccount& other : p.otherAccounts) {
+                if (other.context == context)
+                    listed.push_back({product.first, context, other.sid});
+            }
+        }
+    }
+    if (index >= listed.size())
+        return fake.enumerateResult;
+    const Listed& entry = listed[index];
+    if (*sidCount <= entry.sid.size()) {
+        *sidCount = static_cast<DWORD>(entry.sid.size());
+        return ERROR_MORE_DATA;
+    }
+    StringCchCopyW(installedCode, 39, entry.code.c_str());
+    *installedContext = entry.context;
+    entry.sid.copy(sid, entry.sid.size());
+    sid[entry.sid.size()] = L'\0';
+    *sidCount = static_cast<DWORD>(entry.sid.size());
+    return ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context,
@@ -280,11 +390,15 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
     fake.calls.push_back(line);
 
     const FakeProduct* product = ProductFor(code);
-    if (product == nullptr || !Has(product->contexts, context))
+    if (product == nullptr || !Has(InstalledContexts(*product), context))
         return ERROR_UNKNOWN_PRODUCT;
     if (Text(property) != INSTALLPROPERTY_PATCHSTATE)
         return ERROR_UNKNOWN_PROPERTY;
-    if (fake.appliedPatches.count(AppliedKey(Text(patchCode), code, context)) == 0)
+    std::wstring key = AppliedKey(Text(patchCode), code, context);
+    auto listed = fake.patchStates.find(key);
+    if (listed != fake.patchStates.end())
+        return CopyOut(listed->second, buffer, count);
+    if (fake.appliedPatches.count(key) == 0)
         return ERROR_UNKNOWN_PATCH;
     return CopyOut(L"1", buffer, count);  // MSIPATCHSTATE_APPLIED
 }
@@ -340,7 +454,7 @@ UINT WINAPI MsiDeterminePatchSequenceW(LPCWSTR code, LPCWSTR userSid, MSIINSTALL
     if (product == nullptr)
         return ERROR_UNKNOWN_PRODUCT;
     // Wine's answer for a product not installed in the context asked for.
-    if (!Has(product->contexts, context))
+    if (!Has(InstalledContexts(*product), context))
         return ERROR_BAD_CONFIGURATION;
     if (product->sequenceResult != ERROR_SUCCESS)
         return product->sequenceResult;
@@ -379,8 +493,19 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALL
         // package transaction ("ScheduleReboot action", "ForceReboot action"); Wine applies
         // it and asks for the restart.
         result = fake.windowsTransactions ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS_REBOOT_REQUIRED;
+    if (patch != nullptr && (result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED)) {
+        std::wstring prefix = PatchCode(*patch) + L"|";
+        for (auto entry = fake.patchStatesOnceApplied.begin(); entry != fake.patchStatesOnceApplied.end();) {
+            if (entry->first.compare(0, prefix.size(), prefix) == 0) {
+                fake.patchStates[entry->first] = entry->second;
+                entry = fake.patchStatesOnceApplied.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+    }
     if (patch != nullptr && (result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED) &&
-        patch->revision.size() >= 38) {
+        !PatchCode(*patch).empty()) {
         std::vector<std::wstring> targets;
         for (size_t start = 0; start <= patch->targets.size();) {
             size_t end = patch->targets.find(L';', start);
@@ -389,13 +514,26 @@ UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALL
             targets.push_back(patch->targets.substr(start, end - start));
             start = end + 1;
         }
+        // MsiApplyPatchW takes no context: Windows Installer patches the running account's
+        // installation that it finds first ("MsiApplyPatch", "Installation Context").
+        const MSIINSTALLCONTEXT searchOrder[] = {MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED,
+                                                 MSIINSTALLCONTEXT_MACHINE};
         for (const std::wstring& target : targets) {
             const FakeProduct* product = ProductFor(target.c_str());
-            for (MSIINSTALLCONTEXT context : product == nullptr ? std::vector<MSIINSTALLCONTEXT>() : product->contexts)
-                fake.appliedPatches.insert(AppliedKey(patch->revision.substr(0, 38), target, context));
+            for (MSIINSTALLCONTEXT context : searchOrder) {
+                if (product != nullptr && Has(InstalledContexts(*product), context)) {
+                    fake.appliedPatches.insert(AppliedKey(PatchCode(*patch), target, context));
+                    break;
+                }
+            }
         }
     }
     return result;
 }
 
 }  // extern "C"
+
+std::wstring FakePatchCode(const FakePatch& patch)
+{
+    return PatchCode(patch);
+}

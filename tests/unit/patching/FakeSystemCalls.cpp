@@ -7,10 +7,12 @@
 
 #include <algorithm>
 
+#include "AppState.h"
 #include "Extraction.h"
 #include "Fakes.h"
 #include "ImportSeam.h"
 #include "RunRecord.h"
+#include "TestFiles.h"
 #include "UpdaterMessages.h"
 
 namespace {
@@ -31,6 +33,13 @@ int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style
 
 BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
 {
+    // Reading the running account goes to the real token: the run compares it with the
+    // accounts Windows Installer lists, which the fake lists for the real account too.
+    if (access == TOKEN_QUERY) {
+        auto real = reinterpret_cast<decltype(&FakeOpenProcessToken)>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "OpenProcessToken")));
+        return real(process, access, token);
+    }
     fake.calls.push_back(L"OpenProcessToken(" + std::wstring(process == GetCurrentProcess() ? L"current" : L"other") +
                          L", " + Hex(access) + L")");
     if (!fake.openTokenResult) {
@@ -75,6 +84,9 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVI
 BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
 {
     std::wstring line = L"ExitWindowsEx(" + std::to_wstring(flags) + L", " + Hex(reason) + L")";
+    // What a run leaves in its log folder is all that is left once Windows ends it.
+    if (!appState.logFolder.empty())
+        ReadAllBytes(appState.logFolder + L"TessarvaneUpdater.json", fake.resultFileAtRestart);
     DWORD information = 0;
     if (fake.token != nullptr) {
         if (GetHandleInformation(fake.token, &information)) {

@@ -18,7 +18,9 @@
 struct FakePatch {
     std::wstring fileName;
     std::wstring targets;  // the PID_TEMPLATE value
-    std::wstring revision = std::wstring();  // the PID_REVNUMBER value: the patch code, then superseded codes
+    // The PID_REVNUMBER value: the patch code, then superseded codes; empty: a code made from
+    // the file name (FakePatchCode); "-": no such property.
+    std::wstring revision = std::wstring();
     bool restartAction = false;  // its transforms add ForceReboot or ScheduleReboot
     UINT openResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
@@ -31,12 +33,20 @@ struct FakeSequenceEntry {
     DWORD order;
 };
 
+// Another account's per-user installation of a product.
+struct FakeOtherAccount {
+    MSIINSTALLCONTEXT context;
+    std::wstring sid;
+    std::wstring state = L"5";  // what MsiGetProductInfoExW answers with that SID; empty: an error
+};
+
 struct FakeProduct {
-    INSTALLSTATE state = INSTALLSTATE_DEFAULT;  // what MsiQueryProductStateW says
+    INSTALLSTATE state = INSTALLSTATE_DEFAULT;  // anything else: installed in no context
     // The contexts it is installed in for this account (state "5" in each); "1" (advertised)
-    // in the others where advertisedIn says so.
+    // in the others where advertisedIn says so. MsiEnumProductsExW lists all of them.
     std::vector<MSIINSTALLCONTEXT> contexts = {MSIINSTALLCONTEXT_MACHINE};
     std::vector<MSIINSTALLCONTEXT> advertisedIn;
+    std::vector<FakeOtherAccount> otherAccounts;
     std::wstring localPackage;  // per-machine; empty: "C:\cache\" + code + ".msi"
     UINT packageSizeResult = ERROR_SUCCESS;
     UINT packageReadResult = ERROR_SUCCESS;
@@ -45,7 +55,10 @@ struct FakeProduct {
     std::map<MSIINSTALLCONTEXT, std::wstring> contextTemplates;  // in place of packageTemplate
     UINT templateSizeResult = ERROR_MORE_DATA;
     UINT templateReadResult = ERROR_SUCCESS;
-    std::wstring name;  // InstalledProductName; empty: the lookup fails
+    // InstalledProductName; Windows answers a product without one with success and an empty
+    // text. nameResult, when not ERROR_SUCCESS, is the lookup's error instead.
+    std::wstring name;
+    UINT nameResult = ERROR_SUCCESS;
     UINT sequenceResult = ERROR_SUCCESS;
     std::vector<FakeSequenceEntry> sequence;  // per entry; empty: all apply, in array order
 };
@@ -55,6 +68,7 @@ struct FakeSystem {
     int extractResult = 0;
     std::vector<FakePatch> patches;
     std::map<std::wstring, FakeProduct> products;  // codes not here are unknown (state -1)
+    UINT enumerateResult = ERROR_NO_MORE_ITEMS;  // MsiEnumProductsExW's answer past the last
     UINT beginResult = ERROR_SUCCESS;
     UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
@@ -65,8 +79,14 @@ struct FakeSystem {
     // (Wine's stubs accept any call).
     bool windowsTransactions = false;
     // "patch code|product code|context" of every patch registered as applied; a successful
-    // MsiApplyPatchW adds its patch for each installed target and context.
+    // MsiApplyPatchW adds its patch to each installed target in the one context Windows
+    // Installer picks for the running account: the first of user-managed, user-unmanaged and
+    // machine that has the product.
     std::set<std::wstring> appliedPatches;
+    // Other states by the same key: 2 superseded, 4 obsolete; those of patchStatesOnceApplied
+    // join them when MsiApplyPatchW applies their patch.
+    std::map<std::wstring, std::wstring> patchStates;
+    std::map<std::wstring, std::wstring> patchStatesOnceApplied;
     int messageBoxAnswer = IDNO;
     BOOL openTokenResult = TRUE;
     BOOL lookupResult = TRUE;
@@ -81,6 +101,7 @@ struct FakeSystem {
     size_t applyCount = 0;
     bool transactionEnded = false;
     HANDLE token = nullptr;  // a real event standing in for the process token
+    std::vector<unsigned char> resultFileAtRestart;  // the log folder's result file when ExitWindowsEx came
 };
 
 extern FakeSystem fake;
@@ -94,6 +115,12 @@ std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix);
 // The product's package path in a context as the fake reports it.
 std::wstring PackagePath(const std::wstring& code, const FakeProduct& product,
                          MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE);
+
+// The running account's SID, as the fake lists its per-user installations.
+const std::wstring& RunningSid();
+
+// The patch code the fake gives the patch (empty for none).
+std::wstring FakePatchCode(const FakePatch& patch);
 
 // The key of fake.appliedPatches.
 std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context);
