@@ -245,9 +245,14 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
     json.EndObject();
 }
 
+bool WritesResultFile()
+{
+    return appState.logFile != INVALID_HANDLE_VALUE;
+}
+
 int FinishRun(int exitCode)
 {
-    if (appState.logFile == INVALID_HANDLE_VALUE)
+    if (!WritesResultFile())
         return exitCode;
     SYSTEMTIME endTime;
     GetSystemTime(&endTime);

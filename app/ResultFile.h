@@ -12,6 +12,9 @@ const int ResultSchemaVersion = 1;
 // Writes the result document of the run recorded so far, ending at endTime (UTC).
 void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime);
 
+// Whether the run writes a result file: only when logging is on.
+bool WritesResultFile();
+
 // The last step of every way out of wWinMain once the log folder is known: writes the result
 // file whole under a temporary name in the log folder and renames it, when logging is on.
 // Returns exitCode.

@@ -54,7 +54,8 @@ void RecordUpdateTable(const UpdateTable& table)
 
 void RecordFileData(const void* data, size_t size)
 {
-    runRecord.hash.Add(data, size);
+    if (runRecord.hashing)
+        runRecord.hash.Add(data, size);
 }
 
 void RecordFileWritten()
@@ -62,7 +63,8 @@ void RecordFileWritten()
     if (runRecord.filesWritten >= runRecord.files.size())
         return;
     CarriedFileRecord& file = runRecord.files[runRecord.filesWritten++];
-    runRecord.hash.Finish(file.sha256);
+    if (runRecord.hashing)
+        runRecord.hash.Finish(file.sha256);
     file.written = true;
 }
 

@@ -85,6 +85,7 @@ struct RunRecord {
     RecordArray<CarriedFileRecord> files;
     size_t filesWritten = 0;  // the files before this one are complete; data go to this one
     Sha256 hash;
+    bool hashing = true;  // off when no result file will report the digests
     RecordArray<ProductRecord> products;  // in the run's order: ascending code
     RecordArray<PatchRecord> patches;
     bool runStarted = false;

@@ -108,6 +108,9 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
         PrepareLogFolder();
         OpenLogFile();
     }
+    // The carried files' digests appear only in the result file; hashing every carried byte
+    // for nothing would make extraction several times slower than the copy.
+    runRecord.hashing = WritesResultFile();
 
     OpenPayloadFile();
     switch (ReadPayloadHeader()) {

@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
 """Points a linked PE image's Load Configuration directory (data directory 10) at the image's
-own load configuration structure, which GNU ld keeps but leaves unreferenced.
+own load configuration structure, and its Delay Import directory (data directory 13) at its
+delay-import descriptor table, both of which GNU ld keeps but leaves unreferenced.
 
 The image is stripped, so the structure is found by its content: the bytes that
 app/LoadConfig.cpp compiles (Size up to SecurityCookie, DependentLoadFlags =
 LOAD_LIBRARY_SEARCH_SYSTEM32, everything else 0), at an aligned place inside a section's raw
-data. Exactly one such place must exist. Handles PE32 and PE32+ images. The file's length is
+data. Exactly one such place must exist. The delay-import table is found as a run of
+RVA-based descriptors (attributes 1, a name that ends in ".dll", and module handle, address
+table and name table inside the image) followed by an all-zero descriptor; an image may have
+no such table (its directory stays as it is), never two. Handles PE32 and PE32+ images. The file's length is
 not changed, so a stripped image still ends at its last section's raw data; a non-zero PE
 checksum is recomputed, a zero one stays zero. A signed image (one whose certificate table
 directory is set) is refused unchanged: any change to it would break the signature, and the
 step belongs between linking and signing.
 
-Usage: set-load-config.py IMAGE      (exit status 0 when the directory is set)
-       set-load-config.py --check IMAGE   (exit status 0 when it is set and carries the flag)
+Usage: set-load-config.py IMAGE      (exit status 0 when the directories are set)
+       set-load-config.py --check IMAGE   (exit status 0 when the load configuration is set
+                                           and carries the flag, and a delay-import
+                                           directory that is set lists DLLs)
 """
 import struct
 import sys
@@ -20,6 +26,8 @@ import sys
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 LOAD_CONFIG_INDEX = 10
 CERTIFICATE_TABLE_INDEX = 4
+DELAY_IMPORT_INDEX = 13
+DELAY_DESCRIPTOR_SIZE = 32
 
 # Per optional-header magic: the structure's size up to SecurityCookie, the offset of
 # DependentLoadFlags inside it, and the offset of the data directories in the optional header.
@@ -47,8 +55,8 @@ def parse(data):
         raise ImageError("unknown optional header magic 0x%x" % magic)
     layout = LAYOUTS[magic]
     directories_count, = struct.unpack_from("<I", data, optional + layout["directories_at"] - 4)
-    if directories_count <= LOAD_CONFIG_INDEX:
-        raise ImageError("the image has no Load Configuration directory slot")
+    if directories_count <= DELAY_IMPORT_INDEX:
+        raise ImageError("the image has no Delay Import directory slot")
     sections = []
     table = optional + optional_size
     for i in range(sections_count):
@@ -60,6 +68,8 @@ def parse(data):
         "layout": layout,
         "checksum_at": optional + 64,
         "directory_at": optional + layout["directories_at"] + 8 * LOAD_CONFIG_INDEX,
+        "delay_directory_at": optional + layout["directories_at"] + 8 * DELAY_IMPORT_INDEX,
+        "image_size": struct.unpack_from("<I", data, optional + 56)[0],
         "certificates_at": optional + layout["directories_at"] + 8 * CERTIFICATE_TABLE_INDEX,
         "sections": sections,
     }
@@ -100,6 +110,59 @@ def find_structure(data, image):
     return found
 
 
+def delay_descriptor_dll(data, image, at):
+    """The DLL name of the delay-import descriptor at file offset `at`, or None when the 32
+    bytes there are not one."""
+    if at + DELAY_DESCRIPTOR_SIZE > len(data):
+        return None
+    attributes, name, module, iat, names = struct.unpack_from("<5I", data, at)
+    if attributes != 1 or not all(0 < rva < image["image_size"] for rva in (name, module, iat, names)):
+        return None
+    name_at = rva_to_offset(image, name, 1)
+    if name_at is None:
+        return None
+    end = data.find(b"\0", name_at, name_at + 260)
+    text = data[name_at:end] if end >= 0 else b""
+    if len(text) < 5 or not text.lower().endswith(b".dll") or not all(32 < c < 127 for c in text):
+        return None
+    return text.decode("ascii")
+
+
+def find_delay_tables(data, image):
+    """Each run of delay-import descriptors that ends in an all-zero one: (file offset, DLL names)."""
+    tables = []
+    for _, _, raw_pointer, raw_size in image["sections"]:
+        at = raw_pointer
+        end = raw_pointer + raw_size
+        while at + DELAY_DESCRIPTOR_SIZE <= end:
+            dlls = []
+            while delay_descriptor_dll(data, image, at + DELAY_DESCRIPTOR_SIZE * len(dlls)) is not None:
+                dlls.append(delay_descriptor_dll(data, image, at + DELAY_DESCRIPTOR_SIZE * len(dlls)))
+            terminator = at + DELAY_DESCRIPTOR_SIZE * len(dlls)
+            if dlls and terminator + DELAY_DESCRIPTOR_SIZE <= end and \
+                    not any(data[terminator:terminator + DELAY_DESCRIPTOR_SIZE]):
+                tables.append((at, dlls))
+            at = terminator + 4 if dlls else at + 4
+    return tables
+
+
+def delay_imports(data, image):
+    """The DLLs that the Delay Import directory lists, in order; [] when it is empty."""
+    rva, size = struct.unpack_from("<II", data, image["delay_directory_at"])
+    if rva == 0 and size == 0:
+        return []
+    at = rva_to_offset(image, rva, DELAY_DESCRIPTOR_SIZE)
+    if at is None:
+        raise ImageError("the Delay Import directory points outside the sections")
+    dlls = []
+    while delay_descriptor_dll(data, image, at) is not None:
+        dlls.append(delay_descriptor_dll(data, image, at))
+        at += DELAY_DESCRIPTOR_SIZE
+    if not dlls or any(data[at:at + DELAY_DESCRIPTOR_SIZE]) or size != DELAY_DESCRIPTOR_SIZE * (len(dlls) + 1):
+        raise ImageError("the Delay Import directory is not a terminated table of descriptors")
+    return dlls
+
+
 def pe_checksum(data, checksum_at):
     total = 0
     padded = data + (b"\0" if len(data) % 2 else b"")
@@ -125,6 +188,12 @@ def set_load_config(path):
         raise ImageError("expected one load configuration structure in the image, found %d" % len(found))
     rva = offset_to_rva(image, found[0])
     struct.pack_into("<II", data, image["directory_at"], rva, image["layout"]["size"])
+    tables = find_delay_tables(bytes(data), image)
+    if len(tables) > 1:
+        raise ImageError("expected at most one delay-import descriptor table, found %d" % len(tables))
+    for at, dlls in tables:
+        struct.pack_into("<II", data, image["delay_directory_at"], offset_to_rva(image, at),
+                         DELAY_DESCRIPTOR_SIZE * (len(dlls) + 1))
     if struct.unpack_from("<I", data, image["checksum_at"])[0] != 0:
         struct.pack_into("<I", data, image["checksum_at"], pe_checksum(bytes(data), image["checksum_at"]))
     with open(path, "r+b") as f:
@@ -151,13 +220,14 @@ def check(path):
     checksum, = struct.unpack_from("<I", data, image["checksum_at"])
     if checksum != 0 and checksum != pe_checksum(data, image["checksum_at"]):
         raise ImageError("the PE checksum does not match the image")
-    return layout["name"]
+    return layout["name"], delay_imports(data, image)
 
 
 def main(argv):
     try:
         if len(argv) == 3 and argv[1] == "--check":
-            print("%s: %s, DependentLoadFlags 0x800" % (argv[2], check(argv[2])))
+            name, dlls = check(argv[2])
+            print("%s: %s, DependentLoadFlags 0x800, delay-loaded: %s" % (argv[2], name, ", ".join(dlls) or "none"))
         elif len(argv) == 2:
             set_load_config(argv[1])
         else:

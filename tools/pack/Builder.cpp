@@ -1,13 +1,16 @@
 // Packing an updater. All checks read the inputs before the output is created; the copy then
-// streams each input into the output, so memory stays flat whatever the files' sizes.
+// streams each input into the output, and the output is read back once, in pieces, for its PE
+// checksum, so memory stays flat whatever the files' sizes.
 #include "Builder.h"
 
+#include "Authenticode.h"
 #include "Examiner.h"
 #include "FileName.h"
 #include "HexText.h"
 #include "OutputFile.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
+#include "PeChecksum.h"
 #include "PeImage.h"
 #include "Utf.h"
 
@@ -136,6 +139,20 @@ bool CheckFile(const std::string& argument, const BuildRequest& request, Input& 
     return false;
 }
 
+// The stub's checksum describes the stub alone: the output gets its own, from its bytes as
+// they were written.
+bool WriteChecksum(OutputFile& out, const PeInfo& pe) {
+    InputFile written;
+    std::string ignored;
+    uint32_t checksum = 0;
+    if (!out.Flush() || !written.Open(out.TemporaryPath(), ignored) ||
+        !ComputePeChecksum(written, ChecksumOffset(pe), checksum))
+        return false;
+    Bytes field;
+    PutU32(field, checksum);
+    return out.WriteAt(ChecksumOffset(pe), field.data(), field.size());
+}
+
 bool SameFile(const fs::path& a, const fs::path& b) {
     std::error_code code;
     return fs::equivalent(a, b, code) && !code;
@@ -215,6 +232,10 @@ bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warning
             error = input.display + ": reading it or writing the output failed";
             return false;
         }
+    }
+    if (!WriteChecksum(out, pe)) {
+        error = request.output + ": writing its PE checksum failed";
+        return false;
     }
     if (!out.Commit(error)) {
         error = request.output + ": " + error;

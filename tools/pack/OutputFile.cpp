@@ -86,6 +86,16 @@ bool OutputFile::Write(const uint8_t* data, size_t size) {
     return !failed_;
 }
 
+bool OutputFile::Flush() {
+    return !failed_;
+}
+
+bool OutputFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+    if (!failed_ && ::pwrite(fd_, data, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size))
+        failed_ = true;
+    return !failed_;
+}
+
 bool OutputFile::Append(const std::filesystem::path& source, uint64_t size) {
     int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
@@ -132,6 +142,20 @@ void OutputFile::Close() {
 
 bool OutputFile::Write(const uint8_t* data, size_t size) {
     out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out_) failed_ = true;
+    return !failed_;
+}
+
+bool OutputFile::Flush() {
+    out_.flush();
+    if (!out_) failed_ = true;
+    return !failed_;
+}
+
+bool OutputFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+    out_.seekp(static_cast<std::streamoff>(offset));
+    out_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out_.seekp(0, std::ios::end);
     if (!out_) failed_ = true;
     return !failed_;
 }

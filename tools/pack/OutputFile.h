@@ -24,6 +24,12 @@ public:
     // Appends the first `size` bytes of another file; false when it cannot be read or holds
     // fewer bytes, or when writing fails.
     bool Append(const std::filesystem::path& source, uint64_t size);
+    // Everything written so far, on disk under a temporary name until Commit, so that it can
+    // be read back.
+    bool Flush();
+    const std::filesystem::path& TemporaryPath() const { return temp_; }
+    // Replaces bytes already written.
+    bool WriteAt(uint64_t offset, const uint8_t* data, size_t size);
     bool Commit(std::string& error);
 
 private:

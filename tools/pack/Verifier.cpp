@@ -7,6 +7,7 @@
 #include "Verifier.h"
 
 #include "HexText.h"
+#include "PeChecksum.h"
 #include "ReportFormat.h"
 #include "Utf.h"
 
@@ -114,8 +115,35 @@ void CheckSignature(InputFile& input, VerifyReport& report) {
     report.digestState = digest == signedDigest.digest ? DigestState::Matches : DigestState::Differs;
 }
 
+void CheckChecksum(InputFile& input, VerifyReport& report) {
+    uint64_t at = ChecksumOffset(report.updater.pe);
+    uint8_t field[4];
+    if (!input.Read(at, field, sizeof field) || !ComputePeChecksum(input, at, report.fileChecksum)) return;
+    report.storedChecksum = GetU32(field);
+    if (report.storedChecksum == 0)
+        report.checksumState = ChecksumState::NotSet;
+    else if (report.storedChecksum == report.fileChecksum)
+        report.checksumState = ChecksumState::Matches;
+    else
+        report.checksumState = ChecksumState::Differs;
+}
+
+const char* ChecksumStateText(ChecksumState state) {
+    switch (state) {
+    case ChecksumState::NotSet: return "not set";
+    case ChecksumState::Matches: return "matches";
+    case ChecksumState::Differs: return "differs";
+    case ChecksumState::Unreadable: break;
+    }
+    return "unreadable";
+}
+
 void CollectProblems(bool requireSignature, VerifyReport& report) {
     report.problems = report.layoutProblems;
+    if (report.checksumState == ChecksumState::Differs)
+        report.problems.push_back("the PE checksum " + Hex(report.storedChecksum) + " is not the file's (" +
+                                  Hex(report.fileChecksum) + "): the file changed after it was packed or signed");
+    if (report.checksumState == ChecksumState::Unreadable) report.problems.push_back("the file cannot be read whole");
     if (!report.isSigned && requireSignature) report.problems.push_back("the updater is not signed");
     if (report.digestState == DigestState::Unreadable)
         report.problems.push_back("the signature cannot be read: " + report.signatureProblem);
@@ -155,6 +183,7 @@ bool VerifyUpdater(InputFile& input, bool requireSignature, VerifyReport& report
     std::vector<std::string>& warnings = report.updater.warnings;
     warnings.erase(std::remove(warnings.begin(), warnings.end(), "unexpected bytes follow the payload"), warnings.end());
     CheckLayout(input, report);
+    CheckChecksum(input, report);
     if (report.isSigned && !report.layoutProblems.empty()) {
         report.digestState = DigestState::NotChecked;
     } else if (report.isSigned) {
@@ -175,6 +204,9 @@ std::string FormatVerifyText(const std::string& inputName, const VerifyReport& r
     out += "product version: " + JsonString(Utf16ToUtf8(updater.payload.version)) + "\n";
     out += "entries: " + std::to_string(updater.entries.size()) + ", payload end " + Hex(updater.payload.end) + "\n";
     out += "layout: " + std::string(report.layoutProblems.empty() ? "sound" : "unsound") + "\n";
+    out += "PE checksum: " + Hex(report.storedChecksum) + " (" + ChecksumStateText(report.checksumState);
+    if (report.checksumState == ChecksumState::Differs) out += "; the file's bytes give " + Hex(report.fileChecksum);
+    out += ")\n";
     if (!report.isSigned) {
         out += "signature: none (unsigned)\n";
     } else {
@@ -215,6 +247,9 @@ std::string FormatVerifyJson(const std::string& inputName, const VerifyReport& r
     out += "  \"entries\": " + std::to_string(updater.entries.size()) + ",\n";
     out += "  \"payloadEnd\": " + std::to_string(updater.payload.end) + ",\n";
     out += "  \"layoutSound\": " + std::string(report.layoutProblems.empty() ? "true" : "false") + ",\n";
+    out += "  \"peChecksum\": {\"stored\": " + std::to_string(report.storedChecksum) +
+           ", \"computed\": " + std::to_string(report.fileChecksum) + ", \"state\": \"" +
+           ChecksumStateText(report.checksumState) + "\"},\n";
     out += "  \"signed\": " + std::string(report.isSigned ? "true" : "false") + ",\n";
     out += "  \"certificateTable\": " +
            (report.isSigned ? "{\"offset\": " + std::to_string(report.tableOffset) +

@@ -2,7 +2,9 @@
 // inspect does, then checks that nothing but a certificate table follows the payload and,
 // when the updater is signed, that the image digest its Authenticode signature names is the
 // digest of the file as it is, and that nothing hides inside the certificate table behind the
-// signature or behind the table. Trust in the signer's certificate chain is not checked here.
+// signature or behind the table. It also recomputes the PE checksum: a non-zero one that the
+// file's bytes do not give fails (zero, which linkers write, means none was set). Trust in the
+// signer's certificate chain is not checked here.
 #pragma once
 
 #include "Authenticode.h"
@@ -15,6 +17,8 @@ namespace pack {
 
 // NotChecked: signed, but the certificate table is not where a signature of this file would be.
 enum class DigestState { Unsigned, Matches, Differs, Unreadable, NotChecked };
+
+enum class ChecksumState { NotSet, Matches, Differs, Unreadable };
 
 struct VerifyReport {
     UpdaterReport updater;
@@ -29,6 +33,9 @@ struct VerifyReport {
     std::string imageDigest;      // hex, of the file as it is
     uint64_t bytesAfterSignature = 0; // inside the certificate table, beyond alignment padding
     uint64_t bytesAfterTable = 0;     // in the file, behind the certificate table
+    ChecksumState checksumState = ChecksumState::Unreadable;
+    uint32_t storedChecksum = 0;   // the optional header's CheckSum field
+    uint32_t fileChecksum = 0;     // what the file's bytes give
     std::vector<std::string> problems; // every reason for a failed verification, one line each
     bool ok = false;
 };

@@ -5,6 +5,7 @@
 #include "OutputFile.h"
 #include "ReportFormat.h"
 #include "TestFiles.h"
+#include "Verifier.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,26 @@
 namespace {
 
 using packtest::Bytes;
+
+// Where MakeImage's images keep the PE checksum: NT headers at 0x40, optional header behind the
+// 20-byte file header, CheckSum 64 bytes into it (PE32 and PE32+ alike).
+constexpr size_t kChecksumAt = 0x40 + 24 + 64;
+
+// The PE checksum as the format describes it, word by word with end-around carry.
+uint32_t ChecksumByWords(const Bytes& file) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i == kChecksumAt || i == kChecksumAt + 2) continue;
+        sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + static_cast<uint32_t>(file.size());
+}
+
+uint32_t StoredChecksum(const Bytes& file) {
+    return uint32_t(file[kChecksumAt]) | uint32_t(file[kChecksumAt + 1]) << 8 | uint32_t(file[kChecksumAt + 2]) << 16 |
+           uint32_t(file[kChecksumAt + 3]) << 24;
+}
 
 class Build : public ::testing::Test {
 protected:
@@ -54,7 +75,9 @@ TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack) {
     Bytes out = packtest::ReadAll(request.output);
     Bytes stub = packtest::ReadAll(request.stub);
     ASSERT_GT(out.size(), stub.size());
-    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), out.begin()));
+    Bytes outStub(out.begin(), out.begin() + long(stub.size()));
+    packtest::PutU32At(outStub, kChecksumAt, 0);  // the output's own
+    EXPECT_EQ(outStub, stub);
 
     pack::InputFile input;
     std::string error;
@@ -91,6 +114,39 @@ TEST_F(Build, PacksAnX64StubBehindItsOwnSectionTable) {
     EXPECT_EQ(report.entries.size(), 2u);
     EXPECT_NE(pack::FormatReportText("out.exe", report).find("machine: x64\n"), std::string::npos);
     EXPECT_NE(pack::FormatReportJson("out.exe", report).find("\"machine\": \"x64\""), std::string::npos);
+}
+
+// The stub's checksum (here a stale one) is replaced by the whole output's, for odd and even
+// lengths, in both image flavours; verify accepts it and refuses a file changed afterwards.
+TEST_F(Build, WritesThePeChecksumOfTheWholeOutputThatVerifyChecks) {
+    for (bool plus : {false, true}) {
+        for (size_t filler : {9000, 9001}) {  // one output of odd length
+            SCOPED_TRACE(std::string(plus ? "PE32+" : "PE32") + ", filler " + std::to_string(filler));
+            Bytes stub = plus ? packtest::MakeImage64({{0x400, 0x200}, {0x800, 0x800}}) : packtest::MakeImage(0x1000);
+            packtest::PutU32At(stub, kChecksumAt, 0x12345);
+            folder.Write("TessarvaneUpdater.exe", stub);
+            request.allowAnyFile = true;
+            request.files = {folder.Write("data.bin", Bytes(filler, 0xA5))};
+            ASSERT_TRUE(Built());
+            Bytes out = packtest::ReadAll(request.output);
+            EXPECT_EQ(StoredChecksum(out), ChecksumByWords(out));
+
+            for (bool changed : {false, true}) {
+                if (changed) out[out.size() - 3] ^= 0x40;
+                pack::InputFile input(out.data(), out.size());
+                pack::VerifyReport report;
+                std::string error;
+                ASSERT_TRUE(pack::VerifyUpdater(input, false, report, error)) << error;
+                EXPECT_EQ(report.checksumState, changed ? pack::ChecksumState::Differs : pack::ChecksumState::Matches);
+                EXPECT_EQ(report.ok, !changed);
+                std::string text = pack::FormatVerifyText("out.exe", report);
+                EXPECT_NE(text.find(changed ? "PE checksum: " : "(matches)"), std::string::npos) << text;
+                if (changed) {
+                    EXPECT_NE(text.find("problem: the PE checksum"), std::string::npos) << text;
+                }
+            }
+        }
+    }
 }
 
 TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll) {

@@ -1,12 +1,10 @@
-// The result file's own JSON writer and SHA-256: escapes and UTF-8 for every kind of UTF-16
-// text that file and product names can hold, the document's shape, and digests against the
-// standard's test vectors, fed whole and in pieces.
+// The result file's own JSON writer: escapes and UTF-8 for every kind of UTF-16 text that file
+// and product names can hold, and the document's shape.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "JsonWriter.h"
-#include "Sha256.h"
 
 namespace {
 
@@ -25,16 +23,6 @@ std::string Encoded(const std::wstring& text)
     std::string document = Text(json);
     // "[\n  VALUE\n]\n"
     return document.substr(4, document.size() - 7);
-}
-
-std::string Hex(const uint8_t (&digest)[32])
-{
-    std::string hex;
-    for (uint8_t byte : digest) {
-        hex += "0123456789abcdef"[byte >> 4];
-        hex += "0123456789abcdef"[byte & 15];
-    }
-    return hex;
 }
 
 }  // namespace
@@ -133,61 +121,4 @@ TEST(JsonWriter, GrowsItsBufferForLongDocuments)
     ASSERT_TRUE(json.Complete());
     // "[\n", five indented strings of 20000 bytes, four ",\n", "\n]\n"
     EXPECT_EQ(json.Size(), 2u + 5 * (2 + 20002) + 4 * 2 + 3);
-}
-
-TEST(Sha256, MatchesTheStandardsTestVectors)
-{
-    struct Case {
-        std::string message;
-        const char* digest;
-    } cases[] = {
-        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        // 56 bytes: the length no longer fits the first block.
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrst"
-         "nopqrstu",
-         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-    };
-    for (const Case& c : cases) {
-        Sha256 hash;
-        hash.Add(c.message.data(), c.message.size());
-        uint8_t digest[32];
-        hash.Finish(digest);
-        EXPECT_EQ(Hex(digest), c.digest) << c.message;
-    }
-}
-
-TEST(Sha256, GivesTheSameDigestForDataInPiecesAndStartsOverAfterFinishing)
-{
-    // A million 'a's, in pieces of the extraction's 32 KiB and a last odd one.
-    std::string chunk(0x8000, 'a');
-    Sha256 hash;
-    size_t left = 1000000;
-    while (left > 0) {
-        size_t piece = left < chunk.size() ? left : chunk.size();
-        hash.Add(chunk.data(), piece);
-        left -= piece;
-    }
-    uint8_t digest[32];
-    hash.Finish(digest);
-    EXPECT_EQ(Hex(digest), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-
-    // The same in pieces that leave a block half full before whole blocks arrive, as a short
-    // read of the payload would.
-    const size_t pieces[] = {1, 63, 65, 1000, 4097, 64, 127};
-    left = 1000000;
-    for (size_t i = 0; left > 0; ++i) {
-        size_t piece = pieces[i % 7] < left ? pieces[i % 7] : left;
-        hash.Add(chunk.data(), piece);
-        left -= piece;
-    }
-    hash.Finish(digest);
-    EXPECT_EQ(Hex(digest), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-
-    for (char c : std::string("abc"))
-        hash.Add(&c, 1);
-    hash.Finish(digest);
-    EXPECT_EQ(Hex(digest), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
