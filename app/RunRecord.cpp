@@ -52,6 +52,11 @@ void RecordUpdateTable(const UpdateTable& table)
     runRecord.hash.Reset();
 }
 
+uint8_t* FileDataBuffer(uint8_t* own)
+{
+    return runRecord.hashing ? runRecord.hash.Buffer(own) : own;
+}
+
 void RecordFileData(const void* data, size_t size)
 {
     if (runRecord.hashing)

@@ -16,7 +16,7 @@
 
 #include "PatchStatus.h"
 #include "RecordArray.h"
-#include "Sha256.h"
+#include "Sha256Pipe.h"
 #include "UpdateTable.h"
 
 // The steps that can stop a run; the result file names them.
@@ -84,7 +84,7 @@ struct RunRecord {
     std::wstring pool;
     RecordArray<CarriedFileRecord> files;
     size_t filesWritten = 0;  // the files before this one are complete; data go to this one
-    Sha256 hash;
+    Sha256Pipe hash;
     bool hashing = true;  // off when no result file will report the digests
     RecordArray<ProductRecord> products;  // in the run's order: ascending code
     RecordArray<PatchRecord> patches;
@@ -100,7 +100,10 @@ struct RunRecord {
 extern RunRecord runRecord;
 
 // Extraction: the update table once read, the data of the file being written, and its end.
+// The data are best copied through FileDataBuffer's buffers (Sha256Pipe::BufferSize bytes),
+// which are hashed while the next ones are copied; own is given back where there is no need.
 void RecordUpdateTable(const UpdateTable& table);
+uint8_t* FileDataBuffer(uint8_t* own);
 void RecordFileData(const void* data, size_t size);
 void RecordFileWritten();
 

@@ -25,7 +25,7 @@
 #include "RunRecord.h"
 #include "UpdateFileName.h"
 
-enum : DWORD { CopyBufferSize = 0x8000 };
+const DWORD CopyBufferSize = Sha256Pipe::BufferSize;
 
 // A read counts only when it delivers every byte asked for.
 static bool ReadExactly(HANDLE file, void* buffer, DWORD size)
@@ -56,9 +56,11 @@ static int64_t BytesLeft(HANDLE file)
 // file's data, and counting what remains cannot overflow near 4 GiB.
 static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size)
 {
-    uint8_t buffer[CopyBufferSize];
+    uint8_t own[CopyBufferSize];
     uint32_t remaining = size;
     while (remaining > 0) {
+        // The record's buffer where it hashes what is copied, on another thread.
+        uint8_t* buffer = FileDataBuffer(own);
         DWORD chunk = remaining > CopyBufferSize ? static_cast<DWORD>(CopyBufferSize) : remaining;
         if (!ReadExactly(payload, buffer, chunk) || !WriteExactly(target, buffer, chunk))
             return false;
