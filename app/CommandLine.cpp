@@ -9,6 +9,19 @@
 
 #include "AppState.h"
 
+const wchar_t usageSynopsis[] = L"TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]";
+
+std::wstring UsageText()
+{
+    std::wstring text = L"Usage: ";
+    text += usageSynopsis;
+    text += L"\n"
+            L"       -x: extract update files\n"
+            L"       -a: no interaction mode\n"
+            L"       -l: enable logging\n";
+    return text;
+}
+
 bool GetExecutableFolder(std::wstring& folder)
 {
     wchar_t path[MAX_PATH];

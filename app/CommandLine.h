@@ -3,6 +3,12 @@
 
 #include <string>
 
+// The command line's grammar as the usage box and the log show it.
+extern const wchar_t usageSynopsis[];
+
+// The usage box's text: the synopsis, then one line for each option.
+std::wstring UsageText();
+
 // Fills appState's run mode, extract folder and log folder from argv (argv[0] is the
 // program). A rejected line leaves the run mode Invalid.
 void ParseCommandLine(int argc, wchar_t** argv);

@@ -30,12 +30,6 @@
 
 static const wchar_t* const caption = L"Tessarvane Updater";
 
-static const wchar_t* const usageText =
-    L"Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]\n"
-    L"       -x: extract update files\n"
-    L"       -a: no interaction mode\n"
-    L"       -l: enable logging\n";
-
 // Opens the program's own file for reading; the handle goes into appState.
 static void OpenPayloadFile()
 {
@@ -91,7 +85,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 
     if (appState.runMode == RunMode::Invalid) {
         if (!noBoxes) {
-            MessageBoxW(nullptr, usageText, caption, MB_OK);
+            MessageBoxW(nullptr, UsageText().c_str(), caption, MB_OK);
             return 1;
         }
         // What msiexec answers for a command line it cannot use.
@@ -99,8 +93,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
             PrepareLogFolder();
             OpenLogFile();
         }
-        LogFailure(RunStep::CommandLine, ERROR_INVALID_COMMAND_LINE, L"%s",
-                   L"The command line was rejected. Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]");
+        LogFailure(RunStep::CommandLine, ERROR_INVALID_COMMAND_LINE, L"The command line was rejected. Usage: %s",
+                   usageSynopsis);
         return FinishRun(ERROR_INVALID_COMMAND_LINE);
     }
 

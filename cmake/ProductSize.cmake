@@ -31,7 +31,7 @@ function(tessarvane_updater_size target)
     return()
   endif()
   tessarvane_product_size(${target})
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/app/NoExceptions.cpp)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/NoExceptions.cpp)
   # Optimised as one whole at link time, the program keeps no function that it does not reach;
   # --gc-sections alone cannot drop them for x64, where ld keeps every function's unwind data
   # (.pdata) and with it the function.

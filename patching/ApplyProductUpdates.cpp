@@ -4,6 +4,8 @@
 // Owns the heap copies of the patch paths in the sequence array for the length of one call.
 #include "ApplyProductUpdates.h"
 
+#include <windows.h>
+
 #include <msi.h>
 #include <strsafe.h>
 
@@ -17,7 +19,6 @@
 #include "Log.h"
 #include "RunRecord.h"
 #include "StringTable.h"
-#include "UpdaterMessages.h"
 #include "VerboseLogs.h"
 #include "resource.h"
 
@@ -68,13 +69,12 @@ int32_t SignedOrder(const MSIPATCHSEQUENCEINFOW& entry)
 
 // The installation's "InstalledProductName", or the code itself when that cannot be read or
 // is empty (Windows answers a product without one with success and an empty text).
-std::wstring ReadDisplayName(const ProductInstallation& installation)
+std::wstring ReadDisplayName(const std::wstring& productCode, MSIINSTALLCONTEXT context)
 {
     std::vector<wchar_t> buffer;
-    if (ReadInstalledProperty(installation.productCode, installation.context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME,
-                              buffer) != ERROR_SUCCESS ||
+    if (ReadInstalledProperty(productCode, context, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, buffer) != ERROR_SUCCESS ||
         buffer[0] == L'\0')
-        return installation.productCode;
+        return productCode;
     return buffer.data();
 }
 
@@ -92,45 +92,49 @@ const ListedPatchState listedPatchStates[] = {
     {MSIPATCHSTATE_OBSOLETED, PatchStatus::Obsolete, IDS_OBSOLETE_FORMAT},
 };
 
-// Formats a patch's status line (the patch's file name, then the product's name) into
-// status, logs it and shows it in the window, which has taken the text when the send returns.
-void ReportStatus(wchar_t (&status)[512], const std::wstring& format, const wchar_t* fileName,
-                  const std::wstring& displayName, HWND window)
+// Formats a patch's status line (the patch's file name, then the product's name), logs it and
+// shows it.
+void ReportStatus(const std::wstring& format, const wchar_t* fileName, const std::wstring& displayName,
+                  const UpdateProgress& progress)
 {
+    wchar_t status[512];
     StringCchPrintfW(status, ARRAYSIZE(status), format.c_str(), fileName, displayName.c_str());
     LogMessage(status);
-    if (window != nullptr)
-        SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(status), 0);
+    progress.ShowStatus(status);
 }
 
 }  // namespace
 
-int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& installation, const UpdateTable& table,
-                        const PatchCodeList& patchCodes, HWND window, bool* rebootRequired, ProductOutcome& outcome)
+int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const UpdateTable& table,
+                        const UpdateProgress& progress, bool* rebootRequired)
 {
-    const std::wstring& productCode = installation.productCode;
-    const PatchIndexList& indexes = installation.indexes;
-    if (indexes.empty())
+    const ProductRecord& record = runRecord.products[installation];
+    const uint32_t patchCount = record.patchCount;
+    if (patchCount == 0)
         return 0;
+    const std::wstring productCode = RecordedText(record.code);
+    const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.context);
 
-    std::wstring displayName = ReadDisplayName(installation);
-    outcome.displayName = displayName;
+    std::wstring displayName = ReadDisplayName(productCode, context);
+    RecordInstallationName(installation, displayName);
     std::wstring line = L"Determining update application order for product '" + displayName + L"'.";
     LogMessage(line.c_str());
-    LogFormattedMessage(L"Product '%s' is installed %s.", displayName.c_str(), InstallContextName(installation.context));
+    LogFormattedMessage(L"Product '%s' is installed %s.", displayName.c_str(), InstallContextName(context));
 
     PatchSequence sequence;
+    std::vector<int32_t> indexes;       // the installation's patches, parallel to sequence
     std::vector<const wchar_t*> names;  // lent by table, parallel to sequence
-    for (int32_t index : indexes) {
+    for (uint32_t j = 0; j < patchCount; ++j) {
+        int32_t index = InstallationPatch(installation, j).index;
         const wchar_t* fileName = table[static_cast<size_t>(index)].fileName;
         if (!sequence.Append(std::wstring(folder) + L"\\" + fileName))
             return 1;
+        indexes.push_back(index);
         names.push_back(fileName);
     }
 
-    UINT sequenced = MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, installation.context,
-                                                sequence.Count(), sequence.Data());
-    outcome.sequenceResult = sequenced;
+    UINT sequenced =
+        MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, context, sequence.Count(), sequence.Data());
     if (sequenced != ERROR_SUCCESS) {
         LogFailure(RunStep::Sequencing, sequenced, L"MsiDeterminePatchSequence failed with error=%u", sequenced);
         return 1;
@@ -141,12 +145,10 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
     // huge dwOrder from turning into billions of empty levels.
     std::vector<DWORD> applicable;
     for (DWORD j = 0; j < sequence.Count(); ++j) {
-        if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0) {
+        if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0)
             applicable.push_back(j);
-        } else {
-            outcome.patches[j].status = PatchStatus::NotApplicable;
-            outcome.patches[j].installerResult = sequence[j].uStatus;
-        }
+        else
+            RecordPatchAnswer(installation, j, PatchStatus::NotApplicable, sequence[j].uStatus);
     }
     if (applicable.empty()) {
         LogMessage(L"No updates required.");
@@ -165,13 +167,8 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
-    wchar_t status[512];
     for (DWORD j : applicable) {
-        PatchOutcome& patch = outcome.patches[j];
-        size_t index = static_cast<size_t>(indexes[j]);
-        const std::wstring noCode;
-        const std::wstring& patchCode = index < patchCodes.size() ? patchCodes[index] : noCode;
-        int32_t state = ReadPatchState(patchCode, productCode, installation.context);
+        int32_t state = ReadPatchState(RecordedPatchCode(indexes[j]), productCode, context);
         const ListedPatchState* listed = nullptr;
         for (const ListedPatchState& known : listedPatchStates) {
             if (known.state == state)
@@ -179,9 +176,8 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
         }
         if (listed != nullptr) {
             // A second run changes nothing.
-            ReportStatus(status, LoadResString(listed->format), names[j], displayName, window);
-            patch.status = listed->status;
-            patch.patchState = state;
+            ReportStatus(LoadResString(listed->format), names[j], displayName, progress);
+            RecordPatchState(installation, j, listed->status, state);
             continue;
         }
 
@@ -190,19 +186,18 @@ int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& instal
             MsiEnableLogW(INSTALLLOGMODE_VERBOSE, VerboseLogInWorkingFolder(folder, logName).c_str(), 0);
         }
 
-        ReportStatus(status, installingFormat, names[j], displayName, window);
+        ReportStatus(installingFormat, names[j], displayName, progress);
 
         UINT result = MsiApplyPatchW(sequence[j].szPatchData, nullptr, INSTALLTYPE_DEFAULT, patchCommandLine);
-        patch.installerResult = result;
         if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
-            patch.status = PatchStatus::Failed;
+            RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
             LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
             return static_cast<int>(result);
         }
-        patch.status = PatchStatus::Applied;
+        RecordPatchAnswer(installation, j, PatchStatus::Applied, result);
         LogMessage(L"MsiApplyPatch succeeded.");
     }
     return 0;

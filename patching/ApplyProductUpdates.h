@@ -2,21 +2,18 @@
 // Windows Installer works out, inside the run's open transaction. Worker thread only.
 #pragma once
 
-#include <windows.h>
+#include <cstdint>
 
-#include <string>
-
-#include "ProductPatchMap.h"
-#include "UpdateOutcome.h"
+#include "UpdateProgress.h"
 #include "UpdateTable.h"
 
-// installation names the product, the context it is installed in and its patches' positions
-// in table (ascending, repeats allowed); patchCodes holds each table entry's patch code.
-// Each step is logged and its status text sent to window as WM_UPDATE_STATUS when window
-// is not null. A patch that Windows Installer already lists as applied to the product in
-// that context is not applied again. Sets *rebootRequired when a patch asks for a restart
-// and never clears it. outcome (from PendingOutcome) receives each patch's status.
+// installation is the installation's place in the run's record, which names the product, the
+// context it is installed in and its patches' positions in table (ascending, repeats allowed);
+// what becomes of each patch goes there too. Each step is logged, and each patch's status line
+// shown through progress. A patch that Windows Installer already lists as applied to the
+// product in that context (or as superseded or obsolete) is not applied again. Sets
+// *rebootRequired when a patch asks for a restart and never clears it.
 // 0 when every applicable patch was applied or was so already (or none applied),
 // MsiApplyPatchW's error when a patch failed, 1 when the patches could not be sequenced.
-int ApplyProductUpdates(const wchar_t* folder, const ProductInstallation& installation, const UpdateTable& table,
-                        const PatchCodeList& patchCodes, HWND window, bool* rebootRequired, ProductOutcome& outcome);
+int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const UpdateTable& table,
+                        const UpdateProgress& progress, bool* rebootRequired);

@@ -2,9 +2,11 @@
 // installation of the targets on the machine (the running account's sorted by platform, other
 // accounts' listed), one Windows Installer transaction around every installation's patches,
 // committed when all of them succeeded and rolled back otherwise, and the check that what was
-// applied is registered. Owns the update table, the product maps and the transaction handle
-// for one run.
+// applied is registered. What happens goes into the run's record as it happens. Owns the
+// update table, the product map and the transaction handle for one run.
 #include "ApplyUpdates.h"
+
+#include <windows.h>
 
 #include <msi.h>
 #include <msidefs.h>
@@ -14,19 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "AppState.h"
 #include "ApplyProductUpdates.h"
 #include "Extraction.h"
 #include "Installations.h"
 #include "Log.h"
 #include "MsiHandle.h"
 #include "ProductPatchMap.h"
-#include "RecordOutcome.h"
 #include "RestartSystem.h"
-#include "ResultFile.h"
 #include "RunRecord.h"
 #include "SplitProductCodes.h"
-#include "VerboseLogs.h"
 
 namespace {
 
@@ -69,10 +67,10 @@ std::wstring ReadPatchCode(MSIHANDLE summary)
     return value.substr(0, guidLength);
 }
 
-// Adds index to the list of every product that the patch at path targets, and keeps its
-// patch code. 0, or 1 after logging why the patch could not be read.
+// Adds index to the list of every product that the patch at path targets, and records its
+// patch code and targets. 0, or 1 after logging why the patch could not be read.
 int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index,
-                     ProductPatchMap& productPatches, PatchCodeList& patchCodes)
+                     ProductPatchMap& productPatches)
 {
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
@@ -90,8 +88,7 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
                    fileName, result);
         return 1;
     }
-    patchCodes.push_back(ReadPatchCode(summary.get()));
-    RecordPatchTargets(index, patchCodes.back().c_str(), targets.data());
+    RecordPatchTargets(index, ReadPatchCode(summary.get()).c_str(), targets.data());
 
     std::vector<std::wstring> codes;
     SplitProductCodes(targets.data(), codes);
@@ -126,7 +123,8 @@ UINT ReadPackageTemplate(const std::wstring& productCode, MSIINSTALLCONTEXT cont
     return ReadSummaryText(summary.get(), PID_TEMPLATE, buffer);
 }
 
-using InstallationGroup = std::vector<ProductInstallation>;
+// Installations of the running account to patch, by their places in the run's record.
+using InstallationGroup = std::vector<uint32_t>;
 
 // What the machine holds of the run's targets: every listed installation and the running
 // account, against which per-user installations are told apart.
@@ -164,24 +162,23 @@ bool OwnInstallation(const ListedInstallation& installation, const std::wstring&
 // (Wine answers for no other account): it is then listed too, since passing over it could
 // hide an unpatched product.
 // True when it was listed.
-bool RecordOtherAccount(const std::wstring& productCode, const ListedInstallation& installation)
+bool RecordOtherAccount(const std::wstring& productCode, uint32_t product, const ListedInstallation& installation)
 {
     std::wstring state = ReadInstallationState(productCode, installation.userSid.c_str(), installation.context);
     if (state == L"1")
         return false;
     LogFormattedMessage(L"Product '%s' is installed per-user for another account (%s); this run cannot patch it.",
                         productCode.c_str(), installation.userSid.c_str());
-    RecordOtherAccountInstallation(productCode, installation.context, installation.userSid);
+    RecordOtherAccountInstallation(product, installation.context, installation.userSid);
     return true;
 }
 
-// Puts each of the running account's installations of an installed product into the x64 or
-// the x86 group by its installed package's template, and records other accounts' ones.
-// Sets *found when the product is installed anywhere. 0 on success, 1 after logging that a
-// package or its template cannot be read.
-int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList& indexes,
-                          const MachineInstallations& machine, InstallationGroup& x64Products,
-                          InstallationGroup& x86Products, bool* found)
+// Records each installation of the product (product: its place in the run's record): the
+// running account's ones go into the x64 or the x86 group by their installed package's
+// template, other accounts' ones are listed. Sets *found when the product is installed
+// anywhere. 0 on success, 1 after logging that a package or its template cannot be read.
+int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, const MachineInstallations& machine,
+                          InstallationGroup& x64Products, InstallationGroup& x86Products, bool* found)
 {
     *found = false;
     for (MSIINSTALLCONTEXT context : installContexts) {
@@ -203,16 +200,15 @@ int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList&
             }
             // The platform part of a template such as "x64;1033"; the test is case-sensitive.
             bool x64 = wcsstr(buffer.data(), L"x64") != nullptr;
-            RecordInstallation(productCode, context, listed.userSid, x64);
             InstallationGroup& group = x64 ? x64Products : x86Products;
-            group.push_back(ProductInstallation{productCode, context, listed.userSid, indexes});
+            group.push_back(RecordInstallation(product, context, listed.userSid, x64));
             break;  // one installation per context for one account
         }
     }
     for (const ListedInstallation& listed : machine.listed) {
         if (!SameProductCode(listed.productCode, productCode) || OwnInstallation(listed, machine.accountSid))
             continue;
-        if (RecordOtherAccount(productCode, listed))
+        if (RecordOtherAccount(productCode, product, listed))
             *found = true;
     }
     return 0;
@@ -220,12 +216,10 @@ int GroupInstalledProduct(const std::wstring& productCode, const PatchIndexList&
 
 // 0, or the failure code of the first installation that failed; later ones are not started.
 int ApplyGroup(const wchar_t* folder, const InstallationGroup& installations, const UpdateTable& table,
-               const PatchCodeList& patchCodes, HWND window, bool* rebootRequired, UpdateRunOutcome& outcome)
+               const UpdateProgress& progress, bool* rebootRequired)
 {
-    for (const ProductInstallation& installation : installations) {
-        outcome.products.push_back(PendingOutcome(installation));
-        int result = ApplyProductUpdates(folder, installation, table, patchCodes, window, rebootRequired,
-                                         outcome.products.back());
+    for (uint32_t installation : installations) {
+        int result = ApplyProductUpdates(folder, installation, table, progress, rebootRequired);
         if (result != 0)
             return result;
     }
@@ -233,24 +227,22 @@ int ApplyGroup(const wchar_t* folder, const InstallationGroup& installations, co
 }
 
 // Records that what this run applied has been undone with the transaction.
-void MarkRolledBack(UpdateRunOutcome& outcome)
+void MarkRolledBack()
 {
-    for (ProductOutcome& product : outcome.products) {
-        for (PatchOutcome& patch : product.patches) {
-            if (patch.status == PatchStatus::Applied)
-                patch.status = PatchStatus::RolledBack;
-        }
+    for (PatchRecord& patch : runRecord.patches) {
+        if (patch.status == PatchStatus::Applied)
+            patch.status = PatchStatus::RolledBack;
     }
 }
 
 // Undoes what the open transaction changed, so that a failed run leaves every product as
 // it found it. Called by the thread that began the transaction, before its handle closes.
-void RollBackTransaction(UpdateRunOutcome& outcome)
+void RollBackTransaction()
 {
     UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
     if (result == ERROR_SUCCESS) {
         LogMessage(L"MSI transaction rolled back.");
-        MarkRolledBack(outcome);
+        MarkRolledBack();
     } else {
         LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
     }
@@ -258,7 +250,7 @@ void RollBackTransaction(UpdateRunOutcome& outcome)
 
 // A commit that fails has ended the transaction: Windows Installer rolls back what it could
 // not commit itself and takes no further MsiEndTransaction for it.
-void ReportFailedCommit(UINT result, UpdateRunOutcome& outcome)
+void ReportFailedCommit(UINT result)
 {
     LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
     if (result == ERROR_ROLLBACK_DISABLED) {
@@ -266,7 +258,7 @@ void ReportFailedCommit(UINT result, UpdateRunOutcome& outcome)
         return;
     }
     LogMessage(L"Windows Installer rolled the MSI transaction back.");
-    MarkRolledBack(outcome);
+    MarkRolledBack();
 }
 
 // After the commit, every patch the run applied must be listed by Windows Installer on its
@@ -274,60 +266,38 @@ void ReportFailedCommit(UINT result, UpdateRunOutcome& outcome)
 // MsiApplyPatchW takes no context: where the running account has the product in several,
 // Windows Installer patches the first it finds (user-managed, user-unmanaged, machine), and
 // the others are left as they were. ERROR_SUCCESS, or ERROR_INSTALL_FAILURE after logging
-// each patch that is not listed.
-int VerifyRegistration(const UpdateTable& table, const PatchCodeList& patchCodes, UpdateRunOutcome& outcome)
+// each patch of the group's installations that is not listed.
+int VerifyRegistration(const UpdateTable& table, const InstallationGroup& installations)
 {
     int result = ERROR_SUCCESS;
-    for (ProductOutcome& product : outcome.products) {
-        for (PatchOutcome& patch : product.patches) {
+    for (uint32_t installation : installations) {
+        const ProductRecord& product = runRecord.products[installation];
+        for (uint32_t j = 0; j < product.patchCount; ++j) {
+            PatchRecord& patch = InstallationPatch(installation, j);
             if (patch.status != PatchStatus::Applied)
                 continue;
-            size_t index = static_cast<size_t>(patch.index);
-            int32_t state = ReadPatchState(patchCodes[index], product.productCode, product.context);
+            MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
+            int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context);
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
                 state == MSIPATCHSTATE_OBSOLETED)
                 continue;
             patch.status = PatchStatus::NotRegistered;
             patch.patchState = state;
+            // The run names a product by its code when its name could not be read.
+            std::wstring name = RecordedText(product.displayName.length != 0 ? product.displayName : product.code);
             LogFailure(RunStep::Verifying, ERROR_INSTALL_FAILURE,
                        L"Windows Installer does not list update '%s' as installed for '%s' (%s) after the commit.",
-                       table[index].fileName, product.displayName.c_str(), InstallContextName(product.context));
+                       table[static_cast<size_t>(patch.index)].fileName, name.c_str(), InstallContextName(context));
             result = ERROR_INSTALL_FAILURE;
         }
     }
     return result;
 }
 
-// Unattended runs have nobody to answer the question; their exit code tells of the restart.
-bool AskForRestart(HWND window)
-{
-    return window != nullptr && appState.runMode != RunMode::Unattended;
-}
-
 }  // namespace
 
-int ApplyUpdates(const wchar_t* folder, HWND window)
-{
-    UpdateRunOutcome outcome;
-    int result = ApplyUpdates(folder, window, outcome);
-    RecordOutcome(outcome);
-    if (result != ERROR_SUCCESS_REBOOT_REQUIRED || !AskForRestart(window))
-        return result;
-    if (MessageBoxW(window,
-                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
-                    L"Tessarvane Updater - Reboot Required", MB_YESNO) != IDYES)
-        return result;
-    // Windows may end this process before its window closes: the verbose logs and the result
-    // file are written first. The window's exit code is 0 whatever the outcome.
-    RecordRestartRequested();
-    RecordRunResult(result);
-    CopyVerboseLogsToLogFolder();
-    FinishRun(0);
-    RestartSystem();
-    return result;
-}
-
-int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome)
+// The run up to its result, without the restart.
+static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
 {
     if (folder == nullptr || folder[0] == L'\0')
         return 1;
@@ -337,29 +307,31 @@ int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome)
         return 1;
 
     ProductPatchMap productPatches;
-    PatchCodeList patchCodes;
     for (size_t i = 0; i < table.size(); ++i) {
         std::wstring path = std::wstring(folder) + L"\\" + table[i].fileName;
-        if (ReadPatchTargets(path, table[i].fileName, static_cast<int32_t>(i), productPatches, patchCodes) != 0)
+        if (ReadPatchTargets(path, table[i].fileName, static_cast<int32_t>(i), productPatches) != 0)
             return 1;
     }
 
+    // The products' places in the record, in the map's order.
+    std::vector<uint32_t> products;
     for (const auto& product : productPatches)
-        RecordProduct(product.first, product.second);
+        products.push_back(RecordProduct(product.first, product.second));
     LogMessage(L"Determining applicable patches.");
     MachineInstallations machine;
     if (!productPatches.empty() && FindMachineInstallations(machine) != 0)
         return 1;
     InstallationGroup x64Products;
     InstallationGroup x86Products;
+    size_t next = 0;
     for (const auto& product : productPatches) {
+        uint32_t place = products[next++];
         bool found = false;
-        if (GroupInstalledProduct(product.first, product.second, machine, x64Products, x86Products, &found) != 0)
+        if (GroupInstalledProduct(product.first, place, machine, x64Products, x86Products, &found) != 0)
             return 1;
         if (!found) {
             LogFormattedMessage(L"Product '%s' is not installed.", product.first.c_str());
-            outcome.notInstalled.push_back(product.first);
-            RecordProductNotInstalled(product.first);
+            RecordProductNotInstalled(place);
         }
     }
 
@@ -374,33 +346,42 @@ int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome)
     }
 
     bool rebootRequired = false;
-    int result = ApplyGroup(folder, x64Products, table, patchCodes, window, &rebootRequired, outcome);
+    int result = ApplyGroup(folder, x64Products, table, progress, &rebootRequired);
     if (result == 0)
-        result = ApplyGroup(folder, x86Products, table, patchCodes, window, &rebootRequired, outcome);
+        result = ApplyGroup(folder, x86Products, table, progress, &rebootRequired);
     if (result != 0) {
-        RollBackTransaction(outcome);
+        RollBackTransaction();
         return result;
     }
 
     // Inside a transaction Windows never restarts by itself: a restart that the commit found
     // needed comes back as 3010, a success.
     UINT committed = MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT);
-    outcome.commitResult = committed;
     if (committed == ERROR_SUCCESS_REBOOT_REQUIRED) {
         rebootRequired = true;
     } else if (committed != ERROR_SUCCESS) {
-        ReportFailedCommit(committed, outcome);
+        ReportFailedCommit(committed);
         return static_cast<int>(committed);
     }
     // Checked only now: a failed check must not break the transaction.
-    int verified = VerifyRegistration(table, patchCodes, outcome);
-    if (verified != 0)
+    int verified = VerifyRegistration(table, x64Products);
+    if (VerifyRegistration(table, x86Products) != ERROR_SUCCESS)
+        verified = ERROR_INSTALL_FAILURE;
+    if (verified != ERROR_SUCCESS)
         return verified;
     LogMessage(L"All updates applied successfully and MSI transaction committed.");
-    outcome.rebootRequired = rebootRequired;
 
     if (!rebootRequired)
         return 0;
     LogMessage(L"One or more of the updates installed require a reboot.");
     return ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+int ApplyUpdates(const wchar_t* folder, const UpdateProgress& progress)
+{
+    int result = RunUpdates(folder, progress);
+    // The transaction is over: whoever watches is asked, and on Yes has kept what it must.
+    if (result == ERROR_SUCCESS_REBOOT_REQUIRED && progress.ConfirmRestart())
+        RestartSystem();
+    return result;
 }

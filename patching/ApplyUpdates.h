@@ -3,9 +3,7 @@
 // Installer transaction (x64 products first) and offer a restart when a patch asks for one.
 #pragma once
 
-#include <windows.h>
-
-#include "UpdateOutcome.h"
+#include "UpdateProgress.h"
 
 // The run's result, in the codes that msiexec and deployment tools use:
 //   0                                  every applicable patch applied, transaction committed
@@ -17,12 +15,8 @@
 //                                      applied as registered on its installation
 //   1                                  any other failure (extraction, an unreadable patch or package,
 //                                      sequencing)
-// UpdateRunSucceeded (UpdaterMessages.h) tells the first two from the rest.
-// window is the progress window to tell, or null. The run's outcome goes to the run's record.
-// The restart question is asked only with a window and outside unattended mode; on Yes the
-// verbose logs and the result file are written before Windows is asked to restart.
-int ApplyUpdates(const wchar_t* folder, HWND window);
-
-// The same without the record and the restart question: outcome receives each installation's
-// and each patch's status as far as the run got.
-int ApplyUpdates(const wchar_t* folder, HWND window, UpdateRunOutcome& outcome);
+// RunResultSucceeded (RunRecord.h) tells the first two from the rest. What the run did goes
+// into the run's record as it goes. Each patch's status line is shown through progress; after a
+// committed run that needs a restart, progress is asked whether to restart, and Windows is
+// asked to restart on Yes.
+int ApplyUpdates(const wchar_t* folder, const UpdateProgress& progress);

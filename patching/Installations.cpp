@@ -1,7 +1,8 @@
-// Listing every installation on the machine once per run, and telling the running account's
-// own from other accounts'. MsiEnumProductsExW is asked for every product rather than for each
-// target: Wine compares a given product code with its registry keys' packed form and so never
-// finds one, and one listing serves every target of the run.
+// Listing every installation on the machine once per run, telling the running account's own
+// from other accounts', and reading an installation's properties and its patches' states.
+// MsiEnumProductsExW is asked for every product rather than for each target: Wine compares a
+// given product code with its registry keys' packed form and so never finds one, and one
+// listing serves every target of the run.
 #include "Installations.h"
 
 #include <sddl.h>
@@ -64,6 +65,36 @@ std::wstring RunningAccountSid()
 bool SameProductCode(const std::wstring& a, const std::wstring& b)
 {
     return a.size() == b.size() && _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
+UINT ReadInstalledProperty(const std::wstring& productCode, MSIINSTALLCONTEXT context, const wchar_t* property,
+                           std::vector<wchar_t>& buffer)
+{
+    DWORD count = 0;
+    UINT result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, nullptr, &count);
+    if (result != ERROR_SUCCESS)
+        return result;
+    count += 1;
+    buffer.assign(count, L'\0');
+    result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, buffer.data(), &count);
+    if (result != ERROR_SUCCESS)
+        return result;
+    buffer.back() = L'\0';
+    return ERROR_SUCCESS;
+}
+
+const wchar_t* InstallContextName(MSIINSTALLCONTEXT context)
+{
+    switch (context) {
+    case MSIINSTALLCONTEXT_MACHINE:
+        return L"per-machine";
+    case MSIINSTALLCONTEXT_USERUNMANAGED:
+        return L"per-user";
+    case MSIINSTALLCONTEXT_USERMANAGED:
+        return L"per-user (managed)";
+    default:
+        return L"unknown";
+    }
 }
 
 std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid,

@@ -35,6 +35,15 @@ bool SameProductCode(const std::wstring& a, const std::wstring& b);
 std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid,
                                    MSIINSTALLCONTEXT context);
 
+// Reads a property of a product as installed in one context for the running account
+// (MsiGetProductInfoExW, null SID) with the two-call size protocol. ERROR_SUCCESS with buffer
+// holding the terminated value, or the error of the call that failed.
+UINT ReadInstalledProperty(const std::wstring& productCode, MSIINSTALLCONTEXT context, const wchar_t* property,
+                           std::vector<wchar_t>& buffer);
+
+// "per-machine", "per-user" (unmanaged) or "per-user (managed)", as the log names a context.
+const wchar_t* InstallContextName(MSIINSTALLCONTEXT context);
+
 // The state Windows Installer lists the patch with on the running account's installation in
 // context (INSTALLPROPERTY_PATCHSTATE: 1 applied, 2 superseded, 4 obsolete), or -1 when it
 // lists none there, the answer cannot be read, or the patch has no code.

@@ -10,7 +10,3 @@
 
 using PatchIndexList = std::vector<int32_t>;
 using ProductPatchMap = std::map<std::wstring, PatchIndexList>;
-
-// Each carried patch's patch code, parallel to the UpdateTable; empty where the patch names
-// none.
-using PatchCodeList = std::vector<std::wstring>;

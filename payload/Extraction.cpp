@@ -173,7 +173,8 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         }
         entries.push_back(entry);
     }
-    RecordUpdateTable(entries);
+    for (const PatchFileInfo& entry : entries)
+        RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), entry.fileSize);
 
     if (!DirectoryExists(folder) && CreateDirectoryPath(folder) != 0) {
         LogFailure(RunStep::Extraction, GetLastError(), L"Output directory not accessible.");

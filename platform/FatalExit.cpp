@@ -4,11 +4,21 @@
 // heap's lock, DLL notifications could hang the process instead of ending it.
 #include "FatalExit.h"
 
-#include "Log.h"
+namespace {
+
+FatalLineWriter lineWriter = nullptr;
+
+}  // namespace
+
+void SetFatalLineWriter(FatalLineWriter writer)
+{
+    lineWriter = writer;
+}
 
 void ExitForFatalFailure(const wchar_t* line, UINT exitCode)
 {
-    LogMessageWithoutAllocation(line);
+    if (lineWriter != nullptr)
+        lineWriter(line);
     TerminateProcess(GetCurrentProcess(), exitCode);
     ExitProcess(exitCode);
 }

@@ -5,7 +5,14 @@
 
 #include <windows.h>
 
-// Writes line to the log when logging is on (without allocating), then ends the process with
-// exitCode. No destructor, handler or DLL notification runs afterwards: the log's lines are
-// already on disk, and the working folder of a run stays behind.
+// Writes one last line somewhere lasting without allocating: the log, once it is open.
+using FatalLineWriter = void (*)(const wchar_t* line);
+
+// Where ExitForFatalFailure writes its line; null (the start) writes nothing. Set by the log
+// when it opens, on the main thread before any other thread exists.
+void SetFatalLineWriter(FatalLineWriter writer);
+
+// Writes line through the fatal line writer, then ends the process with exitCode. No
+// destructor, handler or DLL notification runs afterwards: the log's lines are already on
+// disk, and the working folder of a run stays behind.
 [[noreturn]] void ExitForFatalFailure(const wchar_t* line, UINT exitCode);

@@ -8,11 +8,14 @@
 #include <string>
 
 #include "AppState.h"
+#include "FatalExit.h"
 #include "LogFolderFile.h"
 
 void OpenLogFile()
 {
     appState.logFile = OpenLogFolderFile(L"TessarvaneUpdater.log");
+    // A fatal failure's line is written without allocating, which LogMessage would.
+    SetFatalLineWriter(LogMessageWithoutAllocation);
 }
 
 void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20])

@@ -11,7 +11,8 @@
 #include <type_traits>
 
 // Makes room for one more record of recordSize bytes when the array is full: the data, moved
-// to a larger block, or null when memory ran out (the old block is then untouched).
+// to a larger block. Ends the process, as any allocation of the program does, when memory ran
+// out.
 void* GrowRecordArray(void* data, size_t& capacity, size_t recordSize);
 
 template <typename Record>
@@ -28,18 +29,14 @@ public:
             HeapFree(GetProcessHeap(), 0, data_);
     }
 
-    // A new record of zero bytes at the end, or null when memory ran out.
-    Record* Append()
+    // A new record of zero bytes at the end. References to earlier records do not survive it.
+    Record& Append()
     {
-        if (size_ == capacity_) {
-            void* grown = GrowRecordArray(data_, capacity_, sizeof(Record));
-            if (grown == nullptr)
-                return nullptr;
-            data_ = static_cast<Record*>(grown);
-        }
+        if (size_ == capacity_)
+            data_ = static_cast<Record*>(GrowRecordArray(data_, capacity_, sizeof(Record)));
         Record* record = data_ + size_++;
         std::memset(static_cast<void*>(record), 0, sizeof(Record));
-        return record;
+        return *record;
     }
 
     void Clear() { size_ = 0; }

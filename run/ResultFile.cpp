@@ -2,6 +2,7 @@
 // whole or not at all. Main thread, after any worker has reported.
 #include "ResultFile.h"
 
+#include <msi.h>
 #include <strsafe.h>
 
 #include "AppState.h"
@@ -50,18 +51,13 @@ const char* ContextName(DWORD context)
     }
 }
 
-bool RunSucceeded(int result)
-{
-    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
-}
-
 // Never a success that a step, the run's result or the exit code contradicts.
 const char* Outcome(int exitCode)
 {
     const RunRecord& run = runRecord;
     bool exitFailed = exitCode != 0 && !(appState.runMode == RunMode::Unattended && exitCode == 3010);
     if (run.failedStep != RunStep::None || exitFailed || (run.runStarted && !run.runEnded) ||
-        (run.runEnded && !RunSucceeded(run.runResult)))
+        (run.runEnded && !RunResultSucceeded(run.runResult)))
         return "failed";
     if (appState.runMode == RunMode::Extract)
         return "succeeded";

@@ -1,11 +1,12 @@
-// The run's record. Every function only notes what it is told; none of them can fail the
-// run, and a product that is not found (a code the record was not told of) is passed over.
+// The run's record. Every function only notes what it is told; none of them can fail the run.
+// Installations are named by their place in the record, which the run got from it.
 #include "RunRecord.h"
 
 #include <strsafe.h>
 
 #include <cstdarg>
 
+#include "FatalExit.h"
 #include "Log.h"
 
 RunRecord runRecord;
@@ -15,13 +16,34 @@ RunRecord::RunRecord()
     GetSystemTime(&startTime);
 }
 
+void ResetRunRecord()
+{
+    runRecord.pool.clear();
+    runRecord.files.Clear();
+    runRecord.filesWritten = 0;
+    runRecord.hash.Reset();
+    runRecord.hashing = true;
+    runRecord.products.Clear();
+    runRecord.patches.Clear();
+    runRecord.runStarted = false;
+    runRecord.runEnded = false;
+    runRecord.restartRequested = false;
+    runRecord.runResult = 1;
+    runRecord.failedStep = RunStep::None;
+    runRecord.failureCode = 0;
+    runRecord.failureMessage = PooledText();
+}
+
 void* GrowRecordArray(void* data, size_t& capacity, size_t recordSize)
 {
     size_t grown = capacity == 0 ? 8 : capacity * 2;
     void* block = data == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * recordSize)
                                   : HeapReAlloc(GetProcessHeap(), 0, data, grown * recordSize);
-    if (block != nullptr)
-        capacity = grown;
+    // As for any other allocation of the program: a record that could not be kept would let
+    // the result file tell less than the run did.
+    if (block == nullptr)
+        ExitForFatalFailure(L"Out of memory.", ERROR_NOT_ENOUGH_MEMORY);
+    capacity = grown;
     return block;
 }
 
@@ -34,22 +56,25 @@ static PooledText Pool(const wchar_t* text, size_t length)
     return pooled;
 }
 
-void RecordUpdateTable(const UpdateTable& table)
+std::wstring RecordedText(const PooledText& text)
 {
-    runRecord.files.Clear();
-    for (const PatchFileInfo& entry : table) {
-        CarriedFileRecord* file = runRecord.files.Append();
-        if (file == nullptr)
-            return;
-        // The name field need not be terminated; it is never read beyond.
-        size_t length = 0;
-        while (length < ARRAYSIZE(entry.fileName) && entry.fileName[length] != L'\0')
-            ++length;
-        file->name = Pool(entry.fileName, length);
-        file->size = entry.fileSize;
-    }
-    runRecord.filesWritten = 0;
-    runRecord.hash.Reset();
+    return runRecord.pool.substr(text.offset, text.length);
+}
+
+bool RunResultSucceeded(int result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+void RecordCarriedFile(const wchar_t* name, size_t nameCapacity, uint32_t size)
+{
+    // The name field need not be terminated; it is never read beyond.
+    size_t length = 0;
+    while (length < nameCapacity && name[length] != L'\0')
+        ++length;
+    CarriedFileRecord& file = runRecord.files.Append();
+    file.name = Pool(name, length);
+    file.size = size;
 }
 
 uint8_t* FileDataBuffer(uint8_t* own)
@@ -83,127 +108,104 @@ void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* 
     StringCchCopyW(file.patchCode, ARRAYSIZE(file.patchCode), patchCode);
 }
 
-static bool PooledEquals(const PooledText& text, const std::wstring& value)
+std::wstring RecordedPatchCode(int32_t index)
 {
-    return text.length == value.size() && runRecord.pool.compare(text.offset, text.length, value) == 0;
+    if (index < 0 || static_cast<size_t>(index) >= runRecord.files.size())
+        return std::wstring();
+    return runRecord.files[static_cast<size_t>(index)].patchCode;
 }
 
-// The record of the code's installation in that context for that account, or with context 0
-// the first record of the code.
-static ProductRecord* FindProduct(const std::wstring& code, DWORD context, const std::wstring& userSid)
+uint32_t RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
 {
-    for (ProductRecord& product : runRecord.products) {
-        if (!PooledEquals(product.code, code))
-            continue;
-        if (context == 0 || (product.context == context && PooledEquals(product.userSid, userSid)))
-            return &product;
-    }
-    return nullptr;
-}
-
-static ProductRecord* FindProduct(const std::wstring& code)
-{
-    return FindProduct(code, 0, std::wstring());
-}
-
-void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
-{
-    ProductRecord* product = runRecord.products.Append();
-    if (product == nullptr)
-        return;
-    product->code = Pool(code.data(), code.size());
-    product->installed = -1;
-    product->firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+    uint32_t place = static_cast<uint32_t>(runRecord.products.size());
+    ProductRecord& product = runRecord.products.Append();
+    product.code = Pool(code.data(), code.size());
+    product.installed = -1;
+    product.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+    product.patchCount = static_cast<uint32_t>(indexes.size());
     for (int32_t index : indexes) {
-        PatchRecord* patch = runRecord.patches.Append();
-        if (patch == nullptr)
-            return;
-        patch->index = index;
-        patch->patchState = -1;
-        product->patchCount++;
+        PatchRecord& patch = runRecord.patches.Append();
+        patch.index = index;
+        patch.patchState = -1;
     }
+    return place;
 }
 
-void RecordProductNotInstalled(const std::wstring& code)
+void RecordProductNotInstalled(uint32_t product)
 {
-    ProductRecord* product = FindProduct(code);
-    if (product == nullptr)
-        return;
-    product->installed = 0;
+    ProductRecord& record = runRecord.products[product];
+    record.installed = 0;
     // Windows Installer has nothing to apply these patches to.
-    for (uint32_t i = 0; i < product->patchCount; ++i)
-        runRecord.patches[product->firstPatch + i].status = PatchStatus::NotApplicable;
+    for (uint32_t i = 0; i < record.patchCount; ++i)
+        runRecord.patches[record.firstPatch + i].status = PatchStatus::NotApplicable;
 }
 
-// The record for the code's next installation: the product's own record for the first, a
-// copy with patches of its own, after the others, for each further one. Null when out of memory.
-static ProductRecord* InstallationRecord(const std::wstring& code, DWORD context, const std::wstring& userSid)
+// The record for the product's next installation: the product's own record for the first, a
+// copy with patches of its own, after the others, for each further one.
+static uint32_t InstallationRecord(uint32_t product, DWORD context, const std::wstring& userSid)
 {
-    ProductRecord* product = FindProduct(code);
-    if (product == nullptr)
-        return nullptr;
-    if (product->installed == 1) {
-        ProductRecord* added = runRecord.products.Append();
-        if (added == nullptr)
-            return nullptr;
-        product = FindProduct(code);  // the array may have moved
-        ProductRecord first = *product;
-        *added = first;
-        added->firstPatch = static_cast<uint32_t>(runRecord.patches.size());
-        added->patchCount = 0;
-        added->platform = 0;
-        added->otherAccount = false;
+    uint32_t place = product;
+    if (runRecord.products[product].installed == 1) {
+        // Copied before appending: the array may move.
+        ProductRecord first = runRecord.products[product];
+        place = static_cast<uint32_t>(runRecord.products.size());
+        ProductRecord& added = runRecord.products.Append();
+        added = first;
+        added.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+        added.platform = 0;
+        added.otherAccount = false;
         for (uint32_t i = 0; i < first.patchCount; ++i) {
-            PatchRecord* patch = runRecord.patches.Append();
-            if (patch == nullptr)
-                return nullptr;
-            *patch = PatchRecord{runRecord.patches[first.firstPatch + i].index, PatchStatus::NotAttempted, false, 0, -1};
-            added->patchCount++;
+            int32_t index = runRecord.patches[first.firstPatch + i].index;
+            runRecord.patches.Append() = PatchRecord{index, PatchStatus::NotAttempted, false, 0, -1};
         }
-        product = added;
     }
-    product->installed = 1;
-    product->context = context;
-    product->userSid = Pool(userSid.data(), userSid.size());
-    return product;
+    ProductRecord& record = runRecord.products[place];
+    record.installed = 1;
+    record.context = context;
+    record.userSid = Pool(userSid.data(), userSid.size());
+    return place;
 }
 
-void RecordInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid, bool x64)
+uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, bool x64)
 {
-    ProductRecord* product = InstallationRecord(code, context, userSid);
-    if (product != nullptr)
-        product->platform = x64 ? 64 : 32;
+    uint32_t installation = InstallationRecord(product, context, userSid);
+    runRecord.products[installation].platform = x64 ? 64 : 32;
+    return installation;
 }
 
-void RecordOtherAccountInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid)
+void RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
 {
-    ProductRecord* product = InstallationRecord(code, context, userSid);
-    if (product == nullptr)
-        return;
-    product->otherAccount = true;
-    for (uint32_t i = 0; i < product->patchCount; ++i)
-        runRecord.patches[product->firstPatch + i].status = PatchStatus::OtherAccount;
+    ProductRecord& record = runRecord.products[InstallationRecord(product, context, userSid)];
+    record.otherAccount = true;
+    for (uint32_t i = 0; i < record.patchCount; ++i)
+        runRecord.patches[record.firstPatch + i].status = PatchStatus::OtherAccount;
 }
 
-void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& userSid,
-                            const std::wstring& displayName)
+void RecordInstallationName(uint32_t installation, const std::wstring& displayName)
 {
     // The run names a product by its code when its name cannot be read.
-    ProductRecord* product = FindProduct(code, context, userSid);
-    if (product != nullptr && !displayName.empty() && displayName != code)
-        product->displayName = Pool(displayName.data(), displayName.size());
+    ProductRecord& record = runRecord.products[installation];
+    if (!displayName.empty() && displayName != RecordedText(record.code))
+        record.displayName = Pool(displayName.data(), displayName.size());
 }
 
-void RecordPatchStatus(const std::wstring& code, DWORD context, const std::wstring& userSid, size_t position,
-                       PatchStatus status, bool hasResult, uint32_t resultCode, int32_t patchState)
+PatchRecord& InstallationPatch(uint32_t installation, size_t position)
 {
-    ProductRecord* product = FindProduct(code, context, userSid);
-    if (product == nullptr || position >= product->patchCount)
-        return;
-    PatchRecord& patch = runRecord.patches[product->firstPatch + position];
+    return runRecord.patches[runRecord.products[installation].firstPatch + position];
+}
+
+void RecordPatchAnswer(uint32_t installation, size_t position, PatchStatus status, uint32_t resultCode)
+{
+    PatchRecord& patch = InstallationPatch(installation, position);
     patch.status = status;
-    patch.hasResult = hasResult;
+    patch.hasResult = true;
     patch.resultCode = resultCode;
+}
+
+void RecordPatchState(uint32_t installation, size_t position, PatchStatus status, int32_t patchState)
+{
+    PatchRecord& patch = InstallationPatch(installation, position);
+    patch.status = status;
     patch.patchState = patchState;
 }
 

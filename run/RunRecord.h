@@ -1,14 +1,14 @@
-// What a run did, as its steps report it: the carried files, what each patch targets, each
-// targeted product and what became of each of its patches, and the step that failed. The
-// result file (ResultFile.h) is made from it at the end. Used like the log, by one thread at a
-// time: the main thread during start-up, in extract mode and at the end, the worker during an
+// What a run did, the one record of its outcome: the carried files with their digests, what
+// each patch targets, each installation of each targeted product with what became of each of
+// its patches, and the step that failed. The run's steps fill it as they go; the result file
+// (ResultFile.h) and the window's outcome are made from it. Used like the log, by one thread at
+// a time: the main thread during start-up, in extract mode and at the end, the worker during an
 // update run; the main thread reads it only after the worker has reported its outcome.
-// Texts live in one pool and records refer to them by place, which keeps the program small.
+// Texts live in one pool and records refer to them by place, which keeps the program small;
+// installations are referred to by their place in the record.
 #pragma once
 
 #include <windows.h>
-
-#include <msi.h>
 
 #include <cstdint>
 #include <string>
@@ -17,7 +17,6 @@
 #include "PatchStatus.h"
 #include "RecordArray.h"
 #include "Sha256Pipe.h"
-#include "UpdateTable.h"
 
 // The steps that can stop a run; the result file names them.
 enum class RunStep : uint8_t {
@@ -47,8 +46,8 @@ struct PooledText {
 struct CarriedFileRecord {
     PooledText name;
     uint32_t size;
-    bool written;         // every byte is in the output folder; sha256 holds their digest
-    bool summaryRead;     // patchCode and targets come from the patch
+    bool written;           // every byte is in the output folder; sha256 holds their digest
+    bool summaryRead;       // patchCode and targets come from the patch
     uint8_t sha256[32];
     wchar_t patchCode[39];  // empty: the revision number does not begin with a GUID
     PooledText targets;     // the target list as the patch gives it, codes between semicolons
@@ -57,21 +56,25 @@ struct CarriedFileRecord {
 struct PatchRecord {
     int32_t index;  // into the carried files
     PatchStatus status;
+    // Windows Installer answered for this patch and installation: MsiApplyPatchW (Applied,
+    // Failed, and RolledBack and NotRegistered, which keep that answer) or the sequencing
+    // (NotApplicable).
     bool hasResult;
-    uint32_t resultCode;  // Windows Installer's answer for this patch and product
-    int32_t patchState;   // the MSIPATCHSTATE Windows Installer listed it with; -1: none read
+    uint32_t resultCode;
+    int32_t patchState;  // the MSIPATCHSTATE Windows Installer listed it with; -1: none read
 };
 
-// One target product, or one installation of it when it is installed in several contexts.
+// One target product, or one installation of it when it is installed in several contexts or
+// for several accounts.
 struct ProductRecord {
-    PooledText code;
+    PooledText code;         // as the patches spell it
     PooledText displayName;  // empty: not read
     int8_t installed;        // -1: the run did not get as far as asking
     uint8_t platform;        // 0 unknown, else 32 or 64
     DWORD context;           // an MSIINSTALLCONTEXT; 0 while unknown
     PooledText userSid;      // the account of a per-user installation; empty for the machine
     bool otherAccount;       // another account's per-user installation: not patched by this run
-    uint32_t firstPatch;   // its patches: one per entry of its index list, in that order
+    uint32_t firstPatch;     // its patches: one per entry of its index list, in that order
     uint32_t patchCount;
 };
 
@@ -85,8 +88,8 @@ struct RunRecord {
     RecordArray<CarriedFileRecord> files;
     size_t filesWritten = 0;  // the files before this one are complete; data go to this one
     Sha256Pipe hash;
-    bool hashing = true;  // off when no result file will report the digests
-    RecordArray<ProductRecord> products;  // in the run's order: ascending code
+    bool hashing = true;                  // off when no result file will report the digests
+    RecordArray<ProductRecord> products;  // in the run's order: ascending code, then further installations
     RecordArray<PatchRecord> patches;
     bool runStarted = false;
     bool runEnded = false;
@@ -99,34 +102,53 @@ struct RunRecord {
 
 extern RunRecord runRecord;
 
-// Extraction: the update table once read, the data of the file being written, and its end.
-// The data are best copied through FileDataBuffer's buffers (Sha256Pipe::BufferSize bytes),
-// which are hashed while the next ones are copied; own is given back where there is no need.
-void RecordUpdateTable(const UpdateTable& table);
+// Empties the record, as at the start of a process (the start time stays).
+void ResetRunRecord();
+
+// A pooled text as a string of its own.
+std::wstring RecordedText(const PooledText& text);
+
+// True for the run results that mean the patches are in place: 0, and 3010 (applied, a
+// restart needed).
+bool RunResultSucceeded(int result);
+
+// Extraction: each entry of the update table once read (its name need not be terminated
+// within nameCapacity), the data of the file being written, and its end. The data are best
+// copied through FileDataBuffer's buffers (Sha256Pipe::BufferSize bytes), which are hashed
+// while the next ones are copied; own is given back where there is no need.
+void RecordCarriedFile(const wchar_t* name, size_t nameCapacity, uint32_t size);
 uint8_t* FileDataBuffer(uint8_t* own);
 void RecordFileData(const void* data, size_t size);
 void RecordFileWritten();
 
 // A patch's code (empty when it has none) and its target list (PID_TEMPLATE), in table order.
 void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* targets);
+// The patch code of the carried file at index, as RecordPatchTargets noted it; empty when it
+// has none or was not read.
+std::wstring RecordedPatchCode(int32_t index);
 
-// Each product the patches target, with its index list, in the run's order.
-void RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes);
+// Each product the patches target, with its index list, in the run's order. Gives the
+// product's place in the record, which is also its first installation's.
+uint32_t RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes);
 // A target that is installed in no context: its patches are not applicable.
-void RecordProductNotInstalled(const std::wstring& code);
+void RecordProductNotInstalled(uint32_t product);
 // An installation of the product in one context (userSid empty for the machine), with its
-// package's platform; a product installed in several contexts or for several accounts gets
-// one record for each.
-void RecordInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid, bool x64);
+// package's platform: the product's own record for its first installation, a record of its
+// own (after all others, with the same patches) for each further one. Gives the
+// installation's place.
+uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, bool x64);
 // Another account's per-user installation, which the run cannot patch: every patch of it is
 // recorded as such.
-void RecordOtherAccountInstallation(const std::wstring& code, DWORD context, const std::wstring& userSid);
-// What the run did to the installation: its name, and for the patch at position in its index
-// list, the status, Windows Installer's answer and the patch state it listed (-1: none).
-void RecordInstallationName(const std::wstring& code, DWORD context, const std::wstring& userSid,
-                            const std::wstring& displayName);
-void RecordPatchStatus(const std::wstring& code, DWORD context, const std::wstring& userSid, size_t position,
-                       PatchStatus status, bool hasResult, uint32_t resultCode, int32_t patchState);
+void RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid);
+// The name the run gave the installation (the product code itself when none could be read,
+// which is recorded as no name).
+void RecordInstallationName(uint32_t installation, const std::wstring& displayName);
+// The installation's patch at position in its index list.
+PatchRecord& InstallationPatch(uint32_t installation, size_t position);
+// What Windows Installer answered for that patch: MsiApplyPatchW's or the sequencing's code.
+void RecordPatchAnswer(uint32_t installation, size_t position, PatchStatus status, uint32_t resultCode);
+// The state Windows Installer lists the patch with, and what that makes of it.
+void RecordPatchState(uint32_t installation, size_t position, PatchStatus status, int32_t patchState);
 
 void RecordRunStarted();
 void RecordRunResult(int result);

@@ -11,12 +11,13 @@
 #include "AppState.h"
 #include "CenterWindow.h"
 #include "Elevation.h"
-#include "Folders.h"
 #include "Log.h"
+#include "ResultFile.h"
 #include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
 #include "VerboseLogs.h"
+#include "WorkingFolder.h"
 #include "resource.h"
 
 int WindowExitCode(RunMode runMode, int runResult)
@@ -171,11 +172,40 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     // The result travels in wParam: the window keeps it on the main thread, so nothing
     // written here is read there afterwards. The window may be destroyed while handling
     // this; nothing here touches it afterwards.
-    int result = dialog->updateRun(dialog->workingFolder.c_str(), window);
+    UpdateProgress progress;
+    progress.watcher = dialog;
+    progress.showStatus = ShowRunStatus;
+    progress.confirmRestart = ConfirmRestart;
+    int result = dialog->updateRun(dialog->workingFolder.c_str(), progress);
     RecordRunResult(result);
-    SendMessageW(window, UpdateRunSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
+    SendMessageW(window, RunResultSucceeded(runRecord.runResult) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
                  static_cast<WPARAM>(result), 0);
     return 0;
+}
+
+void UpdaterDialog::ShowRunStatus(void* dialog, const wchar_t* text)
+{
+    // The window has taken the text when the send returns.
+    SendMessageW(static_cast<UpdaterDialog*>(dialog)->hwnd, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(text), 0);
+}
+
+bool UpdaterDialog::ConfirmRestart(void* parameter)
+{
+    // Nobody sees an unattended window; its exit code tells of the restart.
+    if (appState.runMode == RunMode::Unattended)
+        return false;
+    UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
+    if (MessageBoxW(dialog->hwnd,
+                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
+                    L"Tessarvane Updater - Reboot Required", MB_YESNO) != IDYES)
+        return false;
+    // Windows may end this process before the window closes: what the window leaves when it
+    // closes (the verbose logs, and through wWinMain the result file) is written now.
+    RecordRestartRequested();
+    RecordRunResult(ERROR_SUCCESS_REBOOT_REQUIRED);
+    CopyVerboseLogsToLogFolder();
+    FinishRun(WindowExitCode(appState.runMode, ERROR_SUCCESS_REBOOT_REQUIRED));
+    return true;
 }
 
 void UpdaterDialog::OnFinished(bool succeeded, int result)

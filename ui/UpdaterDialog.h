@@ -1,7 +1,8 @@
 // The progress window of the window modes: a modeless dialog made from IDD_UPDATER and
 // driven by one UpdaterDialog, which wWinMain owns and outlives the window. The main thread
 // runs every handler; the worker (UpdaterThreadProc) performs the update run it was given
-// and reaches the window only through SendMessageW of the messages in UpdaterMessages.h.
+// and reaches the window only through SendMessageW of the messages in UpdaterMessages.h, by
+// itself or through the update run's progress (UpdateProgress.h), which the window answers.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "AppState.h"
+#include "UpdateProgress.h"
 
 // The window's life; only Running has a worker.
 //   Idle      OK: Running (Finished, failed, when no worker starts)    Cancel: Closed
@@ -24,10 +26,10 @@ enum class WindowState { Idle, Running, Finished, Closed };
 // outcome and always ends with 0.
 int WindowExitCode(RunMode runMode, int runResult);
 
-// The whole update run, called on the worker with the working folder and the window to tell:
-// the program gives ApplyUpdates, the tests a scripted run. Its result is what the outcome
-// message carries (see UpdateRunSucceeded).
-using UpdateRunFunction = int (*)(const wchar_t* folder, HWND window);
+// The whole update run, called on the worker with the working folder and the window's side of
+// the run's progress: the program gives ApplyUpdates, the tests a scripted run. Its result is
+// what the outcome message carries (see RunResultSucceeded).
+using UpdateRunFunction = int (*)(const wchar_t* folder, const UpdateProgress& progress);
 
 class UpdaterDialog {
 public:
@@ -42,6 +44,9 @@ public:
 
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static unsigned __stdcall UpdaterThreadProc(void* parameter);
+    // The window's answers to the run's progress, on the worker thread.
+    static void ShowRunStatus(void* dialog, const wchar_t* text);
+    static bool ConfirmRestart(void* dialog);
 
 private:
     BOOL OnInitDialog();

@@ -170,18 +170,7 @@ void ResetAppState()
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();
-    runRecord.pool.clear();
-    runRecord.files.Clear();
-    runRecord.filesWritten = 0;
-    runRecord.hash.Reset();
-    runRecord.products.Clear();
-    runRecord.patches.Clear();
-    runRecord.runStarted = false;
-    runRecord.runEnded = false;
-    runRecord.runResult = 1;
-    runRecord.failedStep = RunStep::None;
-    runRecord.failureCode = 0;
-    runRecord.failureMessage = PooledText();
+    ResetRunRecord();
 }
 
 Bytes Utf16Bytes(const std::wstring& text)

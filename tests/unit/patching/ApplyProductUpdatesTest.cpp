@@ -8,6 +8,7 @@
 #include "ApplyProductUpdates.h"
 #include "Fakes.h"
 #include "Log.h"
+#include "RunRecord.h"
 #include "TestFiles.h"
 #include "VerboseLogs.h"
 
@@ -41,19 +42,28 @@ protected:
         ResetFake();
     }
 
-    int Apply(const PatchIndexList& indexes, HWND window = nullptr,
+    // The run's record as the update run leaves it when the installation's turn comes: the
+    // carried files with their codes, the product with its index list, its installation.
+    int Apply(const std::vector<int32_t>& indexes, const UpdateProgress& progress = {},
               MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
     {
-        ProductInstallation installation{product, context, context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid(), indexes};
-        outcome = PendingOutcome(installation);
-        return ApplyProductUpdates(folder, installation, table, patchCodes, window, &rebootRequired, outcome);
+        ResetRunRecord();
+        for (size_t i = 0; i < table.size(); ++i) {
+            RecordCarriedFile(table[i].fileName, ARRAYSIZE(table[i].fileName), 0);
+            RecordPatchTargets(static_cast<int32_t>(i), i < patchCodes.size() ? patchCodes[i].c_str() : L"", product);
+        }
+        std::wstring sid = context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid();
+        installation = RecordInstallation(RecordProduct(product, indexes), context, sid, false);
+        return ApplyProductUpdates(folder, installation, table, progress, &rebootRequired);
     }
+
+    const PatchRecord& Patch(size_t position) const { return InstallationPatch(installation, position); }
 
     std::vector<PatchStatus> Statuses() const
     {
         std::vector<PatchStatus> statuses;
-        for (const PatchOutcome& patch : outcome.patches)
-            statuses.push_back(patch.status);
+        for (size_t j = 0; j < runRecord.products[installation].patchCount; ++j)
+            statuses.push_back(Patch(j).status);
         return statuses;
     }
 
@@ -70,8 +80,8 @@ protected:
 
     TempFolder logs;
     UpdateTable table;
-    PatchCodeList patchCodes;
-    ProductOutcome outcome;
+    std::vector<std::wstring> patchCodes;  // each carried file's code; none where left out
+    uint32_t installation = 0;
     bool rebootRequired = false;
 };
 
@@ -92,9 +102,8 @@ TEST_F(ProductUpdates, AnEmptyIndexListCallsNothingAndLogsNothing)
 
 TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
 {
-    StatusWindow window;
-    ASSERT_NE(window.get(), nullptr);
-    EXPECT_EQ(Apply({0, 1}, window.get()), 0);
+    StatusWatcher watcher;
+        EXPECT_EQ(Apply({0, 1}, watcher.get()), 0);
 
     // Written in the working folder, copied into the log folder under these names at the end.
     std::wstring logA = L"C:\\work\\TessarvaneUpdater-verbose-1.log";
@@ -122,7 +131,7 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
                          L"Installing update 'b.msp' for 'Sample Product'.",
                          L"MsiApplyPatch succeeded.",
                      }));
-    EXPECT_EQ(window.texts(), (std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'.",
+    EXPECT_EQ(watcher.texts(), (std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'.",
                                                          L"Installing update 'b.msp' for 'Sample Product'."}));
     EXPECT_FALSE(rebootRequired);
 }
@@ -147,11 +156,11 @@ TEST_F(ProductUpdates, AProductWithoutAnInstalledNameIsNamedByItsCode)
     // Windows answers a product without InstalledProductName with success and an empty text
     // ("MsiGetProductInfoEx": an empty string for a property the product does not have).
     fake.products[product].name.clear();
-    StatusWindow window;
-    EXPECT_EQ(Apply({0}, window.get()), 0);
+    StatusWatcher watcher;
+    EXPECT_EQ(Apply({0}, watcher.get()), 0);
     EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW").size(), 2u);
-    EXPECT_EQ(window.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for '{A}'."});
-    EXPECT_EQ(outcome.displayName, L"{A}");
+    EXPECT_EQ(watcher.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for '{A}'."});
+    EXPECT_EQ(RecordedText(runRecord.products[installation].displayName), L"") << "recorded as no name";
 }
 
 TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
@@ -228,14 +237,14 @@ TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
 
 TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWindow)
 {
-    StatusWindow window;
+    StatusWatcher watcher;
     rebootRequired = true;  // from an earlier product
     fake.applyResults = {ERROR_INSTALL_FAILURE};
-    EXPECT_EQ(Apply({0, 1}, window.get()), 1603) << "the error is the run's exit code";
+    EXPECT_EQ(Apply({0, 1}, watcher.get()), 1603) << "the error is the run's exit code";
     EXPECT_TRUE(rebootRequired);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"a.msp"});
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotAttempted}));
-    EXPECT_EQ(outcome.patches[0].installerResult, 1603u);
+    EXPECT_EQ(Patch(0).resultCode, 1603u);
     EXPECT_EQ(fake.calls.back(), L"free(C:\\work\\b.msp)");
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          determining,
@@ -243,22 +252,22 @@ TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWi
                          L"Installing update 'a.msp' for 'Sample Product'.",
                          L"MsiApplyPatch failed with error=1603",
                      }));
-    EXPECT_EQ(window.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'."});
+    EXPECT_EQ(watcher.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'."});
 }
 
 TEST_F(ProductUpdates, ALongStatusTextIsCutTo511CharactersInLogAndWindow)
 {
     std::wstring longName(500, L'n');
     fake.products[product].name = longName;
-    StatusWindow window;
-    EXPECT_EQ(Apply({0}, window.get()), 0);
+    StatusWatcher watcher;
+    EXPECT_EQ(Apply({0}, watcher.get()), 0);
     std::wstring full = L"Installing update 'a.msp' for '" + longName + L"'.";
     ASSERT_GT(full.size(), 511u);
     std::wstring cut = full.substr(0, 511);
     std::vector<std::wstring> log = Log();
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[2], cut);
-    EXPECT_EQ(window.texts(), std::vector<std::wstring>{cut});
+    EXPECT_EQ(watcher.texts(), std::vector<std::wstring>{cut});
 }
 
 TEST_F(ProductUpdates, AnIndexListedTwiceIsTwoEntriesWithTheirOwnCopies)
@@ -294,7 +303,7 @@ TEST_F(ProductUpdates, EachContextIsSequencedNamedAndLoggedAsItselfAndNoOtherWor
         fake.folder = folder;
         fake.products[product].name = L"Sample Product";
         fake.products[product].contexts = {c.installed};
-        EXPECT_EQ(Apply({0}, nullptr, c.asked), c.result);
+        EXPECT_EQ(Apply({0}, {}, c.asked), c.result);
         std::wstring context = std::to_wstring(c.asked);
         EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
                   std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, " + context + L", [C:\\work\\a.msp])"});
@@ -317,8 +326,8 @@ TEST_F(ProductUpdates, APatchAlreadyAppliedInThisContextIsPassedOverAsASuccess)
         AppliedKey(patchCodes[2], product, MSIINSTALLCONTEXT_USERUNMANAGED),
     };
     fake.products[product].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
-    StatusWindow window;
-    EXPECT_EQ(Apply({0, 1, 2}, window.get()), 0);
+    StatusWatcher watcher;
+    EXPECT_EQ(Apply({0, 1, 2}, watcher.get()), 0);
 
     EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"b.msp", L"c.msp"}));
     EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW"),
@@ -332,7 +341,7 @@ TEST_F(ProductUpdates, APatchAlreadyAppliedInThisContextIsPassedOverAsASuccess)
     std::vector<std::wstring> log = Log();
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2], already);
-    EXPECT_EQ(window.texts().front(), already);
+    EXPECT_EQ(watcher.texts().front(), already);
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::AlreadyApplied, PatchStatus::Applied,
                                                    PatchStatus::Applied}));
 }
@@ -345,30 +354,31 @@ TEST_F(ProductUpdates, ASupersededOrObsoletePatchIsNotAppliedAgainAndCountsAsASu
     fake.patchStates[AppliedKey(patchCodes[0], product, MSIINSTALLCONTEXT_MACHINE)] = L"2";
     fake.patchStates[AppliedKey(patchCodes[1], product, MSIINSTALLCONTEXT_MACHINE)] = L"4";
     fake.patchStates[AppliedKey(patchCodes[2], product, MSIINSTALLCONTEXT_MACHINE)] = L"8";  // registered only
-    StatusWindow window;
-    EXPECT_EQ(Apply({0, 1, 2}, window.get()), 0);
+    StatusWatcher watcher;
+    EXPECT_EQ(Apply({0, 1, 2}, watcher.get()), 0);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"c.msp"});
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Superseded, PatchStatus::Obsolete,
                                                    PatchStatus::Applied}));
-    EXPECT_EQ(outcome.patches[0].patchState, 2);
-    EXPECT_EQ(outcome.patches[1].patchState, 4);
-    EXPECT_EQ(window.texts(), (std::vector<std::wstring>{
+    EXPECT_EQ(Patch(0).patchState, 2);
+    EXPECT_EQ(Patch(1).patchState, 4);
+    EXPECT_EQ(watcher.texts(), (std::vector<std::wstring>{
                                   L"Update 'a.msp' is superseded by an update installed for 'Sample Product'.",
                                   L"Update 'b.msp' is obsolete for 'Sample Product'.",
                                   L"Installing update 'c.msp' for 'Sample Product'.",
                               }));
 }
 
-TEST_F(ProductUpdates, TheOutcomeGivesEachPatchItsStatusAndInstallerResult)
+TEST_F(ProductUpdates, TheRecordGivesEachPatchItsStatusAndInstallerResult)
 {
     const DWORD none = 0xFFFFFFFF;
     fake.products[product].sequence = {{0, 0}, {ERROR_PATCH_TARGET_NOT_FOUND, none}, {0, 1}};
     fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS};
     EXPECT_EQ(Apply({0, 1, 2}), 0);
-    EXPECT_EQ(outcome.displayName, L"Sample Product");
+    EXPECT_EQ(RecordedText(runRecord.products[installation].displayName), L"Sample Product");
     EXPECT_EQ(Statuses(),
               (std::vector<PatchStatus>{PatchStatus::Applied, PatchStatus::NotApplicable, PatchStatus::Applied}));
-    EXPECT_EQ(outcome.patches[0].installerResult, 3010u);
-    EXPECT_EQ(outcome.patches[1].installerResult, static_cast<UINT>(ERROR_PATCH_TARGET_NOT_FOUND));
-    EXPECT_EQ(outcome.patches[2].index, 2);
+    EXPECT_EQ(Patch(0).resultCode, 3010u);
+    EXPECT_EQ(Patch(1).resultCode, static_cast<UINT>(ERROR_PATCH_TARGET_NOT_FOUND));
+    EXPECT_TRUE(Patch(1).hasResult);
+    EXPECT_EQ(Patch(2).index, 2);
 }

@@ -7,7 +7,6 @@
 #include "ApplyUpdates.h"
 #include "Fakes.h"
 #include "Log.h"
-#include "RecordOutcome.h"
 #include "RunRecord.h"
 #include "TestFiles.h"
 #include "VerboseLogs.h"
@@ -70,17 +69,28 @@ std::wstring Apply(const std::wstring& file)
 }
 
 const wchar_t committed[] = L"All updates applied successfully and MSI transaction committed.";
-const wchar_t question[] =
-    L"MessageBoxW(window, Product updates successfully applied, but a reboot is required. Would you like to reboot "
-    L"now?, Tessarvane Updater - Reboot Required, 4)";
+const wchar_t question[] = L"ConfirmRestart";
+
+// The patch at position in the index list of the product's installation in that context.
+const PatchRecord& RecordedPatch(const std::wstring& code, DWORD context, size_t position)
+{
+    for (uint32_t i = 0; i < runRecord.products.size(); ++i) {
+        const ProductRecord& product = runRecord.products[i];
+        if (Pooled(product.code) == code && product.context == context && !product.otherAccount)
+            return InstallationPatch(i, position);
+    }
+    ADD_FAILURE() << "no installation recorded in context " << context;
+    static PatchRecord none{};
+    return none;
+}
 
 }  // namespace
 
 TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
 {
     ScriptTwoPatchesThreeTargets();
-    StatusWindow window;
-    EXPECT_EQ(ApplyUpdates(folder, window.get()), 0);
+    StatusWatcher watcher;
+    EXPECT_EQ(ApplyUpdates(folder, watcher.get()), 0);
 
     std::wstring verbose = L"C:\\work\\TessarvaneUpdater-verbose-";  // in the working folder
     std::wstring a = FakePatchCode(fake.patches[0]);
@@ -161,17 +171,17 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
                          L"Update 'b.msp' is already installed for 'Product A'.",
                          committed,
                      }));
-    EXPECT_EQ(window.texts().size(), 3u);
+    EXPECT_EQ(watcher.texts().size(), 3u);
 }
 
 TEST_F(UpdateRun, ANullOrEmptyFolderOrAFailedExtractionEndsTheRun)
 {
-    EXPECT_EQ(ApplyUpdates(nullptr, nullptr), 1);
-    EXPECT_EQ(ApplyUpdates(L"", nullptr), 1);
+    EXPECT_EQ(ApplyUpdates(nullptr, {}), 1);
+    EXPECT_EQ(ApplyUpdates(L"", {}), 1);
     EXPECT_TRUE(fake.calls.empty());
 
     fake.extractResult = 1;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 1);
     EXPECT_EQ(fake.calls, std::vector<std::wstring>{L"ExtractUpdates(C:\\work)"});
     EXPECT_TRUE(Log().empty());
 }
@@ -220,7 +230,7 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransa
         ResetFake();
         ScriptTwoPatchesThreeTargets();
         c.spoil();
-        EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
+        EXPECT_EQ(ApplyUpdates(folder, {}), 1);
         EXPECT_TRUE(fake.openHandles.empty());
         size_t last = fake.calls.size();
         while (last > 0 && fake.calls[last - 1].compare(0, 15, L"MsiCloseHandle(") == 0)
@@ -270,7 +280,7 @@ TEST_F(UpdateRun, AFailureInsideTheTransactionRollsItBackBeforeTheHandleCloses)
         ResetFake();
         ScriptTwoPatchesThreeTargets();
         c.spoil();
-        EXPECT_NE(ApplyUpdates(folder, nullptr), 0);
+        EXPECT_NE(ApplyUpdates(folder, {}), 0);
         EXPECT_EQ(SequencedProducts(), c.sequenced);
         ASSERT_GE(fake.calls.size(), 2u);
         std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
@@ -288,7 +298,7 @@ TEST_F(UpdateRun, ATransactionThatCannotBeginIsLoggedAndNeverEnded)
 {
     ScriptTwoPatchesThreeTargets();
     fake.beginResult = ERROR_INSTALL_ALREADY_RUNNING;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1618);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 1618);
     EXPECT_EQ(fake.calls.back(), L"MsiBeginTransactionW(TessarvaneUpdater, 0)");
     EXPECT_TRUE(SequencedProducts().empty());
     EXPECT_EQ(Log().back(), L"Beginning MSI transaction failed with error=1618.");
@@ -314,10 +324,9 @@ TEST_F(UpdateRun, AFailedCommitIsLoggedWithItsErrorNeverEndedAgainAndAsksNoResta
         fake.windowsTransactions = true;
         fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
         fake.commitResult = c.commit;
-        StatusWindow window;
-        UpdateRunOutcome outcome;
-        EXPECT_EQ(ApplyUpdates(folder, window.get(), outcome), static_cast<int>(c.commit));
-        EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
+        StatusWatcher watcher(true);
+        EXPECT_EQ(ApplyUpdates(folder, watcher.get()), static_cast<int>(c.commit));
+        EXPECT_TRUE(CallsStartingWith(question).empty());
         std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
         EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
         EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction").size(), 1u);
@@ -328,8 +337,9 @@ TEST_F(UpdateRun, AFailedCommitIsLoggedWithItsErrorNeverEndedAgainAndAsksNoResta
                                              c.after}));
         EXPECT_EQ(std::count(log.begin(), log.end(), L"MSI transaction rolled back."), 0)
             << "this run rolled nothing back";
-        EXPECT_EQ(outcome.commitResult, c.commit);
-        EXPECT_EQ(outcome.products[0].patches[0].status,
+        EXPECT_EQ(runRecord.failedStep, RunStep::Committing);
+        EXPECT_EQ(runRecord.failureCode, c.commit);
+        EXPECT_EQ(RecordedPatch(L"{C}", MSIINSTALLCONTEXT_MACHINE, 0).status,
                   c.commit == ERROR_ROLLBACK_DISABLED ? PatchStatus::Applied : PatchStatus::RolledBack);
     }
 }
@@ -342,11 +352,10 @@ TEST_F(UpdateRun, ACommitAnswering3010IsASuccessThatNeedsARestart)
     ScriptTwoPatchesThreeTargets();
     fake.windowsTransactions = true;
     fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED;
-    fake.messageBoxAnswer = IDNO;
-    StatusWindow window;
-    EXPECT_EQ(ApplyUpdates(folder, window.get()), 3010);
+    StatusWatcher watcher;
+    EXPECT_EQ(ApplyUpdates(folder, watcher.get()), 3010);
     EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"), std::vector<std::wstring>{L"MsiEndTransaction(1)"});
-    EXPECT_EQ(CallsStartingWith(L"MessageBoxW"), std::vector<std::wstring>{question});
+    EXPECT_EQ(CallsStartingWith(question), std::vector<std::wstring>{question});
     std::vector<std::wstring> log = Log();
     EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
               (std::vector<std::wstring>{committed, L"One or more of the updates installed require a reboot."}));
@@ -354,9 +363,8 @@ TEST_F(UpdateRun, ACommitAnswering3010IsASuccessThatNeedsARestart)
     ResetFake();
     ScriptTwoPatchesThreeTargets();
     fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED;
-    appState.runMode = RunMode::Unattended;
-    EXPECT_EQ(ApplyUpdates(folder, window.get()), 3010) << "the unattended exit code";
-    EXPECT_TRUE(CallsStartingWith(L"MessageBoxW").empty());
+    EXPECT_EQ(ApplyUpdates(folder, {}), 3010) << "the exit code with nobody to ask";
+    EXPECT_TRUE(CallsStartingWith(question).empty());
 }
 
 // "ScheduleReboot action" and "ForceReboot action" in Windows Installer's documentation:
@@ -371,16 +379,15 @@ TEST_F(UpdateRun, APatchWithARestartActionFailsInsideTheTransactionOnWindowsAndA
         fake.patches = {{L"a.msp", L"{A}"}};
         fake.patches[0].restartAction = true;
         fake.products[L"{A}"];
-        UpdateRunOutcome outcome;
-        EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), windows ? 1603 : 3010);
+        EXPECT_EQ(ApplyUpdates(folder, {}), windows ? 1603 : 3010);
         std::vector<std::wstring> log = Log();
         if (windows) {
             EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
                       (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
-            EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::Failed);
+            EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::Failed);
         } else {
             EXPECT_EQ(log.back(), L"One or more of the updates installed require a reboot.");
-            EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::Applied);
+            EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::Applied);
         }
     }
 }
@@ -389,14 +396,14 @@ TEST_F(UpdateRun, ARollbackMarksWhatWasAppliedAsRolledBackAndTheRestAsNotAttempt
 {
     ScriptTwoPatchesThreeTargets();
     fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE};
-    UpdateRunOutcome outcome;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 1603);
-    ASSERT_EQ(outcome.products.size(), 2u) << "{C}, then {A}";
-    EXPECT_EQ(outcome.products[0].productCode, L"{C}");
-    EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::RolledBack);
-    EXPECT_EQ(outcome.products[1].patches[0].status, PatchStatus::Failed);
-    EXPECT_EQ(outcome.products[1].patches[1].status, PatchStatus::NotAttempted);
-    EXPECT_EQ(outcome.notInstalled, std::vector<std::wstring>{L"{B}"});
+    EXPECT_EQ(ApplyUpdates(folder, {}), 1603);
+    EXPECT_EQ(SequencedProducts(), (std::vector<std::wstring>{L"{C}", L"{A}"}));
+    EXPECT_EQ(RecordedPatch(L"{C}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::RolledBack);
+    EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::Failed);
+    EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 1).status, PatchStatus::NotAttempted);
+    ASSERT_EQ(runRecord.products.size(), 3u);
+    EXPECT_EQ(Pooled(runRecord.products[1].code), L"{B}");
+    EXPECT_EQ(runRecord.products[1].installed, 0) << "not installed";
 }
 
 TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
@@ -434,7 +441,7 @@ TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
         ResetFake();
         ScriptTwoPatchesThreeTargets();
         c.script();
-        EXPECT_EQ(ApplyUpdates(folder, nullptr), c.result);
+        EXPECT_EQ(ApplyUpdates(folder, {}), c.result);
     }
 }
 
@@ -444,7 +451,7 @@ TEST_F(UpdateRun, TargetListsMakeOneKeyPerSpellingInCodeUnitOrder)
     fake.patches = {{L"a.msp", L"{A};{A};{a};"}, {L"b.msp", L";{A}"}};
     fake.products[L"{A}"];
     fake.products[L"{a}"];
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     EXPECT_EQ(Log()[1], L"Product '' is not installed.") << "the empty code sorts first";
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
               (std::vector<std::wstring>{
@@ -460,7 +467,7 @@ TEST_F(UpdateRun, AppliesTheX64GroupFirstEachInKeyOrder)
     fake.products[L"{B}"].packageTemplate = L"X64;1033";  // capitals are not the x64 platform
     fake.products[L"{C}"].packageTemplate = L"x64;1033";
     fake.products[L"{D}"].packageTemplate = L"Intel64,x64;1033";
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     EXPECT_EQ(SequencedProducts(), (std::vector<std::wstring>{L"{C}", L"{D}", L"{A}", L"{B}"}));
 }
 
@@ -472,7 +479,7 @@ TEST_F(UpdateRun, NothingToApplyStillCommitsAnEmptyTransaction)
         fake.patches = patches;
         fake.products[L"{A}"].contexts = {};
         fake.products[L"{A}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
-        EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+        EXPECT_EQ(ApplyUpdates(folder, {}), 0);
         std::vector<std::wstring> tail(fake.calls.end() - 3, fake.calls.end());
         EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiBeginTransactionW(TessarvaneUpdater, 0)",
                                                    L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
@@ -483,34 +490,32 @@ TEST_F(UpdateRun, NothingToApplyStillCommitsAnEmptyTransaction)
                                                 L"Product '{B}' is not installed.", committed}));
 }
 
-TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
+// Whether anybody is asked, and what they must have kept first, is the watcher's: the window
+// asks only in an interactive run and writes its reports before it answers Yes.
+TEST_F(UpdateRun, ARestartIsAskedForOnlyOnceTheTransactionIsOverAndMadeOnlyOnYes)
 {
     struct Case {
         const char* what;
-        RunMode mode;
-        bool window;
-        int answer;
+        bool watched;
+        bool answer;
         std::vector<std::wstring> afterCommit;
     };
     const Case cases[] = {
-        {"no window", RunMode::Interactive, false, IDYES, {}},
-        {"No", RunMode::Interactive, true, IDNO, {question}},
-        {"Yes", RunMode::Interactive, true, IDYES,
+        {"nobody to ask", false, true, {}},
+        {"No", true, false, {question}},
+        {"Yes", true, true,
          {question, L"OpenProcessToken(current, 0x00000028)", L"LookupPrivilegeValueW(null, SeShutdownPrivilege)",
           L"AdjustTokenPrivileges(token, 0, 1 x luid 19:0 attributes 2, 0, null, null)",
           L"ExitWindowsEx(2, 0x80040001)"}},
-        {"unattended, nobody to answer", RunMode::Unattended, true, IDYES, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ResetFake();
-        appState.runMode = c.mode;
         fake.patches = {{L"a.msp", L"{A}"}};
         fake.products[L"{A}"];
         fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED};
-        fake.messageBoxAnswer = c.answer;
-        StatusWindow window;
-        EXPECT_EQ(ApplyUpdates(folder, c.window ? window.get() : nullptr), 3010) << "whatever the answer";
+        StatusWatcher watcher(c.answer);
+        EXPECT_EQ(ApplyUpdates(folder, c.watched ? watcher.get() : UpdateProgress()), 3010) << "whatever the answer";
         auto commit = std::find(fake.calls.begin(), fake.calls.end(), L"MsiEndTransaction(1)");
         ASSERT_NE(commit, fake.calls.end());
         ASSERT_EQ(commit[1].compare(0, 19, L"MsiGetPatchInfoExW("), 0) << "the check follows the commit";
@@ -521,14 +526,6 @@ TEST_F(UpdateRun, ARestartIsOfferedOnlyInteractivelyWithAWindowAndMadeOnlyOnYes)
         auto reboot = std::find(log.begin(), log.end(), L"One or more of the updates installed require a reboot.");
         ASSERT_NE(reboot, log.end());
         EXPECT_EQ(reboot[-1], committed);
-        // Windows may end the process on Yes before the window closes: the result file is
-        // written first, and says that the restart was asked for.
-        std::string resultFile(fake.resultFileAtRestart.begin(), fake.resultFileAtRestart.end());
-        if (c.answer == IDYES && c.window && c.mode == RunMode::Interactive) {
-            EXPECT_NE(resultFile.find("\"restartRequested\": true"), std::string::npos) << resultFile;
-            EXPECT_NE(resultFile.find("\"restartRequired\": true"), std::string::npos);
-            EXPECT_NE(resultFile.find("\"status\": \"applied\""), std::string::npos);
-        }
     }
 }
 
@@ -542,7 +539,7 @@ TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
     fake.products[L"{C}"].advertisedIn = {MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].name = L"Product A";
     // {B}'s machine installation is left unpatched by Windows Installer (see below).
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), ERROR_INSTALL_FAILURE);
+    EXPECT_EQ(ApplyUpdates(folder, {}), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
                                                                     L"MsiDeterminePatchSequenceW({B}, null, 4, [C:\\work\\a.msp])",
@@ -563,7 +560,7 @@ TEST_F(UpdateRun, APerUserX64InstallationGoesBeforeAPerMachineX86OneOfTheSamePro
     fake.patches = {{L"a.msp", L"{A}"}};
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].contextTemplates[MSIINSTALLCONTEXT_USERUNMANAGED] = L"x64;1033";
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), ERROR_INSTALL_FAILURE) << "the machine's installation stays unpatched";
+    EXPECT_EQ(ApplyUpdates(folder, {}), ERROR_INSTALL_FAILURE) << "the machine's installation stays unpatched";
     EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
                                                                     L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
@@ -579,9 +576,7 @@ TEST_F(UpdateRun, AProductInTwoContextsOfOneAccountIsPatchedInOneAndTheCheckAfte
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].name = L"Product A";
     fake.windowsTransactions = true;
-    UpdateRunOutcome outcome;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), ERROR_INSTALL_FAILURE);
-    RecordOutcome(outcome);
+    EXPECT_EQ(ApplyUpdates(folder, {}), ERROR_INSTALL_FAILURE);
 
     // The second installation then looks patched already.
     EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 1u);
@@ -591,11 +586,10 @@ TEST_F(UpdateRun, AProductInTwoContextsOfOneAccountIsPatchedInOneAndTheCheckAfte
     EXPECT_EQ(log.back(), L"Windows Installer does not list update 'a.msp' as installed for 'Product A' "
                           L"(per-machine) after the commit.");
     EXPECT_EQ(std::count(log.begin(), log.end(), committed), 0) << "the run did not succeed";
-    ASSERT_EQ(outcome.products.size(), 2u);
-    EXPECT_EQ(outcome.products[0].context, MSIINSTALLCONTEXT_MACHINE);
-    EXPECT_EQ(outcome.products[0].patches[0].status, PatchStatus::NotRegistered);
-    EXPECT_EQ(outcome.products[0].patches[0].patchState, -1);
-    EXPECT_EQ(outcome.products[1].patches[0].status, PatchStatus::AlreadyApplied);
+    ASSERT_EQ(runRecord.products.size(), 2u);
+    EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::NotRegistered);
+    EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).patchState, -1);
+    EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, 0).status, PatchStatus::AlreadyApplied);
     EXPECT_EQ(runRecord.failedStep, RunStep::Verifying);
     EXPECT_EQ(runRecord.failureCode, 1603u);
 }
@@ -610,8 +604,7 @@ TEST_F(UpdateRun, APatchListedAsAppliedSupersededOrObsoleteAfterTheCommitPassesT
     fake.patchStates[AppliedKey(FakePatchCode(fake.patches[2]), L"{C}", MSIINSTALLCONTEXT_MACHINE)] = L"4";
     // Listed so only once applied: before, b and c are not listed at all.
     fake.patchStates.swap(fake.patchStatesOnceApplied);
-    UpdateRunOutcome outcome;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 0);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 3u);
     EXPECT_EQ(Log().back(), committed);
 }
@@ -626,7 +619,7 @@ TEST_F(UpdateRun, AnotherAccountsPerUserInstallationIsListedAndLeftAloneAndTheRu
         {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-7-7-7-1002", L"1"},  // advertised only
         {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-7-7-7-1003", L""},   // state unreadable, as on Wine
     };
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
 
     EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW").size(), 1u) << "the machine's installation only";
     EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, S-1-5-21-7-7-7-1001, 2, State").size(), 1u);
@@ -657,7 +650,7 @@ TEST_F(UpdateRun, AnInstallationListThatCannotBeReadEndsTheRunBeforeAnyTransacti
     fake.patches = {{L"a.msp", L"{A}"}};
     fake.products[L"{A}"];
     fake.enumerateResult = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 1);
     EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
     EXPECT_EQ(Log().back(), L"Listing the installed products failed with error=5.");
 }
@@ -668,15 +661,15 @@ TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmpt
     fake.patches[0].revision = L"{AAAAAAAA-0000-0000-0000-000000000001}";
     // A patch code followed by the code of a patch it supersedes.
     fake.patches[1].revision = L"{BBBBBBBB-0000-0000-0000-000000000002}{AAAAAAAA-0000-0000-0000-000000000009}";
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 0);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     // Applied for {C}, b.msp is registered for every installed target, {A} included, as
     // MsiApplyPatchW without a product package does; {A}'s turn then passes over it.
     EXPECT_EQ(CallsStartingWith(L"MsiApplyPatchW"), (std::vector<std::wstring>{Apply(L"b.msp"), Apply(L"a.msp")}));
     size_t firstRunLines = Log().size();
 
     fake.calls.clear();
-    UpdateRunOutcome outcome;
-    EXPECT_EQ(ApplyUpdates(folder, nullptr, outcome), 0);
+    ResetRunRecord();  // as in a second process
+    EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     EXPECT_TRUE(CallsStartingWith(L"MsiApplyPatchW").empty());
     EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW({BBBBBBBB-0000-0000-0000-000000000002}, {C}, 4, State)").size(), 1u);
     std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
@@ -687,9 +680,9 @@ TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmpt
     EXPECT_EQ(std::count(log.begin(), log.end(), L"Update 'b.msp' is already installed for 'Product A'."), 1);
     EXPECT_EQ(std::count(log.begin(), log.end(), L"Update 'a.msp' is already installed for 'Product A'."), 1);
     EXPECT_EQ(log.back(), committed);
-    for (const ProductOutcome& product : outcome.products) {
-        for (const PatchOutcome& patch : product.patches)
-            EXPECT_EQ(patch.status, PatchStatus::AlreadyApplied);
+    for (const ProductRecord& product : runRecord.products) {
+        for (uint32_t j = 0; product.installed == 1 && j < product.patchCount; ++j)
+            EXPECT_EQ(runRecord.patches[product.firstPatch + j].status, PatchStatus::AlreadyApplied);
     }
 }
 
@@ -716,7 +709,7 @@ TEST_F(UpdateRun, ReportsEveryPatchAndInstallationToTheRunsRecord)
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].sequence = {{0, 0}, {1642, 0xFFFFFFFF}};
     fake.applyResults = {ERROR_SUCCESS, 1603};
-    EXPECT_EQ(ApplyUpdates(folder, nullptr), 1603);
+    EXPECT_EQ(ApplyUpdates(folder, {}), 1603);
 
     ASSERT_EQ(runRecord.files.size(), 2u);
     EXPECT_STREQ(runRecord.files[0].patchCode, L"{11111111-2222-3333-4444-555555555555}");
@@ -773,7 +766,7 @@ TEST_F(UpdateRun, RecordsTheStepThatStoppedTheRun)
         ResetAppState();
         ScriptTwoPatchesThreeTargets();
         c.script();
-        EXPECT_NE(ApplyUpdates(folder, nullptr), 0);
+        EXPECT_NE(ApplyUpdates(folder, {}), 0);
         EXPECT_EQ(runRecord.failedStep, c.step);
         EXPECT_EQ(runRecord.failureCode, c.code);
         EXPECT_FALSE(Pooled(runRecord.failureMessage).empty());

@@ -1,6 +1,7 @@
 // The Windows Installer functions of the update run, answered from `fake` and recorded as
 // text. msi.dll is not linked into this binary, so these definitions are the ones called.
 #include "Fakes.h"
+#include "RunRecord.h"
 
 #include <sddl.h>
 #include <strsafe.h>
@@ -168,6 +169,8 @@ void ResetFake()
     fake = FakeSystem();
     templates.clear();
     ForgetPatchData();
+    // What the run records belongs to the script it ran against.
+    ResetRunRecord();
 }
 
 std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix)

@@ -1,8 +1,8 @@
-// Stand-ins for the restart question and the restart: the program calls these user32 and
-// advapi32 functions through their import pointers, and here the pointers lead to fakes.
-// The real ExitWindowsEx is therefore never reachable from this binary. Also the extraction,
-// which fills the update table from the script instead of reading a payload, and a free
-// that notes when a patch path copy handed to MsiDeterminePatchSequenceW is released.
+// Stand-ins for the restart: the program calls these user32 and advapi32 functions through
+// their import pointers, and here the pointers lead to fakes. The real ExitWindowsEx is
+// therefore never reachable from this binary. Also the extraction, which fills the update
+// table from the script instead of reading a payload, a free that notes when a patch path
+// copy handed to MsiDeterminePatchSequenceW is released, and the run's watcher.
 #include <strsafe.h>
 
 #include <algorithm>
@@ -13,7 +13,6 @@
 #include "ImportSeam.h"
 #include "RunRecord.h"
 #include "TestFiles.h"
-#include "UpdaterMessages.h"
 
 namespace {
 
@@ -22,13 +21,6 @@ std::wstring Hex(unsigned long value)
     wchar_t text[16];
     StringCchPrintfW(text, ARRAYSIZE(text), L"0x%08lx", value);
     return text;
-}
-
-int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
-{
-    fake.calls.push_back(L"MessageBoxW(" + std::wstring(owner == nullptr ? L"null" : L"window") + L", " + text +
-                         L", " + caption + L", " + std::to_wstring(style) + L")");
-    return fake.messageBoxAnswer;
 }
 
 BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
@@ -84,9 +76,6 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVI
 BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
 {
     std::wstring line = L"ExitWindowsEx(" + std::to_wstring(flags) + L", " + Hex(reason) + L")";
-    // What a run leaves in its log folder is all that is left once Windows ends it.
-    if (!appState.logFolder.empty())
-        ReadAllBytes(appState.logFolder + L"TessarvaneUpdater.json", fake.resultFileAtRestart);
     DWORD information = 0;
     if (fake.token != nullptr) {
         if (GetHandleInformation(fake.token, &information)) {
@@ -106,7 +95,6 @@ std::vector<const void*> livePatchData;
 
 // The import pointers of the replaced functions, under their assembler names.
 extern "C" {
-decltype(&FakeMessageBoxW) fakeMessageBoxW __asm__(TV_IMPORT_STDCALL(MessageBoxW, 16)) = FakeMessageBoxW;
 decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__(TV_IMPORT_STDCALL(OpenProcessToken, 12)) = FakeOpenProcessToken;
 decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__(TV_IMPORT_STDCALL(LookupPrivilegeValueW, 12)) =
     FakeLookupPrivilegeValueW;
@@ -133,7 +121,6 @@ void __wrap_free(void* block)
 }
 
 static const bool seamsInPlace =
-    RequireSeam("user32.dll", "MessageBoxW") &&
     RequireSeam("advapi32.dll", "OpenProcessToken") &&
     RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
     RequireSeam("advapi32.dll", "AdjustTokenPrivileges") &&
@@ -161,51 +148,29 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         table->push_back(entry);
     }
     // What the real extraction tells the run's record, every file written.
-    RecordUpdateTable(*table);
+    for (const PatchFileInfo& entry : *table)
+        RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), 0);
     for (size_t i = 0; i < table->size(); ++i)
         RecordFileWritten();
     return 0;
 }
 
-namespace {
-
-std::vector<std::wstring> statusTexts;
-
-LRESULT CALLBACK StatusWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+StatusWatcher::StatusWatcher(bool restartAnswer) : restartAnswer_(restartAnswer)
 {
-    if (message == WM_UPDATE_STATUS) {
-        statusTexts.push_back(reinterpret_cast<const wchar_t*>(wParam));
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
+    progress_.watcher = this;
+    progress_.showStatus = Show;
+    progress_.confirmRestart = Confirm;
 }
 
-}  // namespace
-
-StatusWindow::StatusWindow()
+void StatusWatcher::Show(void* watcher, const wchar_t* text)
 {
-    static ATOM windowClass = 0;
-    if (windowClass == 0) {
-        WNDCLASSW description{};
-        description.lpfnWndProc = StatusWindowProc;
-        description.hInstance = GetModuleHandleW(nullptr);
-        description.lpszClassName = L"TessarvaneStatusRecorder";
-        windowClass = RegisterClassW(&description);
-    }
-    statusTexts.clear();
-    window_ = CreateWindowExW(0, L"TessarvaneStatusRecorder", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    static_cast<StatusWatcher*>(watcher)->texts_.push_back(text);
 }
 
-StatusWindow::~StatusWindow()
+bool StatusWatcher::Confirm(void* watcher)
 {
-    if (window_ != nullptr)
-        DestroyWindow(window_);
-}
-
-const std::vector<std::wstring>& StatusWindow::texts() const
-{
-    return statusTexts;
+    fake.calls.push_back(L"ConfirmRestart");
+    return static_cast<StatusWatcher*>(watcher)->restartAnswer_;
 }
 
 void ForgetPatchData()

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "UpdateProgress.h"
+
 struct FakePatch {
     std::wstring fileName;
     std::wstring targets;  // the PID_TEMPLATE value
@@ -87,7 +89,6 @@ struct FakeSystem {
     // join them when MsiApplyPatchW applies their patch.
     std::map<std::wstring, std::wstring> patchStates;
     std::map<std::wstring, std::wstring> patchStatesOnceApplied;
-    int messageBoxAnswer = IDNO;
     BOOL openTokenResult = TRUE;
     BOOL lookupResult = TRUE;
 
@@ -101,12 +102,11 @@ struct FakeSystem {
     size_t applyCount = 0;
     bool transactionEnded = false;
     HANDLE token = nullptr;  // a real event standing in for the process token
-    std::vector<unsigned char> resultFileAtRestart;  // the log folder's result file when ExitWindowsEx came
 };
 
 extern FakeSystem fake;
 
-// Back to an empty script; closes a token left from an earlier test.
+// Back to an empty script and an empty run record; closes a token left from an earlier test.
 void ResetFake();
 
 // The calls whose lines begin with prefix.
@@ -125,18 +125,24 @@ std::wstring FakePatchCode(const FakePatch& patch);
 // The key of fake.appliedPatches.
 std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context);
 
-// A hidden message-only window that records the text of every WM_UPDATE_STATUS it gets.
-class StatusWindow {
+// The run's progress as a watcher such as the window gives it: keeps every status line, and
+// answers the restart question with restartAnswer, noting the question in fake.calls as
+// "ConfirmRestart".
+class StatusWatcher {
 public:
-    StatusWindow();
-    ~StatusWindow();
-    StatusWindow(const StatusWindow&) = delete;
-    StatusWindow& operator=(const StatusWindow&) = delete;
-    HWND get() const { return window_; }
-    const std::vector<std::wstring>& texts() const;
+    explicit StatusWatcher(bool restartAnswer = false);
+    StatusWatcher(const StatusWatcher&) = delete;
+    StatusWatcher& operator=(const StatusWatcher&) = delete;
+    const UpdateProgress& get() const { return progress_; }
+    const std::vector<std::wstring>& texts() const { return texts_; }
 
 private:
-    HWND window_ = nullptr;
+    static void Show(void* watcher, const wchar_t* text);
+    static bool Confirm(void* watcher);
+
+    UpdateProgress progress_;
+    std::vector<std::wstring> texts_;
+    bool restartAnswer_;
 };
 
 // The patch path copies handed to MsiDeterminePatchSequenceW are watched until freed; each

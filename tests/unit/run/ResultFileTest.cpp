@@ -3,6 +3,12 @@
 // failure, and the file written whole under a temporary name without following links.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <msi.h>
+
+#include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -54,12 +60,16 @@ std::string Value(const std::string& document, const std::string& name)
     return values.empty() ? std::string() : values[0];
 }
 
-PatchFileInfo Entry(const wchar_t* name, uint32_t size)
+struct Carried {
+    const wchar_t* name;
+    uint32_t size;
+};
+
+// The update table as extraction records it.
+void RecordFiles(std::initializer_list<Carried> files)
 {
-    PatchFileInfo entry{};
-    wcsncpy(entry.fileName, name, 260);
-    entry.fileSize = size;
-    return entry;
+    for (const Carried& file : files)
+        RecordCarriedFile(file.name, wcslen(file.name), file.size);
 }
 
 class ResultDocument : public testing::Test {
@@ -69,12 +79,16 @@ protected:
 
     // Three carried files, extracted; a.msp and b.msp target {A} (x86) and {C} (x64), c.msp
     // targets {B}, which is not installed. The run reaches both installed products.
+    // The records of {A} and {C}, also their machine installations'.
+    uint32_t productA = 0;
+    uint32_t productC = 0;
+
     void RecordThreePatchesThreeProducts()
     {
         appState.runMode = RunMode::Unattended;
         appState.productName = L"Suite";
         appState.productVersion = L"2.0";
-        RecordUpdateTable({Entry(L"a.msp", 3), Entry(L"b.msp", 0), Entry(L"c.msp", 1)});
+        RecordFiles({{L"a.msp", 3}, {L"b.msp", 0}, {L"c.msp", 1}});
         RecordFileData("abc", 3);
         RecordFileWritten();
         RecordFileWritten();
@@ -83,12 +97,12 @@ protected:
         RecordPatchTargets(0, L"{AAAAAAAA-0000-0000-0000-000000000000}", L"{A};{C}");
         RecordPatchTargets(1, L"", L"{C};{A}");
         RecordPatchTargets(2, L"{CCCCCCCC-0000-0000-0000-000000000000}", L"{B}");
-        RecordProduct(L"{A}", {0, 1});
-        RecordProduct(L"{B}", {2});
-        RecordProduct(L"{C}", {0, 1});
-        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", false);
-        RecordProductNotInstalled(L"{B}");
-        RecordInstallation(L"{C}", MSIINSTALLCONTEXT_MACHINE, L"", true);
+        productA = RecordProduct(L"{A}", {0, 1});
+        uint32_t productB = RecordProduct(L"{B}", {2});
+        productC = RecordProduct(L"{C}", {0, 1});
+        RecordInstallation(productA, MSIINSTALLCONTEXT_MACHINE, L"", false);
+        RecordProductNotInstalled(productB);
+        RecordInstallation(productC, MSIINSTALLCONTEXT_MACHINE, L"", true);
         RecordRunStarted();
     }
 };
@@ -132,7 +146,7 @@ TEST_F(ResultDocument, SplitsTargetListsAsTheRunDoes)
     };
     for (const Case& c : cases) {
         ResetAppState();
-        RecordUpdateTable({Entry(L"a.msp", 0)});
+        RecordFiles({{L"a.msp", 0}});
         RecordPatchTargets(0, L"", c.list);
         EXPECT_NE(Document(1).find(std::string("\"targets\": ") + c.json), std::string::npos) << c.json;
     }
@@ -143,13 +157,12 @@ TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
     RecordThreePatchesThreeProducts();
     // {A}: a.msp applied (restart), then rolled back, b.msp not applicable; {C}: a.msp already
     // applied, b.msp failed, so the run stopped and rolled back what it had applied.
-    const DWORD machine = MSIINSTALLCONTEXT_MACHINE;
-    RecordInstallationName(L"{A}", machine, L"", L"Product A");
-    RecordPatchStatus(L"{A}", machine, L"", 0, PatchStatus::RolledBack, true, ERROR_SUCCESS_REBOOT_REQUIRED, -1);
-    RecordPatchStatus(L"{A}", machine, L"", 1, PatchStatus::NotApplicable, true, 1642, -1);
-    RecordInstallationName(L"{C}", machine, L"", L"{C}");  // the run's stand-in for a name it could not read
-    RecordPatchStatus(L"{C}", machine, L"", 0, PatchStatus::AlreadyApplied, false, 0, -1);
-    RecordPatchStatus(L"{C}", machine, L"", 1, PatchStatus::Failed, true, 1603, -1);
+    RecordInstallationName(productA, L"Product A");
+    RecordPatchAnswer(productA, 0, PatchStatus::RolledBack, ERROR_SUCCESS_REBOOT_REQUIRED);
+    RecordPatchAnswer(productA, 1, PatchStatus::NotApplicable, 1642);
+    RecordInstallationName(productC, L"{C}");  // the run's stand-in for a name it could not read
+    RecordPatchState(productC, 0, PatchStatus::AlreadyApplied, -1);
+    RecordPatchAnswer(productC, 1, PatchStatus::Failed, 1603);
     LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
     RecordRunResult(1603);
 
@@ -220,12 +233,12 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         SCOPED_TRACE(c.what);
         ResetAppState();
         appState.runMode = c.mode;
-        RecordUpdateTable({Entry(L"a.msp", 0)});
+        RecordFiles({{L"a.msp", 0}});
         RecordPatchTargets(0, L"", L"{A}");
-        RecordProduct(L"{A}", {0});
-        RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", false);
+        uint32_t installation =
+            RecordInstallation(RecordProduct(L"{A}", {0}), MSIINSTALLCONTEXT_USERUNMANAGED, L"", false);
         if (c.applied)
-            RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", 0, PatchStatus::Applied, true, 0, -1);
+            RecordPatchAnswer(installation, 0, PatchStatus::Applied, 0);
         if (c.started)
             RecordRunStarted();
         if (c.runResult >= 0)
@@ -242,14 +255,14 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
 
 TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
 {
-    RecordUpdateTable({Entry(L"a.msp", 0), Entry(L"b.msp", 0)});
+    RecordFiles({{L"a.msp", 0}, {L"b.msp", 0}});
     RecordPatchTargets(0, L"", L"{A}");
     RecordPatchTargets(1, L"", L"{A}");
-    RecordProduct(L"{A}", {0, 1});
-    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", false);
-    RecordInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", true);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"", 1, PatchStatus::Applied, true, 0, -1);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 0, PatchStatus::AlreadyApplied, false, 0, -1);
+    uint32_t product = RecordProduct(L"{A}", {0, 1});
+    uint32_t machine = RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", false);
+    uint32_t user = RecordInstallation(product, MSIINSTALLCONTEXT_USERUNMANAGED, L"", true);
+    RecordPatchAnswer(user, 1, PatchStatus::Applied, 0);
+    RecordPatchState(machine, 0, PatchStatus::AlreadyApplied, -1);
     std::string document = Document(0);
     EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{A}\""}));
     EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "\"user-unmanaged\""}));
@@ -262,15 +275,16 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
 // list from wherever that now lies.
 TEST_F(ResultDocument, KeepsEveryInstallationsPatchesWhileItsRecordsGrow)
 {
-    RecordUpdateTable({Entry(L"a.msp", 0), Entry(L"b.msp", 0), Entry(L"c.msp", 0)});
+    RecordFiles({{L"a.msp", 0}, {L"b.msp", 0}, {L"c.msp", 0}});
     std::vector<std::wstring> codes;
+    std::vector<uint32_t> products;
     for (int i = 0; i < 40; ++i) {
         codes.push_back(L"{P" + std::to_wstring(100 + i) + L"}");
-        RecordProduct(codes.back(), {i % 3, (i + 1) % 3});
+        products.push_back(RecordProduct(codes.back(), {i % 3, (i + 1) % 3}));
     }
-    for (const std::wstring& code : codes) {
-        RecordInstallation(code, MSIINSTALLCONTEXT_MACHINE, L"", false);
-        RecordInstallation(code, MSIINSTALLCONTEXT_USERMANAGED, L"", true);
+    for (uint32_t product : products) {
+        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", false), product);
+        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_USERMANAGED, L"", true), 40 + product);
     }
     ASSERT_EQ(runRecord.products.size(), 80u);
     for (size_t i = 0; i < 40; ++i) {
@@ -357,9 +371,9 @@ TEST_F(ResultFile, ReplacesLinksUnderItsNamesWithoutWritingThroughThem)
 TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateOfAPatchNotRegistered)
 {
     RecordThreePatchesThreeProducts();
-    RecordOtherAccountInstallation(L"{A}", MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 0, PatchStatus::Superseded, false, 0, 2);
-    RecordPatchStatus(L"{A}", MSIINSTALLCONTEXT_MACHINE, L"", 1, PatchStatus::NotRegistered, true, 0, -1);
+    RecordOtherAccountInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
+    RecordPatchState(productA, 0, PatchStatus::Superseded, 2);
+    RecordPatchAnswer(productA, 1, PatchStatus::NotRegistered, 0);
     RecordFailure(RunStep::Verifying, 1603, L"Windows Installer does not list update 'b.msp' ...");
     RecordRunResult(1603);
     std::string document = Document(1603);

@@ -15,13 +15,21 @@ bool failGuids = false;
 bool failThreads = false;
 bool notElevated = false;
 
-int FakeApplyUpdates(const wchar_t* folder, HWND window)
+int FakeApplyUpdates(const wchar_t* folder, const UpdateProgress& progress)
 {
     ++fakeRun.calls;
     fakeRun.folder = folder;
     fakeRun.folderExisted = DirectoryExists(folder);
-    fakeRun.window = window;
-    return fakeRun.script ? fakeRun.script(folder, window) : 0;
+    if (progress.showStatus != nullptr && progress.confirmRestart != nullptr)
+        fakeRun.watcher = progress.watcher;
+    return fakeRun.script ? fakeRun.script(folder, progress) : 0;
+}
+
+void ShowStatus(const UpdateProgress& progress, const std::wstring& text)
+{
+    std::wstring buffer = text;
+    progress.ShowStatus(buffer.c_str());
+    buffer.assign(buffer.size(), L'#');
 }
 
 namespace {

@@ -7,22 +7,29 @@
 #include <functional>
 #include <string>
 
+#include "UpdateProgress.h"
+
 // What FakeApplyUpdates does and saw. The test writes it before the run starts
 // and reads it after the outcome has been handled: the thread start and SendMessageW order
 // the accesses, so no lock is needed.
 struct FakeUpdateRun {
     // Runs on the worker thread in place of the update run; its result is the run's.
-    std::function<int(const wchar_t* folder, HWND window)> script;
+    std::function<int(const wchar_t* folder, const UpdateProgress& progress)> script;
     int calls = 0;
     std::wstring folder;
     bool folderExisted = false;
-    HWND window = nullptr;
+    void* watcher = nullptr;  // the progress's watcher, once it answers both its functions
+
 };
 extern FakeUpdateRun fakeRun;
 
 // The update run that the tests give the window: records its call in fakeRun and runs the
 // script.
-int FakeApplyUpdates(const wchar_t* folder, HWND window);
+int FakeApplyUpdates(const wchar_t* folder, const UpdateProgress& progress);
+
+// Shows a status line as the update run does, then overwrites the run's copy of it: the
+// window must have taken its own.
+void ShowStatus(const UpdateProgress& progress, const std::wstring& text);
 
 // While set, CoCreateGuid fails (so no working folder name can be made) and _beginthreadex
 // starts no thread.

@@ -21,14 +21,6 @@
 
 namespace {
 
-// Sends a status text as the update run does, then overwrites the sender's copy: the window
-// must have taken its own.
-void SendStatus(HWND window, const std::wstring& text)
-{
-    std::wstring buffer = text;
-    SendMessageW(window, WM_UPDATE_STATUS, reinterpret_cast<WPARAM>(buffer.c_str()), 0);
-    buffer.assign(buffer.size(), L'#');
-}
 
 LONG Style(HWND window)
 {
@@ -116,15 +108,15 @@ TEST_F(WindowTest, CancelBeforeOkClosesAtOnceWithoutARun)
 TEST_F(WindowTest, ARunGoesFromOkThroughStatusTextsToClose)
 {
     Gate entered, firstGo, firstSent, secondGo, secondSent, finish;
-    fakeRun.script = [&](const wchar_t*, HWND window) {
+    fakeRun.script = [&](const wchar_t*, const UpdateProgress& progress) {
         entered.Open();
         if (!firstGo.Wait())
             return 1;
-        SendStatus(window, L"Installing update 'one.msp' for 'A'.");
+        ShowStatus(progress, L"Installing update 'one.msp' for 'A'.");
         firstSent.Open();
         if (!secondGo.Wait())
             return 1;
-        SendStatus(window, L"Installing update 'two.msp' for 'A'.");
+        ShowStatus(progress, L"Installing update 'two.msp' for 'A'.");
         secondSent.Open();
         return finish.Wait() ? 0 : 1;
     };
@@ -137,7 +129,7 @@ TEST_F(WindowTest, ARunGoesFromOkThroughStatusTextsToClose)
     EXPECT_EQ(Text(IDC_STATUS_TEXT), L"Applying updates...");
     EXPECT_TRUE(IsWindowVisible(Item(IDC_PROGRESS)));
     EXPECT_TRUE(IsWindowEnabled(Item(IDCANCEL)));
-    EXPECT_EQ(fakeRun.window, Window());
+    EXPECT_EQ(fakeRun.watcher, &dialog) << "the window watches the run";
     EXPECT_TRUE(fakeRun.folderExisted) << "the worker creates the folder before the run";
     std::wstring folder = fakeRun.folder;
     EXPECT_EQ(folder.rfind(WorkingFolderParent(), 0), 0u) << "a new folder in the Windows folder's Temp";
@@ -176,7 +168,7 @@ TEST_F(WindowTest, ARunGoesFromOkThroughStatusTextsToClose)
 
 TEST_F(WindowTest, EnterStartsTheRunAndAFailedRunStillQuitsWithZero)
 {
-    fakeRun.script = [](const wchar_t*, HWND) { return 1; };
+    fakeRun.script = [](const wchar_t*, const UpdateProgress&) { return 1; };
     ASSERT_TRUE(dialog.Create());
     ShowWindow(Window(), SW_SHOW);
     PostKey(Window(), VK_RETURN);
@@ -201,7 +193,7 @@ TEST_F(WindowTest, InteractiveRunsShowEachResultAsFinishedOrFailedAndQuitWithZer
     for (Case c : {Case{3010, L"Finished updating."}, Case{1603, L"Update failed."}, Case{1618, L"Update failed."}}) {
         SCOPED_TRACE(c.result);
         fakeRun = FakeUpdateRun();
-        fakeRun.script = [&](const wchar_t*, HWND) { return c.result; };
+        fakeRun.script = [&](const wchar_t*, const UpdateProgress&) { return c.result; };
         UpdaterDialog interactive(FakeApplyUpdates);
         ASSERT_TRUE(interactive.Create());
         SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDOK, 0);
@@ -214,11 +206,78 @@ TEST_F(WindowTest, InteractiveRunsShowEachResultAsFinishedOrFailedAndQuitWithZer
     }
 }
 
+// The restart question comes from the run once its transaction has committed. Windows may end
+// the process as soon as a restart is asked for, before the window closes: so on Yes the result
+// file, saying so, and the verbose logs are in the log folder before the run hears the answer.
+TEST_F(WindowTest, TheRestartQuestionIsTheWindowsAndYesKeepsTheReportsFirst)
+{
+    for (bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        ResetAppState();
+        TempFolder logs;
+        appState.logFolder = logs.path() + L"\\";
+        OpenLogFile();
+        fakeRun = FakeUpdateRun();
+        bool answer = !yes;
+        std::string resultAtAnswer;
+        fakeRun.script = [&](const wchar_t*, const UpdateProgress& progress) {
+            answer = progress.ConfirmRestart();
+            Bytes result;
+            if (ReadAllBytes(logs / L"TessarvaneUpdater.json", result))
+                resultAtAnswer.assign(result.begin(), result.end());
+            return ERROR_SUCCESS_REBOOT_REQUIRED;
+        };
+        UpdaterDialog interactive(FakeApplyUpdates);
+        ASSERT_TRUE(interactive.Create());
+        SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDOK, 0);
+        HWND box = nullptr;
+        ASSERT_TRUE(PumpUntil([&] {
+            box = FindWindowW(L"#32770", L"Tessarvane Updater - Reboot Required");
+            return box != nullptr && IsWindowVisible(box);
+        }));
+        EXPECT_EQ(GetWindow(box, GW_OWNER), interactive.GetHwnd());
+        EXPECT_EQ(MessageBoxText(box),
+                  L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?");
+        EXPECT_EQ(ButtonIds(box), (std::vector<int>{IDYES, IDNO}));
+        PressButton(box, yes ? IDYES : IDNO);
+        ASSERT_TRUE(PumpUntil([&] { return ControlText(interactive.GetHwnd(), IDCANCEL) == L"Close"; }));
+        EXPECT_EQ(answer, yes);
+        EXPECT_EQ(ControlText(interactive.GetHwnd(), IDC_STATUS_TEXT), L"Finished updating.");
+        if (yes) {
+            EXPECT_NE(resultAtAnswer.find("\"restartRequested\": true"), std::string::npos) << resultAtAnswer;
+            EXPECT_NE(resultAtAnswer.find("\"restartRequired\": true"), std::string::npos);
+            EXPECT_NE(resultAtAnswer.find("\"exitCode\": 0"), std::string::npos) << "an interactive window's";
+        } else {
+            EXPECT_TRUE(resultAtAnswer.empty()) << "written when the process ends, as always";
+        }
+        SendMessageW(interactive.GetHwnd(), WM_COMMAND, IDCANCEL, 0);
+        quitCode = -1;
+        ASSERT_TRUE(PumpUntilQuit());
+        ResetAppState();
+    }
+}
+
+TEST_F(WindowTest, AnUnattendedRunIsNeverAskedToRestart)
+{
+    appState.runMode = RunMode::Unattended;
+    bool answer = true;
+    fakeRun.script = [&](const wchar_t*, const UpdateProgress& progress) {
+        answer = progress.ConfirmRestart();
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
+    };
+    UpdaterDialog unattended(FakeApplyUpdates);
+    ASSERT_TRUE(unattended.Create());
+    ASSERT_TRUE(PumpUntilQuit());
+    EXPECT_FALSE(answer);
+    EXPECT_EQ(FindWindowW(L"#32770", L"Tessarvane Updater - Reboot Required"), nullptr);
+    EXPECT_EQ(quitCode, 3010) << "its exit code tells of the restart";
+}
+
 TEST_F(WindowTest, ClosingDuringARunWaitsForTheOutcome)
 {
     Gate entered, finish;
     bool folderThereAtTheEnd = false;
-    fakeRun.script = [&](const wchar_t* folder, HWND) {
+    fakeRun.script = [&](const wchar_t* folder, const UpdateProgress&) {
         entered.Open();
         bool released = finish.Wait();
         folderThereAtTheEnd = DirectoryExists(folder);
@@ -258,7 +317,7 @@ TEST_F(WindowTest, UnattendedRunsBeforeCreateReturnsAndClosesItselfWithTheRunsRe
         appState.runMode = RunMode::Unattended;
         fakeRun = FakeUpdateRun();
         Gate entered, finish;
-        fakeRun.script = [&](const wchar_t*, HWND) {
+        fakeRun.script = [&](const wchar_t*, const UpdateProgress&) {
             entered.Open();
             return finish.Wait() ? c.result : 1;
         };
@@ -377,15 +436,15 @@ TEST_F(WindowTest, TheAboutBoxOpensDuringARunWhileStatusTextsArrive)
     HWND owner = nullptr;
     std::wstring statusBehindTheBox, aboutName, aboutVersion;
     bool boxGone = false;
-    fakeRun.script = [&](const wchar_t*, HWND window) {
+    fakeRun.script = [&](const wchar_t*, const UpdateProgress& progress) {
         HWND box = WaitForAboutBox();
         if (box == nullptr)
             return 1;
         owner = GetWindow(box, GW_OWNER);
         aboutName = ControlText(box, IDC_ABOUT_NAME);
         aboutVersion = ControlText(box, IDC_ABOUT_VERSION);
-        SendStatus(window, L"Installing update 'one.msp' for 'A'.");
-        statusBehindTheBox = ControlText(window, IDC_STATUS_TEXT);
+        ShowStatus(progress, L"Installing update 'one.msp' for 'A'.");
+        statusBehindTheBox = ControlText(Window(), IDC_STATUS_TEXT);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         for (int i = 0; i < 500 && IsWindow(box); ++i)
             Sleep(10);
