@@ -2,7 +2,10 @@
 // writes MsiFileHash rows, and optionally ProductVersion and ScheduleReboot; the second (#T<n>)
 // defines and fills PatchPackage, adds the patch's Media row, marks the files PatchAdded with
 // sequence numbers after the product's last and inserts the File rows of added files. All products share one cabinet, PATCH_CAB.
-// The facts behind each row are in ../shared/MSP-FORMAT.md.
+// The rows follow Windows Installer's documentation of the tables (File, Media, PatchPackage,
+// MsiFileHash, MsiPatchSequence) and of a patch's summary information: Template lists the
+// target product codes, LastSavedBy the transforms as ":T1;:#T1", Revision Number begins with
+// the patch code; a Media row's Cabinet "#PATCH_CAB" names a stream of the patch itself.
 #include "PatchBuilder.h"
 
 #include "CompoundFile.h"

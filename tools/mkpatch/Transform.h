@@ -1,6 +1,10 @@
 // A database transform as Windows Installer stores it in a substorage of a patch: its own
 // string pool, and one stream per changed table holding rows one after another, each led by
-// a 16-bit mask (see ../shared/MSP-FORMAT.md). Column widths come from the target's schema.
+// a 16-bit mask. With bit 0 set the row is whole (inserted, or replacing the row with its key)
+// and the mask's high byte counts its columns; otherwise the key columns follow, then each
+// column whose bit is set (bit i for column i); a mask of 0 deletes the row with that key.
+// Column widths come from the target's schema. The format is not documented by Microsoft;
+// Wine's dlls/msi/table.c reads it the same way.
 #pragma once
 
 #include "CompoundFile.h"

@@ -27,10 +27,6 @@ const uint8_t kSpcPeImageData[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0
 const uint8_t kSha1[] = {0x2B, 0x0E, 0x03, 0x02, 0x1A};
 const uint8_t kSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 
-constexpr uint32_t kOptionalHeaderOffset = 24;
-constexpr uint32_t kChecksumInOptionalHeader = 64;
-constexpr uint32_t kPe32CertificateDirectory = 128; // data directory 4, inside the optional header
-constexpr uint32_t kPe32PlusCertificateDirectory = 144;
 constexpr size_t kChunk = 1 << 20;
 
 class Hasher {
@@ -77,15 +73,6 @@ bool Fail(std::string& error, const char* reason) {
 
 const char* DigestAlgorithmName(DigestAlgorithm algorithm) {
     return algorithm == DigestAlgorithm::Sha1 ? "SHA-1" : "SHA-256";
-}
-
-uint64_t ChecksumOffset(const PeInfo& pe) {
-    return uint64_t(pe.ntOffset) + kOptionalHeaderOffset + kChecksumInOptionalHeader;
-}
-
-uint64_t CertificateDirectoryOffset(const PeInfo& pe) {
-    return uint64_t(pe.ntOffset) + kOptionalHeaderOffset +
-           (pe.machine == PeMachine::X64 ? kPe32PlusCertificateDirectory : kPe32CertificateDirectory);
 }
 
 bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDigest, std::string& error) {
@@ -151,8 +138,8 @@ bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDige
 
 bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm,
                         Bytes& digest, std::string& error) {
-    uint64_t checksum = ChecksumOffset(pe);
-    uint64_t directory = CertificateDirectoryOffset(pe);
+    uint64_t checksum = pe.checksumOffset;
+    uint64_t directory = pe.certificateDirectoryOffset;
     if (end < directory + 8 || end > input.Size()) {
         error = "the certificate table lies inside the image's headers or beyond its end";
         return false;

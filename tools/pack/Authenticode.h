@@ -35,8 +35,4 @@ bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDige
 bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm,
                         Bytes& digest, std::string& error);
 
-// File offsets of the PE checksum and of the certificate table's directory entry.
-uint64_t ChecksumOffset(const PeInfo& pe);
-uint64_t CertificateDirectoryOffset(const PeInfo& pe);
-
 }  // namespace pack

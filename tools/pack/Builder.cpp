@@ -3,7 +3,6 @@
 // checksum, so memory stays flat whatever the files' sizes.
 #include "Builder.h"
 
-#include "Authenticode.h"
 #include "Examiner.h"
 #include "FileName.h"
 #include "HexText.h"
@@ -146,11 +145,11 @@ bool WriteChecksum(OutputFile& out, const PeInfo& pe) {
     std::string ignored;
     uint32_t checksum = 0;
     if (!out.Flush() || !written.Open(out.TemporaryPath(), ignored) ||
-        !ComputePeChecksum(written, ChecksumOffset(pe), checksum))
+        !ComputePeChecksum(written, pe.checksumOffset, checksum))
         return false;
     Bytes field;
     PutU32(field, checksum);
-    return out.WriteAt(ChecksumOffset(pe), field.data(), field.size());
+    return out.WriteAt(pe.checksumOffset, field.data(), field.size());
 }
 
 bool SameFile(const fs::path& a, const fs::path& b) {

@@ -21,9 +21,12 @@ constexpr uint16_t kPe32OptionalHeaderSize = 224;
 constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
 // Offsets inside the optional header, which grows by 16 bytes on PE32+ (64-bit image base and
 // stack and heap sizes) before the data directories.
+constexpr uint32_t kChecksumInOptionalHeader = 64; // the same in both flavours
 constexpr uint32_t kPe32DataDirectoryCountOffset = 92;
 constexpr uint32_t kPe32PlusDataDirectoryCountOffset = 108;
-constexpr uint32_t kSecurityDirectoryFromCount = 4 + 8 * 4; // data directory 4
+// The data directories follow their count, 8 bytes (address, size) each.
+constexpr uint32_t kDataDirectorySize = 8;
+constexpr uint32_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kSecurityDirectoryIndex = 4;
 // Real images keep their headers in the first few kilobytes; the bound keeps a hostile
 // e_lfanew from making the reader allocate gigabytes.
@@ -85,27 +88,39 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
 
     info.ntOffset = static_cast<uint32_t>(nt);
     info.machine = plus ? PeMachine::X64 : PeMachine::X86;
-    info.sectionCount = sections;
     uint32_t countOffset = plus ? kPe32PlusDataDirectoryCountOffset : kPe32DataDirectoryCountOffset;
-    if (GetU32(optional + countOffset) > kSecurityDirectoryIndex) {
-        info.certificateOffset = GetU32(optional + countOffset + kSecurityDirectoryFromCount);
-        info.certificateSize = GetU32(optional + countOffset + kSecurityDirectoryFromCount + 4);
+    uint32_t directoryCount = GetU32(optional + countOffset);
+    uint32_t directories = countOffset + 4; // from the optional header's start
+    uint32_t security = directories + kSecurityDirectoryIndex * kDataDirectorySize;
+    info.checksumOffset = nt + kOptionalHeaderOffset + kChecksumInOptionalHeader;
+    // Signing tools leave this entry out of the digest whatever the directory count says.
+    info.certificateDirectoryOffset = nt + kOptionalHeaderOffset + security;
+    if (directoryCount > kResourceDirectoryIndex)
+        info.resourceRva = GetU32(optional + directories + kResourceDirectoryIndex * kDataDirectorySize);
+    if (directoryCount > kSecurityDirectoryIndex) {
+        info.certificateOffset = GetU32(optional + security);
+        info.certificateSize = GetU32(optional + security + 4);
+    }
+
+    const uint8_t* table = data + nt + ntHeadersSize;
+    info.sections.resize(sections);
+    for (uint32_t i = 0; i < sections; ++i) {
+        const uint8_t* header = table + i * kSectionHeaderSize;
+        PeSection& section = info.sections[i];
+        section.virtualSize = GetU32(header + 8);
+        section.virtualAddress = GetU32(header + 12);
+        section.rawSize = GetU32(header + 16);
+        section.rawPointer = GetU32(header + 20);
     }
 
     // The updater's rule: the strictly greatest PointerToRawData wins, ties keep the earlier
     // section, and section 0 stands when every pointer is 0.
-    const uint8_t* table = data + nt + ntHeadersSize;
     uint32_t bestIndex = 0;
-    uint32_t bestPointer = 0;
-    for (uint32_t i = 0; i < sections; ++i) {
-        uint32_t pointer = GetU32(table + i * kSectionHeaderSize + 20);
-        if (pointer > bestPointer) {
-            bestPointer = pointer;
-            bestIndex = i;
-        }
+    for (uint32_t i = 1; i < sections; ++i) {
+        if (info.sections[i].rawPointer > info.sections[bestIndex].rawPointer) bestIndex = i;
     }
-    const uint8_t* best = table + bestIndex * kSectionHeaderSize;
-    uint64_t end = uint64_t(GetU32(best + 20)) + GetU32(best + 16);
+    const PeSection& best = info.sections[bestIndex];
+    uint64_t end = uint64_t(best.rawPointer) + best.rawSize;
     if (end > 0x7FFFFFFF) {
         error = "has its last section ending at " + Hex(end) +
                 ", beyond the 2 GiB that the updater can seek to";
@@ -114,6 +129,16 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     info.lastSection = bestIndex;
     info.payloadOffset = static_cast<uint32_t>(end);
     return true;
+}
+
+bool RvaToFileOffset(const PeInfo& pe, uint64_t rva, uint64_t size, uint64_t& offset) {
+    for (const PeSection& s : pe.sections) {
+        if (rva >= s.virtualAddress && rva + size <= uint64_t(s.virtualAddress) + s.rawSize) {
+            offset = uint64_t(s.rawPointer) + (rva - s.virtualAddress);
+            return true;
+        }
+    }
+    return false;
 }
 
 const char* MachineName(PeMachine machine) {

@@ -1,13 +1,15 @@
 // Reading the headers of a Windows PE image from the bytes at the start of its file: whether it
-// is a 32-bit (PE32) or 64-bit (PE32+) image, where the updater believes its payload begins, and where its
-// certificate table lies. The payload offset is computed exactly as the updater computes it
-// at run time, including its fixed section-table position, so that the packer and the
-// updater always agree on it.
+// is a 32-bit (PE32) or 64-bit (PE32+) image, where the updater believes its payload begins, where
+// its certificate table lies, where the fields that signing and checksumming skip are, and its
+// section table. The payload offset is computed exactly as the updater computes it at run time,
+// including its fixed section-table position, so that the packer and the updater always agree
+// on it. The rest of the packer takes its header facts from here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pack {
 
@@ -20,15 +22,30 @@ constexpr uint32_t kSectionHeaderSize = 40;
 
 enum class PeMachine { X86, X64 };
 
+// One IMAGE_SECTION_HEADER, as far as mapping addresses to the file needs it.
+struct PeSection {
+    uint32_t virtualAddress = 0;
+    uint32_t virtualSize = 0;
+    uint32_t rawPointer = 0;        // PointerToRawData
+    uint32_t rawSize = 0;           // SizeOfRawData
+};
+
 struct PeInfo {
     uint32_t ntOffset = 0;          // e_lfanew
     PeMachine machine = PeMachine::X86;  // PE32 or PE32+
-    uint16_t sectionCount = 0;
     uint32_t payloadOffset = 0;     // P: end of the raw data lying furthest into the file
     uint32_t lastSection = 0;       // index of the section that decides P
+    uint64_t checksumOffset = 0;    // file offset of the optional header's CheckSum field
+    uint64_t certificateDirectoryOffset = 0; // file offset of data directory 4's 8-byte entry
     uint32_t certificateOffset = 0; // security directory: a file offset, 0 when unsigned
     uint32_t certificateSize = 0;
+    uint32_t resourceRva = 0;       // resource directory (data directory 2), 0 when none
+    std::vector<PeSection> sections; // the section table in file order
 };
+
+// The file offset of `size` bytes at `rva`: the first section whose raw data hold all of them
+// decides. False when none does (bytes the loader would zero-fill count as outside).
+bool RvaToFileOffset(const PeInfo& pe, uint64_t rva, uint64_t size, uint64_t& offset);
 
 // How many bytes from the file's start hold everything ParsePeHeaders reads, as far as the
 // first `size` bytes tell. Lets a caller read the headers of a large file in small steps.

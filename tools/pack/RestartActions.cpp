@@ -1,5 +1,7 @@
-// Reading the sequence-table rows of a patch's transforms (see RestartActions.h and
-// ../shared/MSP-FORMAT.md for the row encoding).
+// Reading the sequence-table rows of a patch's transforms. Each row is led by a 16-bit mask,
+// described where ScanSequenceTable walks them; strings are ids into the transform's own
+// string pool, whose 4-byte entries (length, reference count) follow a 4-byte header. Wine's
+// dlls/msi/table.c and string.c read transforms and string pools the same way.
 #include "RestartActions.h"
 
 #include "MsiStreamName.h"

@@ -116,7 +116,7 @@ void CheckSignature(InputFile& input, VerifyReport& report) {
 }
 
 void CheckChecksum(InputFile& input, VerifyReport& report) {
-    uint64_t at = ChecksumOffset(report.updater.pe);
+    uint64_t at = report.updater.pe.checksumOffset;
     uint8_t field[4];
     if (!input.Read(at, field, sizeof field) || !ComputePeChecksum(input, at, report.fileChecksum)) return;
     report.storedChecksum = GetU32(field);

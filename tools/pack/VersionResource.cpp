@@ -14,9 +14,6 @@ namespace pack {
 
 namespace {
 
-constexpr uint32_t kResourceDirectoryFromCount = 4 + 8 * 2; // data directory 2
-constexpr uint32_t kPe32DataDirectoryCountOffset = 92;
-constexpr uint32_t kPe32PlusDataDirectoryCountOffset = 108;
 constexpr uint32_t kRtVersion = 16;
 constexpr uint32_t kSubdirectory = 0x80000000u;
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
@@ -24,44 +21,19 @@ constexpr uint32_t kFixedInfoOffset = 40; // 6-byte header, 32-byte key, padding
 // Enough for every version resource a linker writes; a bound for hostile files.
 constexpr uint32_t kMaxHeaders = 1u << 16;
 
-struct Section {
-    uint32_t virtualAddress, rawSize, rawPointer;
-};
-
 class Image {
 public:
-    Image(InputFile& input, const PeInfo& pe) : input_(input) {
-        uint64_t optional = uint64_t(pe.ntOffset) + 24;
-        uint8_t bytes[8];
-        uint64_t countAt = optional + (pe.machine == PeMachine::X64 ? kPe32PlusDataDirectoryCountOffset
-                                                                    : kPe32DataDirectoryCountOffset);
-        if (!input.Read(countAt, bytes, 4) || GetU32(bytes) <= 2) return;
-        if (!input.Read(countAt + kResourceDirectoryFromCount, bytes, 8)) return;
-        resourceRva_ = GetU32(bytes);
-        uint64_t table = optional + (pe.machine == PeMachine::X64 ? 240 : 224);
-        for (uint32_t i = 0; i < pe.sectionCount; ++i) {
-            uint8_t header[40];
-            if (count_ == kSections || !input.Read(table + 40 * uint64_t(i), header, sizeof header)) return;
-            sections_[count_++] = {GetU32(header + 12), GetU32(header + 16), GetU32(header + 20)};
-        }
-    }
-    uint32_t resourceRva() const { return resourceRva_; }
+    Image(InputFile& input, const PeInfo& pe) : input_(input), pe_(pe) {}
+    uint32_t resourceRva() const { return pe_.resourceRva; }
 
     bool ReadRva(uint64_t rva, uint8_t* out, size_t size) {
-        for (uint32_t i = 0; i < count_; ++i) {
-            const Section& s = sections_[i];
-            if (rva >= s.virtualAddress && rva + size <= uint64_t(s.virtualAddress) + s.rawSize)
-                return input_.Read(uint64_t(s.rawPointer) + (rva - s.virtualAddress), out, size);
-        }
-        return false;
+        uint64_t offset = 0;
+        return RvaToFileOffset(pe_, rva, size, offset) && input_.Read(offset, out, size);
     }
 
 private:
-    static constexpr uint32_t kSections = 96;
     InputFile& input_;
-    uint32_t resourceRva_ = 0;
-    Section sections_[kSections] = {};
-    uint32_t count_ = 0;
+    const PeInfo& pe_;
 };
 
 // The offset (from the resource directory's start) that the entry with `id` leads to, or,

@@ -66,7 +66,7 @@ Bytes SignUpdater(Bytes updater, pack::DigestAlgorithm algorithm, const Bytes& a
     entry[6] = 0x02, entry[7] = 0x00; // PKCS#7 SignedData
 
     size_t table = updater.size();
-    size_t directory = pack::CertificateDirectoryOffset(pe);
+    size_t directory = pe.certificateDirectoryOffset;
     PutU32At(updater, directory, uint32_t(table));
     PutU32At(updater, directory + 4, uint32_t(entry.size()));
     updater.insert(updater.end(), entry.begin(), entry.end());

@@ -199,7 +199,7 @@ TEST(ImageDigest, LeavesOutOnlyTheChecksumAndTheCertificateDirectory) {
             return out;
         };
         Bytes original = digest(file);
-        uint64_t checksum = pack::ChecksumOffset(pe), directory = pack::CertificateDirectoryOffset(pe);
+        uint64_t checksum = pe.checksumOffset, directory = pe.certificateDirectoryOffset;
         EXPECT_EQ(directory, plus ? packtest::kSecurityDirectory64 : packtest::kSecurityDirectory);
         for (uint64_t at = 0; at < file.size(); ++at) {
             Bytes changed = file;
@@ -419,7 +419,7 @@ TEST_F(VerifyProgram, PassesWhatWasSignedAndReportsEachTampering) {
         std::string error;
         ASSERT_TRUE(pack::ParsePeHeaders(signedFile.data(), signedFile.size(), pe, error)) << error;
         Bytes grown = signedFile;
-        uint64_t directory = pack::CertificateDirectoryOffset(pe);
+        uint64_t directory = pe.certificateDirectoryOffset;
         packtest::PutU32At(grown, directory + 4, pe.certificateSize + 32);
         packtest::PutU32At(grown, pe.certificateOffset, pack::GetU32(&grown[pe.certificateOffset]) + 32);
         grown.insert(grown.end(), 32, 'B');
