@@ -41,23 +41,6 @@ static void OpenPayloadFile()
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Only the window needs the common controls (its marquee bar). They are loaded here rather
-// than imported, since loading them costs more than the rest of start-up together, and
-// message boxes and the extract mode have no use for them.
-static void InitCommonControlsForWindow()
-{
-    HMODULE commonControls = LoadSystemLibrary(L"comctl32.dll");
-    if (commonControls == nullptr)
-        return;
-    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    auto init = reinterpret_cast<InitFunction>(
-        reinterpret_cast<void*>(GetProcAddress(commonControls, "InitCommonControlsEx")));
-    if (init == nullptr)
-        return;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
-    init(&controls);
-}
-
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 {
     // Before any DLL is loaded by name: the updater runs elevated, often from a folder that
@@ -125,7 +108,10 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
         return FinishRun(ExtractUpdates(appState.extractFolder.c_str(), nullptr));
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    InitCommonControlsForWindow();
+    // Only the window needs the common controls (its marquee bar), and loading them costs
+    // more than the rest of start-up together: comctl32 is delay-loaded here, at this call.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
 
     // Outlives the window, which is gone once the loop has ended.
     UpdaterDialog dialog(ApplyUpdates);

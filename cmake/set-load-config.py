@@ -15,15 +15,25 @@ checksum is recomputed, a zero one stays zero. A signed image (one whose certifi
 directory is set) is refused unchanged: any change to it would break the signature, and the
 step belongs between linking and signing.
 
-Usage: set-load-config.py IMAGE      (exit status 0 when the directories are set)
+With --allow-imports, the image is first refused when its import table (the DLLs the loader
+binds before the program runs) names a DLL that the comma-separated list does not: every other
+DLL must be delay-loaded, and a call that the delay-import libraries do not list would otherwise
+bring its DLL back silently. Such an image is deleted, so that the next build links and checks
+it again instead of finding it up to date.
+
+Usage: set-load-config.py [--allow-imports DLL,DLL...] IMAGE
+                                          (exit status 0 when the directories are set)
        set-load-config.py --check IMAGE   (exit status 0 when the load configuration is set
                                            and carries the flag, and a delay-import
                                            directory that is set lists DLLs)
 """
+import os
 import struct
 import sys
 
 LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+IMPORT_INDEX = 1
+IMPORT_DESCRIPTOR_SIZE = 20
 LOAD_CONFIG_INDEX = 10
 CERTIFICATE_TABLE_INDEX = 4
 DELAY_IMPORT_INDEX = 13
@@ -38,6 +48,10 @@ LAYOUTS = {
 
 
 class ImageError(Exception):
+    pass
+
+
+class ImportsError(ImageError):
     pass
 
 
@@ -69,6 +83,8 @@ def parse(data):
         "checksum_at": optional + 64,
         "directory_at": optional + layout["directories_at"] + 8 * LOAD_CONFIG_INDEX,
         "delay_directory_at": optional + layout["directories_at"] + 8 * DELAY_IMPORT_INDEX,
+        "import_directory_at": optional + layout["directories_at"] + 8 * IMPORT_INDEX,
+        "pointer_size": 8 if magic == 0x20B else 4,
         "image_size": struct.unpack_from("<I", data, optional + 56)[0],
         "certificates_at": optional + layout["directories_at"] + 8 * CERTIFICATE_TABLE_INDEX,
         "sections": sections,
@@ -163,6 +179,53 @@ def delay_imports(data, image):
     return dlls
 
 
+def ascii_at(data, image, rva):
+    at = rva_to_offset(image, rva, 1)
+    if at is None:
+        raise ImageError("a name of the import table lies outside the sections")
+    end = data.find(b"\0", at)
+    return data[at:end if end >= 0 else len(data)].decode("ascii", "replace")
+
+
+def static_imports(data, image):
+    """Each DLL the import table names, with the functions imported from it by name."""
+    rva, _ = struct.unpack_from("<II", data, image["import_directory_at"])
+    imports = []
+    while rva != 0:
+        at = rva_to_offset(image, rva, IMPORT_DESCRIPTOR_SIZE)
+        if at is None:
+            raise ImageError("the import table runs out of the sections")
+        names, _, _, name, addresses = struct.unpack_from("<5I", data, at)
+        if name == 0:
+            break
+        functions = []
+        entry = names or addresses
+        pointer = "<Q" if image["pointer_size"] == 8 else "<I"
+        ordinal_flag = 1 << (8 * image["pointer_size"] - 1)
+        while entry != 0:
+            entry_at = rva_to_offset(image, entry, image["pointer_size"])
+            if entry_at is None:
+                break
+            value, = struct.unpack_from(pointer, data, entry_at)
+            if value == 0:
+                break
+            functions.append("#%d" % (value & 0xFFFF) if value & ordinal_flag else ascii_at(data, image, value + 2))
+            entry += image["pointer_size"]
+        imports.append((ascii_at(data, image, name), functions))
+        rva += IMPORT_DESCRIPTOR_SIZE
+    return imports
+
+
+def check_imports(data, image, allowed):
+    wanted = {dll.lower() for dll in allowed}
+    extra = [(dll, functions) for dll, functions in static_imports(data, image) if dll.lower() not in wanted]
+    if extra:
+        raise ImportsError("the image imports %s when it starts; only %s may be: add each function to its "
+                         "DLL's delay-import list (cmake/DLL.def), with the argument size its declaration gives"
+                         % ("; ".join("%s (%s)" % (dll, ", ".join(functions)) for dll, functions in extra),
+                            ", ".join(allowed)))
+
+
 def pe_checksum(data, checksum_at):
     total = 0
     padded = data + (b"\0" if len(data) % 2 else b"")
@@ -175,10 +238,12 @@ def pe_checksum(data, checksum_at):
     return (total + len(data)) & 0xFFFFFFFF
 
 
-def set_load_config(path):
+def set_load_config(path, allowed_imports=None):
     with open(path, "rb") as f:
         data = bytearray(f.read())
     image = parse(data)
+    if allowed_imports is not None:
+        check_imports(bytes(data), image, allowed_imports)
     offset, size = struct.unpack_from("<II", data, image["certificates_at"])
     if offset != 0 or size != 0:
         raise ImageError("the image carries a certificate table (it is signed): set the load "
@@ -230,6 +295,12 @@ def main(argv):
             print("%s: %s, DependentLoadFlags 0x800, delay-loaded: %s" % (argv[2], name, ", ".join(dlls) or "none"))
         elif len(argv) == 2:
             set_load_config(argv[1])
+        elif len(argv) == 4 and argv[1] == "--allow-imports":
+            try:
+                set_load_config(argv[3], argv[2].split(","))
+            except ImportsError:
+                os.remove(argv[3])
+                raise
         else:
             print(__doc__, file=sys.stderr)
             return 2

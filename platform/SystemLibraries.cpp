@@ -67,12 +67,3 @@ void ExitForMissingSystemFunction(const wchar_t* dll, const char* name)
         StringCchPrintfW(line, ARRAYSIZE(line), L"The system library %s could not be loaded.", dll);
     ExitForFatalFailure(line, ERROR_PROC_NOT_FOUND);
 }
-
-FARPROC BindSystemFunction(const wchar_t* dll, const char* name)
-{
-    HMODULE module = LoadSystemLibrary(dll);
-    FARPROC function = module != nullptr ? GetProcAddress(module, name) : nullptr;
-    if (function == nullptr)
-        ExitForMissingSystemFunction(dll, name);
-    return function;
-}

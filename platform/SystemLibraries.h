@@ -16,12 +16,7 @@ bool DllSearchRestricted();
 // Loads a DLL of the system folder by its file name ("comctl32.dll"); null when it cannot.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
-// The function `name` of the system DLL `dll`, loaded from the system folder. A function that
-// cannot be had ends the process with a log line naming it and exit code 127
-// (ERROR_PROC_NOT_FOUND): a system DLL without one of its own functions leaves nothing
-// sensible to do.
-FARPROC BindSystemFunction(const wchar_t* dll, const char* name);
-
-// Ends the process as BindSystemFunction does for a function (or, with a null name, a DLL) that
-// cannot be had.
+// Ends the process for a function of a system DLL (or, with a null name, the DLL itself) that
+// cannot be had, with a line naming it and exit code 127 (ERROR_PROC_NOT_FOUND): a system DLL
+// without one of its own functions leaves nothing sensible to do.
 [[noreturn]] void ExitForMissingSystemFunction(const wchar_t* dll, const char* name);

@@ -10,7 +10,10 @@
 
 #include "AppState.h"
 #include "Log.h"
-#include "SystemLibraries.h"
+
+// Listed in the probe's delay-import library for user32, which has no such function: the first
+// call meets the delay-load failure as a call of the program would.
+extern "C" void WINAPI NoSuchFunctionInUser32();
 
 static void* volatile kept;
 
@@ -34,7 +37,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         text.reserve(text.max_size() + 1);
         kept = &text[0];
     } else if (what == L"bind") {
-        kept = reinterpret_cast<void*>(BindSystemFunction(L"kernel32.dll", "NoSuchFunctionInKernel32"));
+        NoSuchFunctionInUser32();
     }
     return 0;
 }

@@ -232,7 +232,8 @@ TEST(Unattended, AnUpdaterCarryingNothingEndsWithOneAndALogLineWithoutAnyBox)
 }
 
 // Memory exhausted (an allocation, or a string asked to grow past its maximum) ends with 8,
-// a system function that cannot be bound with 127; each after a log line, never with a box.
+// a delay-loaded system function that cannot be bound with 127; each after a log line, never
+// with a box.
 TEST(FatalExit, EndsWithItsCodeAndALogLineWithoutAnyBox)
 {
     ASSERT_GE(testArguments.size(), 3u) << "pass the fatal-failure probe's path";
@@ -245,7 +246,7 @@ TEST(FatalExit, EndsWithItsCodeAndALogLineWithoutAnyBox)
     const Case cases[] = {
         {L"new", 8, L"Out of memory."},
         {L"string", 8, L"Out of memory."},
-        {L"bind", 127, L"The system function NoSuchFunctionInKernel32 of kernel32.dll could not be bound."},
+        {L"bind", 127, L"The system function NoSuchFunctionInUser32 of user32.dll could not be bound."},
     };
     for (const Case& c : cases) {
         TempFolder folder;
