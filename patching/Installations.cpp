@@ -9,6 +9,8 @@
 
 #include <cwchar>
 
+#include "UniqueHandle.h"
+
 namespace {
 
 // A SID's text has at most 184 characters (15 sub-authorities); Wine refuses to repeat an
@@ -41,15 +43,15 @@ UINT ListInstallations(std::vector<ListedInstallation>& found)
 
 std::wstring RunningAccountSid()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return std::wstring();
     // TOKEN_USER followed by the SID it points to.
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    BOOL read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    BOOL read = GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size);
     DWORD error = GetLastError();
-    CloseHandle(token);
+    token.reset();
     if (!read) {
         SetLastError(error);
         return std::wstring();

@@ -4,20 +4,22 @@
 
 #include <windows.h>
 
+#include "UniqueHandle.h"
+
 void RestartSystem()
 {
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    KernelHandle token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
         TOKEN_PRIVILEGES privileges{};
         if (LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
             privileges.PrivilegeCount = 1;
             privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
             // Without the privilege the restart request below simply fails; nothing to
             // report, so the result is not looked at.
-            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+            AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
         }
-        CloseHandle(token);
     }
+    token.reset();
 
     // Asked for even when the privilege could not be enabled: Windows then refuses on its
     // own, and there is nobody left to tell.

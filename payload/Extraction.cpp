@@ -19,26 +19,14 @@
 #include <string>
 
 #include "AppState.h"
-#include "FileHandle.h"
+#include "UniqueHandle.h"
+#include "Files.h"
 #include "Folders.h"
 #include "Log.h"
 #include "RunRecord.h"
 #include "UpdateFileName.h"
 
 const DWORD CopyBufferSize = Sha256Pipe::BufferSize;
-
-// A read counts only when it delivers every byte asked for.
-static bool ReadExactly(HANDLE file, void* buffer, DWORD size)
-{
-    DWORD read = 0;
-    return ReadFile(file, buffer, size, &read, nullptr) && read == size;
-}
-
-static bool WriteExactly(HANDLE file, const void* buffer, DWORD size)
-{
-    DWORD written = 0;
-    return WriteFile(file, buffer, size, &written, nullptr) && written == size;
-}
 
 // Bytes from the file's position to its end, or -1 when the file cannot tell.
 static int64_t BytesLeft(HANDLE file)
@@ -68,14 +56,6 @@ static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size)
         remaining -= chunk;
     }
     return true;
-}
-
-// Marks the open file for deletion when its handle closes, wherever it is by then.
-static void DeleteThroughHandle(HANDLE file)
-{
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 // Gives the open file the name path, never replacing a file of that name. The output folder
@@ -134,11 +114,11 @@ static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const Patc
     if (!target)
         return FileOutcome::NotCreated;
     if (!CopyFileData(payload, target.get(), entry.fileSize)) {
-        DeleteThroughHandle(target.get());
+        MarkForDeletion(target.get());
         return FileOutcome::NotCopied;
     }
     if (!RenameThroughHandle(target.get(), path)) {
-        DeleteThroughHandle(target.get());
+        MarkForDeletion(target.get());
         return FileOutcome::NotCreated;
     }
     return FileOutcome::Written;

@@ -7,8 +7,14 @@
 // True when the path names an existing folder (a file gives false).
 bool DirectoryExists(const wchar_t* path);
 
-// Creates every missing level of path; both '\' and '/' separate levels. 0 or -1.
+// Creates every missing level of path below the longest leading part that exists (a file
+// there counts as existing); both '\' and '/' separate levels. 0 or -1, with the reason in the
+// thread's last error; a path of MAX_PATH characters or more is refused.
 int CreateDirectoryPath(const wchar_t* path);
+
+// The same, with backslashes alone separating levels, and each level that it creates protected
+// as CreateProtectedFolder protects one.
+int CreateProtectedDirectoryPath(const wchar_t* path);
 
 enum class ProtectedFolderResult { Created, NotCreated, NoAccessRules };
 

@@ -8,6 +8,8 @@
 #include <cwchar>
 
 #include "AppState.h"
+#include "Files.h"
+#include "UniqueHandle.h"
 
 bool IsPlainLogFile(const BY_HANDLE_FILE_INFORMATION& information)
 {
@@ -72,17 +74,13 @@ static bool HandleIsAtPath(HANDLE file, const std::wstring& path)
 // Every share mode: the probe itself takes no access that others could be refused for.
 const DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Deletes the file that probe has open, through a new handle to the same file: no path is
-// looked up again, so nothing else can be deleted in its place.
+// Deletes the file that probe has open, through a new handle to the same file that may delete
+// it (the probe reads attributes only).
 static void DeleteThroughHandle(HANDLE probe)
 {
-    HANDLE file = ReOpenFile(probe, DELETE, ShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-    CloseHandle(file);
+    FileHandle file(ReOpenFile(probe, DELETE, ShareAll, FILE_FLAG_OPEN_REPARSE_POINT));
+    if (file)
+        MarkForDeletion(file.get());
 }
 
 HANDLE OpenLogFolderFile(const wchar_t* name)

@@ -9,7 +9,8 @@
 #include <cstdint>
 
 #include "AppState.h"
-#include "FileHandle.h"
+#include "Files.h"
+#include "UniqueHandle.h"
 #include "Log.h"
 #include "LogFolderFile.h"
 
@@ -29,8 +30,7 @@ bool CopyFileContent(HANDLE source, HANDLE target)
             return false;
         if (read == 0)
             return true;
-        DWORD written = 0;
-        if (!WriteFile(target, buffer, read, &written, nullptr) || written != read)
+        if (!WriteExactly(target, buffer, read))
             return false;
     }
 }

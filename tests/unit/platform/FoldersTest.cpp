@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "FileHandle.h"
+#include "UniqueHandle.h"
 #include "Folders.h"
 #include "TestFiles.h"
 
