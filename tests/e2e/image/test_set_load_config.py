@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The post-link step that points a PE image's Load Configuration directory at its load
 configuration structure, on small PE32 and PE32+ images built here: the directory is written,
-the file keeps its length, a non-zero checksum is recomputed and a zero one stays zero, and an
-image without exactly one such structure is refused unchanged.
+the file keeps its length, a non-zero checksum is recomputed and a zero one stays zero, an
+image without exactly one such structure is refused unchanged, and one whose import table
+names a DLL not allowed is refused and removed.
 Usage: test_set_load_config.py PATH/TO/set-load-config.py"""
 import os
 import runpy
@@ -48,6 +49,29 @@ def build_image(plus, structures=1, checksum=0):
         at = SECTION_RAW + 0x40 + i * 0x100
         data[at:at + len(structure)] = structure
     return bytes(data), directories_at + 8 * 10
+
+
+def with_imports(data, plus, directories_at, dlls):
+    """The image with an import table naming each DLL, with one function imported by name."""
+    data = bytearray(data)
+    table = SECTION_RAW + 0x240
+    pointer = 8 if plus else 4
+
+    def rva(offset):
+        return SECTION_RVA + offset - SECTION_RAW
+
+    at = table + 20 * (len(dlls) + 1)
+    for i, dll in enumerate(dlls):
+        name = at
+        data[name:name + len(dll) + 1] = dll.encode("ascii") + b"\0"
+        hint = name + 16
+        data[hint + 2:hint + 2 + 9] = b"Function\0"
+        thunks = hint + 12
+        struct.pack_into("<Q" if plus else "<I", data, thunks, rva(hint))
+        struct.pack_into("<5I", data, table + 20 * i, rva(thunks), 0, 0, rva(name), rva(thunks))
+        at = thunks + 2 * pointer
+    struct.pack_into("<II", data, directories_at + 8, rva(table), 20 * (len(dlls) + 1))
+    return bytes(data)
 
 
 class SetLoadConfig(unittest.TestCase):
@@ -115,6 +139,25 @@ class SetLoadConfig(unittest.TestCase):
         changed = bytearray(after)
         struct.pack_into("<H", changed, SECTION_RAW + 0x40 + 54, 0x1000)
         self.assertEqual(self.run_tool(bytes(changed), "--check")[0], 1)
+
+    def test_an_image_importing_a_dll_not_allowed_is_refused_and_removed(self):
+        for plus in (False, True):
+            with self.subTest(plus=plus):
+                data, directory_at = build_image(plus)
+                directories_at = directory_at - 8 * 10
+                allowed = "--allow-imports", "kernel32.dll,msvcrt.dll"
+                fine = with_imports(data, plus, directories_at, ["KERNEL32.dll", "msvcrt.dll"])
+                code, after = self.run_tool(fine, *allowed)
+                self.assertEqual(code, 0)
+                self.assertEqual(struct.unpack_from("<I", after, directory_at)[0], SECTION_RVA + 0x40)
+
+                path = os.path.join(self.folder, "image.exe")
+                with open(path, "wb") as f:
+                    f.write(with_imports(data, plus, directories_at, ["KERNEL32.dll", "USER32.dll"]))
+                result = subprocess.run([sys.executable, SCRIPT, *allowed, path], capture_output=True, text=True)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("USER32.dll (Function)", result.stderr)
+                self.assertFalse(os.path.exists(path), "the next build links it again")
 
     def test_other_files_are_refused(self):
         self.assertEqual(self.run_tool(b"not an image at all")[0], 1)

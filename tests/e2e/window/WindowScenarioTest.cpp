@@ -109,6 +109,26 @@ protected:
     std::vector<std::wstring> foldersBefore;
 };
 
+// While it lives, Wine's X11 driver hands new windows to a window manager again, as it does by
+// default; the test prefix turns that off (scripts/wine-env), since Xvfb has no window manager
+// and each window going away would wait 2 s for one. The setting is read when a process starts.
+class WinesDefaultWindowManagement {
+public:
+    WinesDefaultWindowManagement()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Managed");
+    }
+    ~WinesDefaultWindowManagement()
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));
+    }
+    WinesDefaultWindowManagement(const WinesDefaultWindowManagement&) = delete;
+    WinesDefaultWindowManagement& operator=(const WinesDefaultWindowManagement&) = delete;
+
+private:
+    static constexpr const wchar_t* key = L"Software\\Wine\\X11 Driver";
+};
+
 }  // namespace
 
 TEST_F(WindowScenario, AnInteractiveRunOfNothingSucceedsAndCloses)
@@ -116,6 +136,15 @@ TEST_F(WindowScenario, AnInteractiveRunOfNothingSucceedsAndCloses)
     RunInteractive(Updater(0), L"Finished updating.");
     EXPECT_EQ(Log(), SucceededLog);
     KeepResultFile(logs.path());
+    ExpectNoWorkingFolderLeft();
+}
+
+// The same on a Wine that nobody set up for the tests: the windows are managed.
+TEST_F(WindowScenario, AnInteractiveRunOfNothingSucceedsAndClosesWithWinesDefaultWindowManagement)
+{
+    WinesDefaultWindowManagement managed;
+    RunInteractive(Updater(0), L"Finished updating.");
+    EXPECT_EQ(Log(), SucceededLog);
     ExpectNoWorkingFolderLeft();
 }
 

@@ -230,7 +230,10 @@ TEST_F(UpdaterResources, TheAboutBoxTemplateIsAsTheBoxExpects)
         {0, 0, 0x50020000, 6, 40, 188, 8, 0xFFFFFFFF, StaticClass, d.controls[3].text, 0},
     };
     EXPECT_EQ(d.controls, expected);
-    EXPECT_FALSE(d.controls[3].text.empty()) << "the maker's notice";
+    // The last line is the maker's notice, whatever its wording.
+    const std::wstring& notice = d.controls[3].text;
+    EXPECT_EQ(notice.rfind(L"Copyright", 0), 0u) << "the maker's notice";
+    EXPECT_NE(notice.find(L"Tessarvane"), std::wstring::npos) << "names the maker";
 }
 
 TEST_F(UpdaterResources, TheIconGroupListsTenImagesInOrder)
