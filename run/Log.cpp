@@ -24,43 +24,53 @@ void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20])
                      time.wMilliseconds);
 }
 
+// The time stamp of a line written now.
+static void StampNow(wchar_t (&stamp)[20])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    FormatLogTimeStamp(now, stamp);
+}
+
+static void WriteLogLine(const wchar_t* line, size_t length)
+{
+    DWORD written = 0;
+    WriteFile(appState.logFile, line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
+}
+
 void LogMessage(const wchar_t* text)
 {
     if (appState.logFile == INVALID_HANDLE_VALUE)
         return;
-
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     wchar_t stamp[20];
-    FormatLogTimeStamp(now, stamp);
-
+    StampNow(stamp);
     std::wstring logEntry = stamp;
     logEntry += L"  ";
     if (text != nullptr)
         logEntry += text;
     logEntry += L"\r\n";
-
-    DWORD written = 0;
-    WriteFile(appState.logFile, logEntry.data(), static_cast<DWORD>(logEntry.size() * sizeof(wchar_t)), &written,
-              nullptr);
+    WriteLogLine(logEntry.data(), logEntry.size());
 }
 
 void LogMessageWithoutAllocation(const wchar_t* text)
 {
     if (appState.logFile == INVALID_HANDLE_VALUE)
         return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     wchar_t stamp[20];
-    FormatLogTimeStamp(now, stamp);
+    StampNow(stamp);
     wchar_t message[481];
     StringCchCopyW(message, ARRAYSIZE(message), text != nullptr ? text : L"");
     wchar_t line[512];
     StringCchPrintfW(line, ARRAYSIZE(line), L"%s  %s\r\n", stamp, message);
     size_t length = 0;
     StringCchLengthW(line, ARRAYSIZE(line), &length);
-    DWORD written = 0;
-    WriteFile(appState.logFile, line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
+    WriteLogLine(line, length);
+}
+
+void LogFormattedMessageV(wchar_t (&line)[512], const wchar_t* format, va_list values)
+{
+    StringCchVPrintfW(line, ARRAYSIZE(line), format, values);
+    LogMessage(line);
 }
 
 void LogFormattedMessage(const wchar_t* format, ...)
@@ -68,7 +78,6 @@ void LogFormattedMessage(const wchar_t* format, ...)
     wchar_t line[512];
     va_list values;
     va_start(values, format);
-    StringCchVPrintfW(line, ARRAYSIZE(line), format, values);
+    LogFormattedMessageV(line, format, values);
     va_end(values);
-    LogMessage(line);
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdarg>
+
 // Creates or empties the log in appState.logFolder (which ends with a backslash) through the
 // checked open of LogFolderFile.h and stores its handle in appState.logFile. A log that the
 // check refuses (a link under its name or anywhere on its path) is neither followed nor
@@ -22,6 +24,8 @@ void LogMessageWithoutAllocation(const wchar_t* text);
 // Logs one line made from a format written in the program (never from outside text) and its
 // values, cut at 511 characters.
 void LogFormattedMessage(const wchar_t* format, ...);
+// The same with the values taken by the caller; line receives the line as logged.
+void LogFormattedMessageV(wchar_t (&line)[512], const wchar_t* format, va_list values);
 
 // The 12-character time stamp of a log line for the given local time.
 void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20]);

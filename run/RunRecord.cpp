@@ -240,8 +240,7 @@ void LogFailure(RunStep step, uint32_t errorCode, const wchar_t* format, ...)
     wchar_t line[512];
     va_list values;
     va_start(values, format);
-    StringCchVPrintfW(line, ARRAYSIZE(line), format, values);
+    LogFormattedMessageV(line, format, values);
     va_end(values);
-    LogMessage(line);
     RecordFailure(step, errorCode, line);
 }
