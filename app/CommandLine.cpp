@@ -15,10 +15,11 @@ std::wstring UsageText()
 {
     std::wstring text = L"Usage: ";
     text += usageSynopsis;
-    text += L"\n"
-            L"       -x: extract update files\n"
-            L"       -a: no interaction mode\n"
-            L"       -l: enable logging\n";
+    text +=
+        L"\n"
+        L"       -x: extract update files\n"
+        L"       -a: no interaction mode\n"
+        L"       -l: enable logging\n";
     return text;
 }
 

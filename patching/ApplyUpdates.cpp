@@ -69,8 +69,7 @@ std::wstring ReadPatchCode(MSIHANDLE summary)
 
 // Adds index to the list of every product that the patch at path targets, and records its
 // patch code and targets. 0, or 1 after logging why the patch could not be read.
-int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index,
-                     ProductPatchMap& productPatches)
+int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index, ProductPatchMap& productPatches)
 {
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
@@ -278,8 +277,7 @@ int VerifyRegistration(const UpdateTable& table, const InstallationGroup& instal
                 continue;
             MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
             int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context);
-            if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
-                state == MSIPATCHSTATE_OBSOLETED)
+            if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED || state == MSIPATCHSTATE_OBSOLETED)
                 continue;
             patch.status = PatchStatus::NotRegistered;
             patch.patchState = state;

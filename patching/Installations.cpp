@@ -26,8 +26,8 @@ UINT ListInstallations(std::vector<ListedInstallation>& found)
         MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
         wchar_t sid[sidCapacity] = L"";
         DWORD sidLength = sidCapacity;
-        UINT result = MsiEnumProductsExW(nullptr, L"S-1-1-0", MSIINSTALLCONTEXT_ALL, index, code, &context, sid,
-                                         &sidLength);
+        UINT result =
+            MsiEnumProductsExW(nullptr, L"S-1-1-0", MSIINSTALLCONTEXT_ALL, index, code, &context, sid, &sidLength);
         if (result == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (result != ERROR_SUCCESS)
@@ -99,8 +99,7 @@ const wchar_t* InstallContextName(MSIINSTALLCONTEXT context)
     }
 }
 
-std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid,
-                                   MSIINSTALLCONTEXT context)
+std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid, MSIINSTALLCONTEXT context)
 {
     wchar_t state[16] = L"";
     DWORD count = ARRAYSIZE(state);

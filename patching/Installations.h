@@ -32,8 +32,7 @@ bool SameProductCode(const std::wstring& a, const std::wstring& b);
 // The installation's state as Windows Installer gives it (INSTALLPROPERTY_PRODUCTSTATE: "5"
 // installed, "1" advertised), asked with userSid (null: the running account or the machine).
 // Empty when it cannot be read.
-std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid,
-                                   MSIINSTALLCONTEXT context);
+std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_t* userSid, MSIINSTALLCONTEXT context);
 
 // Reads a property of a product as installed in one context for the running account
 // (MsiGetProductInfoExW, null SID) with the two-call size protocol. ERROR_SUCCESS with buffer

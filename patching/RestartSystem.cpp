@@ -23,6 +23,6 @@ void RestartSystem()
 
     // Asked for even when the privilege could not be enabled: Windows then refuses on its
     // own, and there is nobody left to tell.
-    ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION |
-                                  SHTDN_REASON_MINOR_MAINTENANCE);
+    ExitWindowsEx(EWX_REBOOT,
+                  SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE);
 }

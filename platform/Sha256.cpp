@@ -40,8 +40,8 @@ void PortableBlocks(uint32_t (&state)[8], const uint8_t* block, size_t count)
     for (; count > 0; --count, block += 64) {
         uint32_t w[16];
         for (int i = 0; i < 16; ++i)
-            w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 |
-                   uint32_t(block[4 * i + 2]) << 8 | block[4 * i + 3];
+            w[i] = uint32_t(block[4 * i]) << 24 | uint32_t(block[4 * i + 1]) << 16 | uint32_t(block[4 * i + 2]) << 8 |
+                   block[4 * i + 3];
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
         for (int i = 0; i < 64; ++i) {

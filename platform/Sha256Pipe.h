@@ -42,7 +42,7 @@ private:
     static DWORD WINAPI HashingThread(void* parameter);
     void HashSlots();
 
-    Sha256 hash_;  // the hashing thread's while anything is queued, the copier's when drained
+    Sha256 hash_;               // the hashing thread's while anything is queued, the copier's when drained
     uint8_t* slots_ = nullptr;  // SlotCount buffers
     uint32_t sizes_[SlotCount] = {};
     std::atomic<uint32_t> queued_{0};  // buffers handed over, written by the copier

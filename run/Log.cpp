@@ -20,8 +20,7 @@ void OpenLogFile()
 
 void FormatLogTimeStamp(const SYSTEMTIME& time, wchar_t (&stamp)[20])
 {
-    StringCchPrintfW(stamp, 20, L"%02hu:%02hu:%02hu.%03hu", time.wHour, time.wMinute, time.wSecond,
-                     time.wMilliseconds);
+    StringCchPrintfW(stamp, 20, L"%02hu:%02hu:%02hu.%03hu", time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
 }
 
 // The time stamp of a line written now.

@@ -25,14 +25,13 @@ const char* ModeName(RunMode mode)
     }
 }
 
-const char* const stepNames[] = {nullptr,           "command-line", "payload",        "extraction",
-                                 "reading-patch",   "reading-product", "sequencing",  "beginning",
-                                 "applying",        "committing",   "working-folder", "worker",
-                                 "elevation",       "verifying"};
+const char* const stepNames[] = {nullptr,           "command-line", "payload",   "extraction", "reading-patch",
+                                 "reading-product", "sequencing",   "beginning", "applying",   "committing",
+                                 "working-folder",  "worker",       "elevation", "verifying"};
 static_assert(sizeof(stepNames) / sizeof(stepNames[0]) == runStepCount, "one name for each RunStep");
 
-const char* const statusNames[] = {"not-attempted", "applied",    "already-applied", "not-applicable",
-                                   "failed",        "rolled-back", "superseded",     "obsolete",
+const char* const statusNames[] = {"not-attempted", "applied",       "already-applied", "not-applicable",
+                                   "failed",        "rolled-back",   "superseded",      "obsolete",
                                    "other-account", "not-registered"};
 static_assert(sizeof(statusNames) / sizeof(statusNames[0]) == patchStatusCount, "one name for each PatchStatus");
 

@@ -46,8 +46,8 @@ struct PooledText {
 struct CarriedFileRecord {
     PooledText name;
     uint32_t size;
-    bool written;           // every byte is in the output folder; sha256 holds their digest
-    bool summaryRead;       // patchCode and targets come from the patch
+    bool written;      // every byte is in the output folder; sha256 holds their digest
+    bool summaryRead;  // patchCode and targets come from the patch
     uint8_t sha256[32];
     wchar_t patchCode[39];  // empty: the revision number does not begin with a GUID
     PooledText targets;     // the target list as the patch gives it, codes between semicolons

@@ -67,9 +67,10 @@ void CopyVerboseLogsToLogFolder()
         }
         FileHandle target(OpenLogFolderFile(log.name.c_str()));
         if (!target) {
-            LogFormattedMessage(L"The verbose log '%s' was not copied: its place in the log folder is a link or "
-                                L"cannot be written.",
-                                log.name.c_str());
+            LogFormattedMessage(
+                L"The verbose log '%s' was not copied: its place in the log folder is a link or "
+                L"cannot be written.",
+                log.name.c_str());
             continue;
         }
         if (!CopyFileContent(source.get(), target.get()))

@@ -76,8 +76,8 @@ BOOL UpdaterDialog::OnInitDialog()
     AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, L"&About");
 
     wchar_t header[512];
-    StringCchPrintfW(header, ARRAYSIZE(header), LoadResString(IDS_INTRO_FORMAT).c_str(),
-                     appState.productName.c_str(), appState.productVersion.c_str());
+    StringCchPrintfW(header, ARRAYSIZE(header), LoadResString(IDS_INTRO_FORMAT).c_str(), appState.productName.c_str(),
+                     appState.productVersion.c_str());
     SetDlgItemTextW(hwnd, IDC_HEADER_TEXT, header);
 
     // A shared icon: never destroyed. Only the small icon is set.

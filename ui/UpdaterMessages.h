@@ -10,7 +10,7 @@
 #define WM_UPDATE_SUCCEEDED (WM_APP + 0)  // the run succeeded
 #define WM_UPDATE_FAILED (WM_APP + 1)     // the run failed or never began
 // WM_APP + 2 is not assigned.
-#define WM_UPDATE_STATUS (WM_APP + 3)     // wParam: const wchar_t*, the new status text
+#define WM_UPDATE_STATUS (WM_APP + 3)  // wParam: const wchar_t*, the new status text
 
 // True for the run's results that mean the patches are in place, which WM_UPDATE_SUCCEEDED
 // carries.

@@ -12,8 +12,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 5)
         return 2;
-    HANDLE source = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE source =
+        CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (source == INVALID_HANDLE_VALUE)
         return 1;
     LARGE_INTEGER offset;

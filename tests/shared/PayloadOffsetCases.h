@@ -35,17 +35,22 @@ inline const std::vector<PayloadOffsetCase>& PayloadOffsetCases()
     using F = ImageFlavour;
     static const std::vector<PayloadOffsetCase> cases = [] {
         std::vector<PayloadOffsetCase> rows = {
-        {"one section", F::Pe32, 0x80, {{0x400, 0x200}}, 0x600, 0},
-        {"furthest section last in the table", F::Pe32, 0x40, {{0x200, 0x200}, {0x400, 0x600}}, 0xA00, 1},
-        {"furthest section first in the table", F::Pe32, 0x40, {{0x800, 0x200}, {0x200, 0x400}}, 0xA00, 0},
-        {"furthest section in the middle", F::Pe32, 0x80, {{0x400, 0x200}, {0x9000, 0x800}, {0x600, 0x8000}}, 0x9800, 1},
-        {"pointer decides, not end", F::Pe32, 0x40, {{0x200, 0x1000}, {0x400, 0x200}}, 0x600, 1},
-        {"tie keeps the earlier section", F::Pe32, 0x40, {{0x400, 0x200}, {0x400, 0x600}}, 0x600, 0},
-        {"tie behind a lower pointer", F::Pe32, 0x80, {{0x400, 0x200}, {0x800, 0x100}, {0x800, 0x300}}, 0x900, 1},
-        {"all pointers zero take section 0", F::Pe32, 0x40, {{0, 0x300}, {0, 0x500}}, 0x300, 0},
-        {"furthest section has no raw data", F::Pe32, 0x40, {{0x400, 0x200}, {0x600, 0}}, 0x600, 1},
-        {"NT headers far from the DOS header", F::Pe32, 0x1F0, {{0x400, 0x200}, {0x600, 0x1000}}, 0x1600, 1},
-        {"the furthest the updater can seek", F::Pe32, 0x80, {{0x400, 0x200}, {0x7FFFF000, 0xFFF}}, 0x7FFFFFFF, 1},
+            {"one section", F::Pe32, 0x80, {{0x400, 0x200}}, 0x600, 0},
+            {"furthest section last in the table", F::Pe32, 0x40, {{0x200, 0x200}, {0x400, 0x600}}, 0xA00, 1},
+            {"furthest section first in the table", F::Pe32, 0x40, {{0x800, 0x200}, {0x200, 0x400}}, 0xA00, 0},
+            {"furthest section in the middle",
+             F::Pe32,
+             0x80,
+             {{0x400, 0x200}, {0x9000, 0x800}, {0x600, 0x8000}},
+             0x9800,
+             1},
+            {"pointer decides, not end", F::Pe32, 0x40, {{0x200, 0x1000}, {0x400, 0x200}}, 0x600, 1},
+            {"tie keeps the earlier section", F::Pe32, 0x40, {{0x400, 0x200}, {0x400, 0x600}}, 0x600, 0},
+            {"tie behind a lower pointer", F::Pe32, 0x80, {{0x400, 0x200}, {0x800, 0x100}, {0x800, 0x300}}, 0x900, 1},
+            {"all pointers zero take section 0", F::Pe32, 0x40, {{0, 0x300}, {0, 0x500}}, 0x300, 0},
+            {"furthest section has no raw data", F::Pe32, 0x40, {{0x400, 0x200}, {0x600, 0}}, 0x600, 1},
+            {"NT headers far from the DOS header", F::Pe32, 0x1F0, {{0x400, 0x200}, {0x600, 0x1000}}, 0x1600, 1},
+            {"the furthest the updater can seek", F::Pe32, 0x80, {{0x400, 0x200}, {0x7FFFF000, 0xFFF}}, 0x7FFFFFFF, 1},
         };
         size_t count = rows.size();
         for (size_t i = 0; i < count; ++i) {
@@ -80,9 +85,9 @@ inline std::vector<uint8_t> MakeCaseImage(const PayloadOffsetCase& c)
     put16(file + 18, plus ? 0x0022 : 0x0102);  // executable; large-address-aware or 32-bit
     const size_t optional = c.ntOffset + 24;
     put16(optional, plus ? 0x20B : 0x10B);
-    put32(optional + 32, 0x1000);  // section alignment
-    put32(optional + 36, 0x200);   // file alignment
-    put16(optional + 68, 2);       // GUI
+    put32(optional + 32, 0x1000);             // section alignment
+    put32(optional + 36, 0x200);              // file alignment
+    put16(optional + 68, 2);                  // GUI
     put32(optional + (plus ? 108 : 92), 16);  // data directories
     for (size_t i = 0; i < c.sections.size(); ++i) {
         size_t header = table + 40 * i;

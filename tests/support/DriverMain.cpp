@@ -94,8 +94,7 @@ void WaitUntilPainted(HWND window, DWORD timeoutMs)
     } while (GetTickCount() - start < timeoutMs);
 }
 
-HWND WaitForText(const DrivenProcess& process, const std::wstring& caption, const std::wstring& text,
-                 DWORD timeoutMs)
+HWND WaitForText(const DrivenProcess& process, const std::wstring& caption, const std::wstring& text, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
@@ -173,8 +172,9 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     if (i >= argc) {
-        Print(L"usage: tv-driver [--timeout SECONDS] [--click CAPTION=ID | --sleep SECONDS | "
-              L"--wait-text CAPTION=TEXT | --pause-for PATH]... PROGRAM [ARGUMENTS...]");
+        Print(
+            L"usage: tv-driver [--timeout SECONDS] [--click CAPTION=ID | --sleep SECONDS | "
+            L"--wait-text CAPTION=TEXT | --pause-for PATH]... PROGRAM [ARGUMENTS...]");
         return 2;
     }
     std::wstring program = argv[i++];

@@ -42,8 +42,8 @@ inline bool RequireSeam(const char* dll, const char* function)
                 continue;
             auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
             if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), function) == 0) {
-                std::fprintf(stderr, "link seam for %s is not in place: %s is imported from %s\n", function,
-                             function, dll);
+                std::fprintf(stderr, "link seam for %s is not in place: %s is imported from %s\n", function, function,
+                             dll);
                 std::fflush(stderr);
                 std::_Exit(70);
             }

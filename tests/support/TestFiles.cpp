@@ -100,8 +100,8 @@ bool FileExists(const std::wstring& path)
 bool ReadAllBytes(const std::wstring& path, Bytes& bytes)
 {
     bytes.clear();
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     uint8_t buffer[65536];
@@ -119,9 +119,8 @@ bool WriteAllBytes(const std::wstring& path, const Bytes& bytes)
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
+    bool ok = bytes.empty() || (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                                written == bytes.size());
     CloseHandle(file);
     return ok;
 }
@@ -146,8 +145,8 @@ std::vector<std::wstring> ReadLogMessages(const std::wstring& path)
             break;
         }
         std::wstring line = text.substr(start, end - start);
-        bool shaped = line.size() >= 14 && line[2] == L':' && line[5] == L':' && line[8] == L'.' &&
-                      line[12] == L' ' && line[13] == L' ';
+        bool shaped = line.size() >= 14 && line[2] == L':' && line[5] == L':' && line[8] == L'.' && line[12] == L' ' &&
+                      line[13] == L' ';
         for (int i : {0, 1, 3, 4, 6, 7, 9, 10, 11})
             shaped = shaped && i < static_cast<int>(line.size()) && iswdigit(line[i]);
         EXPECT_TRUE(shaped) << "malformed log line";
@@ -198,6 +197,6 @@ void KeepResultFile(const std::wstring& logFolder, const std::wstring& label)
     if (!label.empty())
         target += L"." + label;
     target += L".json";
-    EXPECT_TRUE(CopyFileW(path.c_str(), target.c_str(), FALSE)) << "cannot keep the result file, error "
-                                                                 << GetLastError();
+    EXPECT_TRUE(CopyFileW(path.c_str(), target.c_str(), FALSE))
+        << "cannot keep the result file, error " << GetLastError();
 }

@@ -24,8 +24,8 @@ struct Entry {
     std::u16string name;  // as stored, for example u"\x0005SummaryInformation"
     EntryType type = EntryType::Empty;
     ClassId classId{};
-    uint64_t size = 0;    // streams only
-    uint32_t id = 0;      // index in the directory
+    uint64_t size = 0;  // streams only
+    uint32_t id = 0;    // index in the directory
 };
 
 // A class id from its registry form "{00000000-0000-0000-0000-000000000000}"; all zero when
@@ -63,7 +63,7 @@ private:
     struct Node {
         Entry entry;
         uint32_t left = 0, right = 0, child = 0, start = 0;
-        uint8_t color = 0;  // 0 red, 1 black
+        uint8_t color = 0;               // 0 red, 1 black
         std::vector<uint32_t> children;  // in tree order, filled by Open
     };
     bool Parse(std::string* error);

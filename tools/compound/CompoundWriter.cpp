@@ -19,17 +19,22 @@ const uint32_t kSector = 512;
 const uint32_t kMiniSector = 64;
 const uint32_t kMiniCutoff = 4096;
 
-void Put16(Bytes& b, size_t at, uint32_t v) {
+void Put16(Bytes& b, size_t at, uint32_t v)
+{
     b[at] = uint8_t(v);
     b[at + 1] = uint8_t(v >> 8);
 }
 
-void Put32(Bytes& b, size_t at, uint32_t v) {
+void Put32(Bytes& b, size_t at, uint32_t v)
+{
     Put16(b, at, v & 0xFFFF);
     Put16(b, at + 2, v >> 16);
 }
 
-uint32_t SectorsFor(size_t bytes, uint32_t unit) { return uint32_t((bytes + unit - 1) / unit); }
+uint32_t SectorsFor(size_t bytes, uint32_t unit)
+{
+    return uint32_t((bytes + unit - 1) / unit);
+}
 
 struct DirEntry {
     std::u16string name;
@@ -44,8 +49,10 @@ struct DirEntry {
 
 // Makes sorted[lo, hi) a balanced tree; returns its root.
 uint32_t BuildTree(std::vector<DirEntry>& dir, const std::vector<uint32_t>& sorted, size_t lo, size_t hi, int depth,
-                   int& maxDepth) {
-    if (lo >= hi) return kNoStream;
+                   int& maxDepth)
+{
+    if (lo >= hi)
+        return kNoStream;
     size_t mid = lo + (hi - lo - 1) / 2;
     uint32_t node = sorted[mid];
     dir[node].depth = depth;
@@ -56,26 +63,32 @@ uint32_t BuildTree(std::vector<DirEntry>& dir, const std::vector<uint32_t>& sort
 }
 
 // Appends a chain of `count` sectors starting at `first` to the FAT.
-void Chain(std::vector<uint32_t>& fat, uint32_t first, uint32_t count) {
-    for (uint32_t i = 0; i < count; i++) fat[first + i] = (i + 1 == count) ? kEndOfChain : first + i + 1;
+void Chain(std::vector<uint32_t>& fat, uint32_t first, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; i++)
+        fat[first + i] = (i + 1 == count) ? kEndOfChain : first + i + 1;
 }
 
 }  // namespace
 
-Writer::Writer(const ClassId& rootClassId) {
+Writer::Writer(const ClassId& rootClassId)
+{
     items_.push_back({u"Root Entry", EntryType::Root, rootClassId, {}, 0});
 }
 
-uint32_t Writer::AddStorage(uint32_t parent, const std::u16string& name, const ClassId& classId) {
+uint32_t Writer::AddStorage(uint32_t parent, const std::u16string& name, const ClassId& classId)
+{
     items_.push_back({name, EntryType::Storage, classId, {}, parent});
     return uint32_t(items_.size() - 1);
 }
 
-void Writer::AddStream(uint32_t parent, const std::u16string& name, Bytes data) {
+void Writer::AddStream(uint32_t parent, const std::u16string& name, Bytes data)
+{
     items_.push_back({name, EntryType::Stream, ClassId{}, std::move(data), parent});
 }
 
-Bytes Writer::Write() const {
+Bytes Writer::Write() const
+{
     // Directory entries have the indices of items_; padded to whole sectors below.
     std::vector<DirEntry> dir(items_.size());
     for (size_t i = 0; i < items_.size(); i++) {
@@ -84,16 +97,19 @@ Bytes Writer::Write() const {
         dir[i].classId = items_[i].classId;
     }
     for (size_t storage = 0; storage < items_.size(); storage++) {
-        if (items_[storage].type == EntryType::Stream) continue;
+        if (items_[storage].type == EntryType::Stream)
+            continue;
         std::vector<uint32_t> kids;
         for (size_t i = 1; i < items_.size(); i++)
-            if (items_[i].parent == storage) kids.push_back(uint32_t(i));
+            if (items_[i].parent == storage)
+                kids.push_back(uint32_t(i));
         std::sort(kids.begin(), kids.end(),
                   [&](uint32_t a, uint32_t b) { return CompareNames(dir[a].name, dir[b].name) < 0; });
         int maxDepth = 0;
         dir[storage].child = BuildTree(dir, kids, 0, kids.size(), 0, maxDepth);
         bool perfect = kids.size() + 1 == (size_t(1) << (maxDepth + 1));
-        for (uint32_t kid : kids) dir[kid].color = (!perfect && dir[kid].depth == maxDepth) ? 0 : 1;
+        for (uint32_t kid : kids)
+            dir[kid].color = (!perfect && dir[kid].depth == maxDepth) ? 0 : 1;
     }
 
     // Stream data: large streams in sectors of their own, small ones in the mini stream.
@@ -101,7 +117,8 @@ Bytes Writer::Write() const {
     std::vector<uint32_t> fat, miniFat;
     for (size_t i = 0; i < items_.size(); i++) {
         const Bytes& data = items_[i].data;
-        if (items_[i].type != EntryType::Stream || data.empty()) continue;
+        if (items_[i].type != EntryType::Stream || data.empty())
+            continue;
         dir[i].size = uint32_t(data.size());
         if (data.size() >= kMiniCutoff) {
             uint32_t first = SectorsFor(sectors.size(), kSector), count = SectorsFor(data.size(), kSector);
@@ -123,7 +140,8 @@ Bytes Writer::Write() const {
         uint32_t count = SectorsFor(region.size(), kSector);
         first = count ? uint32_t(fat.size()) : kEndOfChain;
         fat.resize(fat.size() + count);
-        if (count) Chain(fat, first, count);
+        if (count)
+            Chain(fat, first, count);
         sectors.insert(sectors.end(), region.begin(), region.end());
         sectors.resize(fat.size() * kSector, 0);
         return count;
@@ -142,7 +160,8 @@ Bytes Writer::Write() const {
     for (size_t i = 0; i < dir.size(); i++) {
         size_t at = i * 128;
         const DirEntry& e = dir[i];
-        for (size_t c = 0; c < e.name.size(); c++) Put16(dirBytes, at + c * 2, e.name[c]);
+        for (size_t c = 0; c < e.name.size(); c++)
+            Put16(dirBytes, at + c * 2, e.name[c]);
         Put16(dirBytes, at + 64, uint32_t(e.name.size() + 1) * 2);
         dirBytes[at + 66] = uint8_t(e.type);
         dirBytes[at + 67] = e.color;
@@ -157,7 +176,8 @@ Bytes Writer::Write() const {
     appendRegion(dirBytes, dirFirst);
 
     Bytes miniFatBytes(size_t(SectorsFor(miniFat.size() * 4, kSector)) * kSector, 0xFF);
-    for (size_t i = 0; i < miniFat.size(); i++) Put32(miniFatBytes, i * 4, miniFat[i]);
+    for (size_t i = 0; i < miniFat.size(); i++)
+        Put32(miniFatBytes, i * 4, miniFat[i]);
     uint32_t miniFatFirst = kEndOfChain;
     uint32_t miniFatCount = appendRegion(miniFatBytes, miniFatFirst);
 
@@ -167,13 +187,16 @@ Bytes Writer::Write() const {
     for (;;) {
         uint32_t needFat = SectorsFor(size_t(data + fatCount + difatCount) * 4, kSector);
         uint32_t needDifat = needFat > 109 ? SectorsFor(size_t(needFat - 109) * 4, kSector - 4) : 0;
-        if (needFat == fatCount && needDifat == difatCount) break;
+        if (needFat == fatCount && needDifat == difatCount)
+            break;
         fatCount = needFat;
         difatCount = needDifat;
     }
     fat.resize(size_t(fatCount) * (kSector / 4), kFreeSector);
-    for (uint32_t i = 0; i < fatCount; i++) fat[data + i] = kFatSector;
-    for (uint32_t i = 0; i < difatCount; i++) fat[data + fatCount + i] = kDifatSector;
+    for (uint32_t i = 0; i < fatCount; i++)
+        fat[data + i] = kFatSector;
+    for (uint32_t i = 0; i < difatCount; i++)
+        fat[data + fatCount + i] = kDifatSector;
 
     Bytes out(kSector, 0);
     const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -190,17 +213,20 @@ Bytes Writer::Write() const {
     Put32(out, 64, miniFatCount);
     Put32(out, 68, difatCount ? data + fatCount : kEndOfChain);
     Put32(out, 72, difatCount);
-    for (uint32_t i = 0; i < 109; i++) Put32(out, 76 + i * 4, i < fatCount ? data + i : kFreeSector);
+    for (uint32_t i = 0; i < 109; i++)
+        Put32(out, 76 + i * 4, i < fatCount ? data + i : kFreeSector);
 
     out.insert(out.end(), sectors.begin(), sectors.end());
     Bytes fatBytes(size_t(fatCount) * kSector);
-    for (size_t i = 0; i < fat.size(); i++) Put32(fatBytes, i * 4, fat[i]);
+    for (size_t i = 0; i < fat.size(); i++)
+        Put32(fatBytes, i * 4, fat[i]);
     out.insert(out.end(), fatBytes.begin(), fatBytes.end());
     for (uint32_t d = 0; d < difatCount; d++) {
         Bytes difat(kSector, 0xFF);
         for (uint32_t i = 0; i < kSector / 4 - 1; i++) {
             uint32_t index = 109 + d * (kSector / 4 - 1) + i;
-            if (index < fatCount) Put32(difat, i * 4, data + index);
+            if (index < fatCount)
+                Put32(difat, i * 4, data + index);
         }
         Put32(difat, kSector - 4, d + 1 < difatCount ? data + fatCount + d + 1 : kEndOfChain);
         out.insert(out.end(), difat.begin(), difat.end());

@@ -7,17 +7,21 @@ namespace {
 
 const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz._";
 
-int Value(char c) {
+int Value(char c)
+{
     for (int i = 0; i < 64; i++)
-        if (kAlphabet[i] == c) return i;
+        if (kAlphabet[i] == c)
+            return i;
     return -1;
 }
 
 }  // namespace
 
-std::u16string EncodeMsiStreamName(const std::string& name, bool table) {
+std::u16string EncodeMsiStreamName(const std::string& name, bool table)
+{
     std::u16string out;
-    if (table) out += char16_t(0x4840);
+    if (table)
+        out += char16_t(0x4840);
     for (size_t i = 0; i < name.size(); i++) {
         int first = Value(name[i]);
         if (first < 0) {
@@ -35,7 +39,8 @@ std::u16string EncodeMsiStreamName(const std::string& name, bool table) {
     return out;
 }
 
-std::string DecodeMsiStreamName(const std::u16string& stored) {
+std::string DecodeMsiStreamName(const std::u16string& stored)
+{
     std::string out;
     for (char16_t c : stored) {
         if (c == 0x4840) {

@@ -31,9 +31,9 @@ enum : uint16_t { VT_I2 = 2, VT_I4 = 3, VT_LPSTR = 30, VT_FILETIME = 64 };
 struct Property {
     uint32_t id = 0;
     uint16_t type = 0;
-    int32_t integer = 0;   // VT_I2, VT_I4
-    std::string text;      // VT_LPSTR, without its terminator
-    uint64_t fileTime = 0; // VT_FILETIME
+    int32_t integer = 0;    // VT_I2, VT_I4
+    std::string text;       // VT_LPSTR, without its terminator
+    uint64_t fileTime = 0;  // VT_FILETIME
 };
 
 // All properties of the first section, in stored order. False with a reason when the

@@ -9,22 +9,27 @@ namespace mkpatch {
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
     "                          [--sequence FAMILY=X.Y.Z]\n"
-    "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add FILENAME=NEWFILE]\n"
+    "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add "
+    "FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
 
 namespace {
 
-bool Fail(std::string* error, const std::string& reason) {
-    if (error) *error = reason;
+bool Fail(std::string* error, const std::string& reason)
+{
+    if (error)
+        *error = reason;
     return false;
 }
 
-bool IsVersion(const std::string& text) {
+bool IsVersion(const std::string& text)
+{
     // Two to four dot-separated numbers; Windows Installer allows 255.255.65535.
     size_t fields = 0, digits = 0;
     for (char c : text) {
         if (c == '.') {
-            if (digits == 0) return false;
+            if (digits == 0)
+                return false;
             fields++, digits = 0;
         } else if (isdigit(static_cast<unsigned char>(c)) && digits < 5) {
             digits++;
@@ -37,7 +42,8 @@ bool IsVersion(const std::string& text) {
 
 }  // namespace
 
-bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& options, std::string* error) {
+bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& options, std::string* error)
+{
     options = PatchOptions{};
     for (size_t i = 0; i < args.size(); i++) {
         const std::string& arg = args[i];
@@ -52,13 +58,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&
             arg != "--add" && arg != "--sequence")
             return Fail(error, "unknown argument '" + arg + "'");
-        if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(error, arg + " needs a value");
+        if (i + 1 >= args.size() || args[i + 1].empty())
+            return Fail(error, arg + " needs a value");
         const std::string& value = args[++i];
         if (arg == "--output") {
-            if (!options.output.empty()) return Fail(error, "--output given twice");
+            if (!options.output.empty())
+                return Fail(error, "--output given twice");
             options.output = value;
         } else if (arg == "--product-version") {
-            if (!IsVersion(value)) return Fail(error, "--product-version '" + value + "' is not a version like 1.2.3");
+            if (!IsVersion(value))
+                return Fail(error, "--product-version '" + value + "' is not a version like 1.2.3");
             options.productVersion = value;
         } else if (arg == "--sequence") {
             size_t equals = value.find('=');
@@ -69,7 +78,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         } else if (arg == "--target") {
             options.targets.push_back(TargetSpec{value, {}});
         } else {
-            if (options.targets.empty()) return Fail(error, arg + " '" + value + "' comes before any --target");
+            if (options.targets.empty())
+                return Fail(error, arg + " '" + value + "' comes before any --target");
             size_t equals = value.find('=');
             if (equals == 0 || equals == std::string::npos || equals + 1 == value.size())
                 return Fail(error, arg + " '" + value + "' is not FILENAME=NEWFILE");
@@ -78,8 +88,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
                 .push_back({value.substr(0, equals), value.substr(equals + 1)});
         }
     }
-    if (options.output.empty()) return Fail(error, "--output is missing");
-    if (options.targets.empty()) return Fail(error, "--target is missing");
+    if (options.output.empty())
+        return Fail(error, "--output is missing");
+    if (options.targets.empty())
+        return Fail(error, "--target is missing");
     for (const TargetSpec& target : options.targets)
         if (target.replacements.empty() && target.additions.empty())
             return Fail(error, "--target '" + target.product + "' has no --replace or --add");

@@ -7,12 +7,14 @@ namespace mkpatch {
 
 namespace {
 
-uint32_t Rotate(uint32_t x, uint32_t c) { return (x << c) | (x >> (32 - c)); }
+uint32_t Rotate(uint32_t x, uint32_t c)
+{
+    return (x << c) | (x >> (32 - c));
+}
 
-const uint32_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-                             5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-                             4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                             6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+const uint32_t kShift[64] = {7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+                             14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+                             4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
 
 const uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -26,12 +28,15 @@ const uint32_t kSine[64] = {
 
 }  // namespace
 
-std::array<uint8_t, 16> Md5(const std::vector<uint8_t>& data) {
+std::array<uint8_t, 16> Md5(const std::vector<uint8_t>& data)
+{
     std::vector<uint8_t> m = data;
     uint64_t bits = uint64_t(data.size()) * 8;
     m.push_back(0x80);
-    while (m.size() % 64 != 56) m.push_back(0);
-    for (int i = 0; i < 8; i++) m.push_back(uint8_t(bits >> (8 * i)));
+    while (m.size() % 64 != 56)
+        m.push_back(0);
+    for (int i = 0; i < 8; i++)
+        m.push_back(uint8_t(bits >> (8 * i)));
     uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
     for (std::size_t block = 0; block < m.size(); block += 64) {
         uint32_t w[16];
@@ -63,7 +68,8 @@ std::array<uint8_t, 16> Md5(const std::vector<uint8_t>& data) {
         h[0] += a, h[1] += b, h[2] += c, h[3] += d;
     }
     std::array<uint8_t, 16> out{};
-    for (int i = 0; i < 16; i++) out[std::size_t(i)] = uint8_t(h[i / 4] >> (8 * (i % 4)));
+    for (int i = 0; i < 16; i++)
+        out[std::size_t(i)] = uint8_t(h[i / 4] >> (8 * (i % 4)));
     return out;
 }
 

@@ -43,28 +43,35 @@ const int32_t kFirstValidation = 0x080A;
 const int32_t kSecondValidation = 0x0802;
 
 const std::vector<Column> kPatchPackageColumns = {{"PatchId", 0x2D26}, {"Media_", 0x0502}};
-const std::vector<Column> kMsiFileHashColumns = {{"File_", 0x2D48}, {"Options", 0x0502}, {"HashPart1", 0x0104},
+const std::vector<Column> kMsiFileHashColumns = {{"File_", 0x2D48},     {"Options", 0x0502},   {"HashPart1", 0x0104},
                                                  {"HashPart2", 0x0104}, {"HashPart3", 0x0104}, {"HashPart4", 0x0104}};
 
-bool Fail(std::string* error, const std::string& reason) {
-    if (error) *error = reason;
+bool Fail(std::string* error, const std::string& reason)
+{
+    if (error)
+        *error = reason;
     return false;
 }
 
-bool ReadFile(const std::string& path, compound::Bytes& out) {
+bool ReadFile(const std::string& path, compound::Bytes& out)
+{
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
+    if (!fs::is_regular_file(path, ec))
+        return false;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
 }
 
-std::string NewGuid() {
+std::string NewGuid()
+{
     std::random_device device;
     std::mt19937_64 random((uint64_t(device()) << 32) ^ device());
     uint8_t b[16];
-    for (uint8_t& x : b) x = uint8_t(random());
+    for (uint8_t& x : b)
+        x = uint8_t(random());
     b[6] = uint8_t((b[6] & 0x0F) | 0x40);  // version 4
     b[8] = uint8_t((b[8] & 0x3F) | 0x80);
     char text[39];
@@ -73,14 +80,17 @@ std::string NewGuid() {
     return text;
 }
 
-std::string ShellQuote(const std::string& s) {
+std::string ShellQuote(const std::string& s)
+{
     std::string out = "'";
-    for (char c : s) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    for (char c : s)
+        out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
 // The row's values in column order, from a map by column name; absent columns are NULL.
-std::vector<Value> RowByName(const Table& table, const std::map<std::string, Value>& fields) {
+std::vector<Value> RowByName(const Table& table, const std::map<std::string, Value>& fields)
+{
     std::vector<Value> row;
     for (const Column& c : table.columns) {
         auto found = fields.find(c.name);
@@ -90,14 +100,16 @@ std::vector<Value> RowByName(const Table& table, const std::map<std::string, Val
 }
 
 bool NeedColumns(const Table& table, const std::vector<std::string>& names, const std::string& product,
-                 std::string* error) {
+                 std::string* error)
+{
     for (const std::string& name : names)
         if (table.ColumnIndex(name) < 0)
             return Fail(error, product + ": table " + table.name + " has no column " + name);
     return true;
 }
 
-std::string LongName(const std::string& fileName) {
+std::string LongName(const std::string& fileName)
+{
     size_t bar = fileName.find('|');
     return bar == std::string::npos ? fileName : fileName.substr(bar + 1);
 }
@@ -122,24 +134,30 @@ struct TargetPlan {
 
 // The File table's name of an added file: the long name alone when it is a valid short name
 // too, otherwise a generated short name and the long one.
-std::string AddedFileName(const std::string& longName, size_t number) {
+std::string AddedFileName(const std::string& longName, size_t number)
+{
     size_t dot = longName.rfind('.');
     std::string base = longName.substr(0, dot), extension = dot == std::string::npos ? "" : longName.substr(dot + 1);
     bool shortAlready = !base.empty() && base.size() <= 8 && extension.size() <= 3 &&
                         longName.find_first_of(" +,;=[]") == std::string::npos &&
                         std::count(longName.begin(), longName.end(), '.') <= 1;
-    if (shortAlready) return longName;
+    if (shortAlready)
+        return longName;
     std::string shortName = "ADDED" + std::to_string(number);
-    if (!extension.empty()) shortName += "." + extension.substr(0, 3);
+    if (!extension.empty())
+        shortName += "." + extension.substr(0, 3);
     return shortName + "|" + longName;
 }
 
-bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::string* error) {
+bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::string* error)
+{
     compound::Bytes bytes;
-    if (!ReadFile(target.product, bytes)) return Fail(error, "cannot read product '" + target.product + "'");
+    if (!ReadFile(target.product, bytes))
+        return Fail(error, "cannot read product '" + target.product + "'");
     MsiDatabase db;
     std::string reason;
-    if (!db.Open(std::move(bytes), &reason)) return Fail(error, target.product + ": " + reason);
+    if (!db.Open(std::move(bytes), &reason))
+        return Fail(error, target.product + ": " + reason);
     plan.templateText = db.Template();
     plan.codepage = db.Codepage() ? db.Codepage() : 1252;
     if (!db.ReadTable("File", plan.file, &reason) || !db.ReadTable("Media", plan.media, &reason) ||
@@ -165,19 +183,23 @@ bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::s
     for (const Replacement& r : target.replacements) {
         size_t found = plan.file.rows.size();
         for (size_t i = 0; i < plan.file.rows.size(); i++)
-            if (LongName(plan.file.rows[i][size_t(nameColumn)].text) == r.fileName) found = i;
+            if (LongName(plan.file.rows[i][size_t(nameColumn)].text) == r.fileName)
+                found = i;
         if (found == plan.file.rows.size())
             return Fail(error, target.product + ": the product has no file named '" + r.fileName + "'");
         for (const TargetPlan::Change& c : plan.changes)
-            if (c.fileRow == found) return Fail(error, target.product + ": '" + r.fileName + "' is replaced twice");
+            if (c.fileRow == found)
+                return Fail(error, target.product + ": '" + r.fileName + "' is replaced twice");
         TargetPlan::Change change{found, {}};
-        if (!ReadFile(r.newFile, change.content)) return Fail(error, "cannot read replacement file '" + r.newFile + "'");
+        if (!ReadFile(r.newFile, change.content))
+            return Fail(error, "cannot read replacement file '" + r.newFile + "'");
         plan.changes.push_back(std::move(change));
     }
     const int componentColumn = plan.file.ColumnIndex("Component_");
     for (const Replacement& a : target.additions) {
         if (componentColumn < 0 || plan.file.rows.empty())
-            return Fail(error, target.product + ": the product has no file whose component could hold '" + a.fileName + "'");
+            return Fail(error,
+                        target.product + ": the product has no file whose component could hold '" + a.fileName + "'");
         for (const auto& row : plan.file.rows)
             if (LongName(row[size_t(nameColumn)].text) == a.fileName)
                 return Fail(error, target.product + ": the product has a file named '" + a.fileName + "' already");
@@ -185,14 +207,16 @@ bool PlanTarget(const TargetSpec& target, bool restart, TargetPlan& plan, std::s
         addition.key = "TvAdded" + std::to_string(plan.additions.size() + 1) + "_" + plan.productCode.substr(1, 8);
         addition.fileName = AddedFileName(a.fileName, plan.additions.size() + 1);
         addition.component = plan.file.rows[0][size_t(componentColumn)].text;
-        if (!ReadFile(a.newFile, addition.content)) return Fail(error, "cannot read added file '" + a.newFile + "'");
+        if (!ReadFile(a.newFile, addition.content))
+            return Fail(error, "cannot read added file '" + a.newFile + "'");
         plan.additions.push_back(std::move(addition));
     }
     return true;
 }
 
 std::vector<compound::Property> TransformSummary(const TargetPlan& plan, const std::string& fromVersion,
-                                                 const std::string& toVersion, int32_t validation) {
+                                                 const std::string& toVersion, int32_t validation)
+{
     std::vector<compound::Property> p(6);
     p[0].id = compound::PID_CODEPAGE, p[0].type = compound::VT_I2, p[0].integer = int32_t(plan.codepage);
     p[1].id = compound::PID_TEMPLATE, p[1].type = compound::VT_LPSTR, p[1].text = plan.templateText;
@@ -205,7 +229,8 @@ std::vector<compound::Property> TransformSummary(const TargetPlan& plan, const s
 }
 
 void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const std::string& patchCode, int number,
-                   const std::map<std::string, uint32_t>& sequenceOf, compound::Writer& writer) {
+                   const std::map<std::string, uint32_t>& sequenceOf, compound::Writer& writer)
+{
     const compound::ClassId transformClass = compound::ParseClassId(kTransformClassId);
     const std::string newVersion = options.productVersion.empty() ? plan.productVersion : options.productVersion;
     const size_t keyColumn = size_t(plan.file.ColumnIndex("File"));
@@ -216,14 +241,15 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     // The first transform: what the files are now.
     Transform first(plan.codepage);
     const std::vector<Column>& hashColumns = plan.hasFileHash ? plan.fileHash.columns : kMsiFileHashColumns;
-    if (!plan.hasFileHash) first.DefineTable("MsiFileHash", hashColumns);
+    if (!plan.hasFileHash)
+        first.DefineTable("MsiFileHash", hashColumns);
     auto addHash = [&first, &hashColumns](const std::string& key, const compound::Bytes& content) {
         std::array<uint8_t, 16> md5 = Md5(content);
         std::vector<Value> hash = {Text(key), Integer(0)};
         for (int part = 0; part < 4; part++) {
             const uint8_t* b = &md5[size_t(part) * 4];
-            hash.push_back(Integer(int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
-                                           (uint32_t(b[3]) << 24))));
+            hash.push_back(Integer(
+                int32_t(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24))));
         }
         first.AddRow("MsiFileHash", hashColumns, hash);
     };
@@ -233,7 +259,8 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
         first.UpdateRow("File", plan.file.columns, row, {"FileSize"});
         addHash(row[keyColumn].text, c.content);
     }
-    for (const TargetPlan::Addition& a : plan.additions) addHash(a.key, a.content);
+    for (const TargetPlan::Addition& a : plan.additions)
+        addHash(a.key, a.content);
     if (!options.productVersion.empty()) {
         first.UpdateRow("Property", plan.property.columns,
                         RowByName(plan.property, {{"Property", Text("ProductVersion")}, {"Value", Text(newVersion)}}),
@@ -248,7 +275,8 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     // The second transform: where the files come from.
     Transform second(plan.codepage);
     int32_t lastSequence = 0, lastDisk = 0;
-    for (const auto& row : plan.file.rows) lastSequence = std::max(lastSequence, row[sequenceColumn].integer);
+    for (const auto& row : plan.file.rows)
+        lastSequence = std::max(lastSequence, row[sequenceColumn].integer);
     const size_t diskColumn = size_t(plan.media.ColumnIndex("DiskId"));
     const size_t mediaLastColumn = size_t(plan.media.ColumnIndex("LastSequence"));
     for (const auto& row : plan.media.rows) {
@@ -256,7 +284,8 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
         lastSequence = std::max(lastSequence, row[mediaLastColumn].integer);
     }
     const int32_t disk = lastDisk + 1;
-    if (!plan.hasPatchPackage) second.DefineTable("PatchPackage", kPatchPackageColumns);
+    if (!plan.hasPatchPackage)
+        second.DefineTable("PatchPackage", kPatchPackageColumns);
     second.AddRow("PatchPackage", kPatchPackageColumns, {Text(patchCode), Integer(disk)});
     int32_t mediaLast = lastSequence;
     for (const TargetPlan::Change& c : plan.changes) {
@@ -286,8 +315,9 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
 
     const std::string name = "T" + std::to_string(number);
     uint32_t storage = writer.AddStorage(0, std::u16string(name.begin(), name.end()), transformClass);
-    writer.AddStream(storage, u"\x0005SummaryInformation",
-                     compound::WriteProperties(TransformSummary(plan, plan.productVersion, newVersion, kFirstValidation)));
+    writer.AddStream(
+        storage, u"\x0005SummaryInformation",
+        compound::WriteProperties(TransformSummary(plan, plan.productVersion, newVersion, kFirstValidation)));
     first.WriteTo(writer, storage);
     const std::string secondName = "#" + name;
     storage = writer.AddStorage(0, std::u16string(secondName.begin(), secondName.end()), transformClass);
@@ -296,13 +326,16 @@ void AddTransforms(const TargetPlan& plan, const PatchOptions& options, const st
     second.WriteTo(writer, storage);
 }
 
-void PutLE(compound::Bytes& b, uint32_t v, uint32_t width) {
-    for (uint32_t i = 0; i < width; i++) b.push_back(uint8_t(v >> (8 * i)));
+void PutLE(compound::Bytes& b, uint32_t v, uint32_t width)
+{
+    for (uint32_t i = 0; i < width; i++)
+        b.push_back(uint8_t(v >> (8 * i)));
 }
 
 // The patch's own database: empty, or with the MsiPatchSequence table that names the patch's
 // family and its sequence in it. A database stores its tables column by column.
-void AddRootDatabase(const PatchOptions& options, compound::Writer& writer) {
+void AddRootDatabase(const PatchOptions& options, compound::Writer& writer)
+{
     std::vector<std::string> strings;
     std::vector<uint32_t> refs;
     auto id = [&strings, &refs](const std::string& text) {
@@ -322,10 +355,14 @@ void AddRootDatabase(const PatchOptions& options, compound::Writer& writer) {
             {"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}};
         compound::Bytes tables, columnRows, sequence;
         PutLE(tables, id(table), 2);
-        for (size_t i = 0; i < 4; i++) PutLE(columnRows, id(table), 2);
-        for (uint32_t i = 1; i <= 4; i++) PutLE(columnRows, 0x8000 + i, 2);
-        for (const auto& column : columns) PutLE(columnRows, id(column.first), 2);
-        for (const auto& column : columns) PutLE(columnRows, 0x8000 + column.second, 2);
+        for (size_t i = 0; i < 4; i++)
+            PutLE(columnRows, id(table), 2);
+        for (uint32_t i = 1; i <= 4; i++)
+            PutLE(columnRows, 0x8000 + i, 2);
+        for (const auto& column : columns)
+            PutLE(columnRows, id(column.first), 2);
+        for (const auto& column : columns)
+            PutLE(columnRows, 0x8000 + column.second, 2);
         // One row for every target: family, no product code, sequence, no attributes.
         PutLE(sequence, id(options.patchFamily), 2);
         PutLE(sequence, 0, 2);
@@ -347,10 +384,12 @@ void AddRootDatabase(const PatchOptions& options, compound::Writer& writer) {
 
 // Runs gcab on the files named by their File keys, in the order of their sequence numbers.
 bool MakeCabinet(const std::vector<std::pair<std::string, const compound::Bytes*>>& files, compound::Bytes& cabinet,
-                 std::string* error) {
+                 std::string* error)
+{
     std::error_code ec;
     fs::path folder = fs::temp_directory_path(ec) / ("tessarvane-mkpatch-" + NewGuid());
-    if (ec || !fs::create_directories(folder, ec)) return Fail(error, "cannot create a temporary folder");
+    if (ec || !fs::create_directories(folder, ec))
+        return Fail(error, "cannot create a temporary folder");
     std::string command = "gcab -c -n " + ShellQuote((folder / "patch.cab").string());
     bool written = true;
     for (const auto& f : files) {
@@ -367,10 +406,12 @@ bool MakeCabinet(const std::vector<std::pair<std::string, const compound::Bytes*
 
 }  // namespace
 
-bool BuildPatch(const PatchOptions& options, std::string* error) {
+bool BuildPatch(const PatchOptions& options, std::string* error)
+{
     std::vector<TargetPlan> plans(options.targets.size());
     for (size_t i = 0; i < options.targets.size(); i++)
-        if (!PlanTarget(options.targets[i], options.restart, plans[i], error)) return false;
+        if (!PlanTarget(options.targets[i], options.restart, plans[i], error))
+            return false;
 
     // The shared cabinet holds each File key once; the same key in two products must then
     // have the same new content.
@@ -395,8 +436,10 @@ bool BuildPatch(const PatchOptions& options, std::string* error) {
         }
     }
     compound::Bytes cabinet;
-    if (!MakeCabinet(cabinetFiles, cabinet, error)) return false;
-    if (options.brokenCabinet) cabinet.resize(cabinet.size() / 2);
+    if (!MakeCabinet(cabinetFiles, cabinet, error))
+        return false;
+    if (options.brokenCabinet)
+        cabinet.resize(cabinet.size() / 2);
 
     const std::string patchCode = NewGuid();
     compound::Writer writer(compound::ParseClassId(kPatchClassId));
@@ -421,7 +464,8 @@ bool BuildPatch(const PatchOptions& options, std::string* error) {
     };
     summary[0].id = compound::PID_CODEPAGE, summary[0].type = compound::VT_I2, summary[0].integer = 1252;
     for (size_t i = 0; i < 9; i++)
-        summary[i + 1].id = texts[i].first, summary[i + 1].type = compound::VT_LPSTR, summary[i + 1].text = texts[i].second;
+        summary[i + 1].id = texts[i].first, summary[i + 1].type = compound::VT_LPSTR,
+                    summary[i + 1].text = texts[i].second;
     summary[10].id = compound::PID_WORDCOUNT, summary[10].type = compound::VT_I4, summary[10].integer = 2;
     summary[11].id = compound::PID_SECURITY, summary[11].type = compound::VT_I4, summary[11].integer = 2;
     writer.AddStream(0, u"\x0005SummaryInformation", compound::WriteProperties(summary));

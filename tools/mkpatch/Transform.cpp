@@ -8,8 +8,10 @@ namespace mkpatch {
 
 namespace {
 
-void PutLE(compound::Bytes& b, uint32_t v, uint32_t width) {
-    for (uint32_t i = 0; i < width; i++) b.push_back(uint8_t(v >> (8 * i)));
+void PutLE(compound::Bytes& b, uint32_t v, uint32_t width)
+{
+    for (uint32_t i = 0; i < width; i++)
+        b.push_back(uint8_t(v >> (8 * i)));
 }
 
 const std::vector<Column> kTablesColumns = {{"Name", kTypeValid | kTypeString | kTypeKey | 64}};
@@ -20,11 +22,21 @@ const std::vector<Column> kColumnsColumns = {{"Table", kTypeValid | kTypeString 
 
 }  // namespace
 
-Value Null() { return Value{}; }
-Value Integer(int32_t v) { return Value{false, v, {}}; }
-Value Text(const std::string& s) { return Value{false, 0, s}; }
+Value Null()
+{
+    return Value{};
+}
+Value Integer(int32_t v)
+{
+    return Value{false, v, {}};
+}
+Value Text(const std::string& s)
+{
+    return Value{false, 0, s};
+}
 
-uint32_t Transform::StringId(const std::string& text) {
+uint32_t Transform::StringId(const std::string& text)
+{
     auto found = ids_.find(text);
     if (found != ids_.end()) {
         refs_[found->second - 1]++;
@@ -37,7 +49,8 @@ uint32_t Transform::StringId(const std::string& text) {
     return id;
 }
 
-void Transform::PutField(compound::Bytes& row, const Column& column, const Value& value) {
+void Transform::PutField(compound::Bytes& row, const Column& column, const Value& value)
+{
     if (column.IsString()) {
         PutLE(row, value.isNull ? 0 : StringId(value.text), 2);
     } else if (column.IntegerWidth() == 2) {
@@ -47,32 +60,39 @@ void Transform::PutField(compound::Bytes& row, const Column& column, const Value
     }
 }
 
-void Transform::AddRow(const std::string& table, const std::vector<Column>& columns, const std::vector<Value>& values) {
+void Transform::AddRow(const std::string& table, const std::vector<Column>& columns, const std::vector<Value>& values)
+{
     compound::Bytes& stream = tables_[table];
     PutLE(stream, 1u | uint32_t(columns.size() << 8), 2);
-    for (size_t i = 0; i < columns.size(); i++) PutField(stream, columns[i], values[i]);
+    for (size_t i = 0; i < columns.size(); i++)
+        PutField(stream, columns[i], values[i]);
 }
 
-void Transform::UpdateRow(const std::string& table, const std::vector<Column>& columns, const std::vector<Value>& values,
-                          const std::vector<std::string>& changed) {
+void Transform::UpdateRow(const std::string& table, const std::vector<Column>& columns,
+                          const std::vector<Value>& values, const std::vector<std::string>& changed)
+{
     uint32_t mask = 0;
     for (size_t i = 0; i < columns.size(); i++)
         for (const std::string& name : changed)
-            if (columns[i].name == name && !columns[i].IsKey()) mask |= 1u << i;
+            if (columns[i].name == name && !columns[i].IsKey())
+                mask |= 1u << i;
     compound::Bytes& stream = tables_[table];
     PutLE(stream, mask, 2);
     for (size_t i = 0; i < columns.size(); i++)
-        if (columns[i].IsKey() || (mask & (1u << i))) PutField(stream, columns[i], values[i]);
+        if (columns[i].IsKey() || (mask & (1u << i)))
+            PutField(stream, columns[i], values[i]);
 }
 
-void Transform::DefineTable(const std::string& table, const std::vector<Column>& columns) {
+void Transform::DefineTable(const std::string& table, const std::vector<Column>& columns)
+{
     AddRow("_Tables", kTablesColumns, {Text(table)});
     for (size_t i = 0; i < columns.size(); i++)
         AddRow("_Columns", kColumnsColumns,
                {Text(table), Integer(int32_t(i + 1)), Text(columns[i].name), Integer(int32_t(columns[i].type))});
 }
 
-void Transform::WriteTo(compound::Writer& writer, uint32_t storage) const {
+void Transform::WriteTo(compound::Writer& writer, uint32_t storage) const
+{
     compound::Bytes pool, data;
     PutLE(pool, codepage_, 4);
     for (size_t i = 0; i < strings_.size(); i++) {
@@ -82,7 +102,8 @@ void Transform::WriteTo(compound::Writer& writer, uint32_t storage) const {
     }
     writer.AddStream(storage, compound::EncodeMsiStreamName("_StringPool", true), pool);
     writer.AddStream(storage, compound::EncodeMsiStreamName("_StringData", true), data);
-    for (const auto& table : tables_) writer.AddStream(storage, compound::EncodeMsiStreamName(table.first, true), table.second);
+    for (const auto& table : tables_)
+        writer.AddStream(storage, compound::EncodeMsiStreamName(table.first, true), table.second);
 }
 
 }  // namespace mkpatch

@@ -4,7 +4,8 @@
 
 #include <iostream>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     std::vector<std::string> args(argv + 1, argv + argc);
     mkpatch::PatchOptions options;
     std::string error;

@@ -32,13 +32,15 @@ constexpr size_t kChunk = 1 << 20;
 class Hasher {
 public:
     explicit Hasher(DigestAlgorithm algorithm) : algorithm_(algorithm) {}
-    void Update(const uint8_t* data, size_t size) {
+    void Update(const uint8_t* data, size_t size)
+    {
         if (algorithm_ == DigestAlgorithm::Sha1)
             sha1_.Update(data, size);
         else
             sha256_.Update(data, size);
     }
-    Bytes Finish() {
+    Bytes Finish()
+    {
         if (algorithm_ == DigestAlgorithm::Sha1) {
             auto digest = sha1_.Finish();
             return Bytes(digest.begin(), digest.end());
@@ -53,34 +55,40 @@ private:
     Sha256 sha256_;
 };
 
-bool HashRange(InputFile& input, uint64_t from, uint64_t to, Hasher& hasher) {
+bool HashRange(InputFile& input, uint64_t from, uint64_t to, Hasher& hasher)
+{
     Bytes chunk(static_cast<size_t>(std::min<uint64_t>(kChunk, to > from ? to - from : 1)));
     while (from < to) {
         size_t take = static_cast<size_t>(std::min<uint64_t>(chunk.size(), to - from));
-        if (!input.Read(from, chunk.data(), take)) return false;
+        if (!input.Read(from, chunk.data(), take))
+            return false;
         hasher.Update(chunk.data(), take);
         from += take;
     }
     return true;
 }
 
-bool Fail(std::string& error, const char* reason) {
+bool Fail(std::string& error, const char* reason)
+{
     error = reason;
     return false;
 }
 
 }  // namespace
 
-const char* DigestAlgorithmName(DigestAlgorithm algorithm) {
+const char* DigestAlgorithmName(DigestAlgorithm algorithm)
+{
     return algorithm == DigestAlgorithm::Sha1 ? "SHA-1" : "SHA-256";
 }
 
-bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDigest, std::string& error) {
+bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDigest, std::string& error)
+{
     signedDigest = SignedDigest{};
     const char* unreadable = "the signature is not a DER-encoded PKCS#7 SignedData";
     der::Element contentInfo, type, explicitContent, signedData, element;
     der::Reader outer(data, size);
-    if (!outer.Expect(der::kSequence, contentInfo)) return Fail(error, unreadable);
+    if (!outer.Expect(der::kSequence, contentInfo))
+        return Fail(error, unreadable);
     signedDigest.blobSize = contentInfo.total;
 
     der::Reader info(contentInfo);
@@ -88,7 +96,8 @@ bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDige
         !info.Expect(der::kContext0, explicitContent))
         return Fail(error, unreadable);
     der::Reader wrapped(explicitContent);
-    if (!wrapped.Expect(der::kSequence, signedData)) return Fail(error, unreadable);
+    if (!wrapped.Expect(der::kSequence, signedData))
+        return Fail(error, unreadable);
 
     // SignedData: version, digestAlgorithms, then the signed content.
     der::Reader fields(signedData);
@@ -131,13 +140,15 @@ bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDige
     } else {
         return Fail(error, "the signature names a digest algorithm other than SHA-256 or SHA-1");
     }
-    if (digest.size != expectedSize) return Fail(error, "the signature's digest has the wrong length");
+    if (digest.size != expectedSize)
+        return Fail(error, "the signature's digest has the wrong length");
     signedDigest.digest.assign(digest.body, digest.body + digest.size);
     return true;
 }
 
-bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm,
-                        Bytes& digest, std::string& error) {
+bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm, Bytes& digest,
+                        std::string& error)
+{
     uint64_t checksum = pe.checksumOffset;
     uint64_t directory = pe.certificateDirectoryOffset;
     if (end < directory + 8 || end > input.Size()) {

@@ -22,7 +22,7 @@ const char* DigestAlgorithmName(DigestAlgorithm algorithm);
 struct SignedDigest {
     DigestAlgorithm algorithm = DigestAlgorithm::Sha256;
     Bytes digest;
-    size_t blobSize = 0; // the PKCS#7 ContentInfo's encoded size; what follows it is not part of it
+    size_t blobSize = 0;  // the PKCS#7 ContentInfo's encoded size; what follows it is not part of it
 };
 
 // Reads the PKCS#7 ContentInfo at the start of `data` (a WIN_CERTIFICATE's bCertificate and
@@ -32,7 +32,7 @@ bool ReadSignedDigest(const uint8_t* data, size_t size, SignedDigest& signedDige
 
 // The Authenticode digest of the image's first `end` bytes (the certificate table's offset):
 // everything but the PE checksum and the certificate table's directory entry.
-bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm,
-                        Bytes& digest, std::string& error);
+bool ComputeImageDigest(InputFile& input, const PeInfo& pe, uint64_t end, DigestAlgorithm algorithm, Bytes& digest,
+                        std::string& error);
 
 }  // namespace pack

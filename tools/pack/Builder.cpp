@@ -26,27 +26,27 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 
-bool CheckText(const char* option, const std::string& text, std::u16string& out, std::string& error) {
+bool CheckText(const char* option, const std::string& text, std::u16string& out, std::string& error)
+{
     std::string which = std::string(option) + " \"" + text + "\": ";
     if (!Utf8ToUtf16(text, out)) {
         error = which + "is not valid UTF-8";
         return false;
     }
     if (out.size() > kMaxTextUnits) {
-        error = which + "is " + std::to_string(out.size()) +
-                " UTF-16 code units long; the payload holds at most 127";
+        error = which + "is " + std::to_string(out.size()) + " UTF-16 code units long; the payload holds at most 127";
         return false;
     }
     return true;
 }
 
 // Why a stub that does not end at P cannot be packed, in the terms a release engineer acts on.
-std::string StubTrailerProblem(InputFile& stub, const PeInfo& pe) {
+std::string StubTrailerProblem(InputFile& stub, const PeInfo& pe)
+{
     uint64_t p = pe.payloadOffset;
     const std::string advice = "; pack the unsigned, stripped updater, and sign only after packing";
     if (stub.Size() < p)
-        return "is truncated: it ends at " + Hex(stub.Size()) + ", before its last section's data end at " +
-               Hex(p);
+        return "is truncated: it ends at " + Hex(stub.Size()) + ", before its last section's data end at " + Hex(p);
     if (ClassifyTrailer(stub, pe, p).kind == TrailerKind::CertificateTable)
         return "is signed: a certificate table follows its last section" + advice;
     PayloadLayout layout;
@@ -54,18 +54,20 @@ std::string StubTrailerProblem(InputFile& stub, const PeInfo& pe) {
     if (ReadPayload(stub, p, layout, ignored))
         return "already carries a payload (product \"" + Utf16ToUtf8(layout.name) + "\", " +
                std::to_string(layout.records.size()) + " files)" + advice;
-    return "has " + std::to_string(stub.Size() - p) + " unexpected bytes behind its last section's data at " +
-           Hex(p) + " (an unstripped build carries its symbols there)" + advice;
+    return "has " + std::to_string(stub.Size() - p) + " unexpected bytes behind its last section's data at " + Hex(p) +
+           " (an unstripped build carries its symbols there)" + advice;
 }
 
 // Windows Installer stops and rolls back a package that runs ForceReboot or ScheduleReboot
 // inside a multiple-package transaction, and the updater applies every patch inside one.
 bool CheckRestartActions(const std::string& which, const PatchSummary& summary, bool strict,
-                         std::vector<std::string>& warnings, std::string& error) {
+                         std::vector<std::string>& warnings, std::string& error)
+{
     if (!summary.restartProblem.empty())
-        warnings.push_back("warning: " + which + "its restart actions could not all be read: " +
-                           summary.restartProblem);
-    if (summary.restartActions.empty()) return true;
+        warnings.push_back("warning: " + which +
+                           "its restart actions could not all be read: " + summary.restartProblem);
+    if (summary.restartActions.empty())
+        return true;
     std::string found = which + "its transforms add " + DescribeRestartAction(summary.restartActions.front());
     if (summary.restartActions.size() > 1)
         found += " and " + std::to_string(summary.restartActions.size() - 1) + " more restart action(s)";
@@ -85,7 +87,8 @@ struct Input {
 };
 
 bool CheckFile(const std::string& argument, const BuildRequest& request, Input& input,
-               std::vector<std::string>& warnings, std::string& error) {
+               std::vector<std::string>& warnings, std::string& error)
+{
     input.display = argument;
     input.path = fs::u8path(argument);
     std::string which = argument + ": ";
@@ -129,7 +132,8 @@ bool CheckFile(const std::string& argument, const BuildRequest& request, Input& 
             return false;
         }
     }
-    if (problem.empty()) return true;
+    if (problem.empty())
+        return true;
     if (request.allowAnyFile) {
         warnings.push_back("warning: " + which + problem + "; the updater can only extract it (-x)");
         return true;
@@ -140,7 +144,8 @@ bool CheckFile(const std::string& argument, const BuildRequest& request, Input& 
 
 // The stub's checksum describes the stub alone: the output gets its own, from its bytes as
 // they were written.
-bool WriteChecksum(OutputFile& out, const PeInfo& pe) {
+bool WriteChecksum(OutputFile& out, const PeInfo& pe)
+{
     InputFile written;
     std::string ignored;
     uint32_t checksum = 0;
@@ -152,17 +157,21 @@ bool WriteChecksum(OutputFile& out, const PeInfo& pe) {
     return out.WriteAt(pe.checksumOffset, field.data(), field.size());
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) {
+bool SameFile(const fs::path& a, const fs::path& b)
+{
     std::error_code code;
     return fs::equivalent(a, b, code) && !code;
 }
 
 }  // namespace
 
-bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warnings, std::string& error) {
+bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warnings, std::string& error)
+{
     std::u16string name, version;
-    if (!CheckText("--name", request.name, name, error)) return false;
-    if (!CheckText("--version", request.version, version, error)) return false;
+    if (!CheckText("--name", request.name, name, error))
+        return false;
+    if (!CheckText("--version", request.version, version, error))
+        return false;
 
     fs::path stubPath = fs::u8path(request.stub);
     InputFile stub;
@@ -180,7 +189,8 @@ bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warning
     std::vector<PayloadEntry> entries;
     uint64_t total = pe.payloadOffset;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        if (!CheckFile(request.files[i], request, inputs[i], warnings, error)) return false;
+        if (!CheckFile(request.files[i], request, inputs[i], warnings, error))
+            return false;
         for (size_t k = 0; k < i; ++k) {
             if (SameWindowsFileName(inputs[k].entry.fileName, inputs[i].entry.fileName)) {
                 error = request.files[i] + ": its file name equals that of " + request.files[k] +
@@ -207,7 +217,8 @@ bool BuildUpdater(const BuildRequest& request, std::vector<std::string>& warning
     total += header.size();
     if ((total & 0xFFFFFFFF) == pe.payloadOffset) {
         // The updater compares only the low 32 bits of its size with P.
-        error = request.output + ": its size would be a multiple of 4 GiB plus P, which the updater "
+        error = request.output +
+                ": its size would be a multiple of 4 GiB plus P, which the updater "
                 "takes for an empty updater";
         return false;
     }

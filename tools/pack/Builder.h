@@ -8,13 +8,13 @@
 namespace pack {
 
 struct BuildRequest {
-    std::string stub;    // UTF-8 paths and texts, as on the command line
+    std::string stub;  // UTF-8 paths and texts, as on the command line
     std::string name;
     std::string version;
     std::string output;
     std::vector<std::string> files;
-    bool allowAnyFile = false; // files that are not patches only warn (for -x updaters)
-    bool strict = false;       // a patch with a restart action is refused, not only warned of
+    bool allowAnyFile = false;  // files that are not patches only warn (for -x updaters)
+    bool strict = false;        // a patch with a restart action is refused, not only warned of
 };
 
 // False with one line naming the input at fault. Warnings are lines to show as they are.

@@ -28,23 +28,27 @@ const char kUsage[] =
 
 namespace {
 
-bool IsHelp(const std::string& arg) {
+bool IsHelp(const std::string& arg)
+{
     return arg == "--help" || arg == "-h";
 }
 
 // Splits "--option=value"; true when `arg` is the option, with or without a value.
-bool Matches(const std::string& arg, const std::string& option, bool& inlineValue, std::string& value) {
+bool Matches(const std::string& arg, const std::string& option, bool& inlineValue, std::string& value)
+{
     if (arg == option) {
         inlineValue = false;
         return true;
     }
-    if (arg.compare(0, option.size() + 1, option + "=") != 0) return false;
+    if (arg.compare(0, option.size() + 1, option + "=") != 0)
+        return false;
     inlineValue = true;
     value = arg.substr(option.size() + 1);
     return true;
 }
 
-bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std::string& error) {
+bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std::string& error)
+{
     struct Valued {
         const char* option;
         std::string* target;
@@ -78,7 +82,8 @@ bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std
         for (Valued& v : valued) {
             bool inlineValue = false;
             std::string value;
-            if (!Matches(arg, v.option, inlineValue, value)) continue;
+            if (!Matches(arg, v.option, inlineValue, value))
+                continue;
             known = true;
             if (v.seen) {
                 error = std::string(v.option) + " is given twice";
@@ -113,7 +118,8 @@ bool ParseBuild(const std::vector<std::string>& args, BuildRequest& request, std
     return true;
 }
 
-bool ParseInspect(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+bool ParseInspect(const std::vector<std::string>& args, CommandLine& line, std::string& error)
+{
     bool optionsEnded = false;
     bool havePath = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -144,10 +150,12 @@ bool ParseInspect(const std::vector<std::string>& args, CommandLine& line, std::
 
 }  // namespace
 
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error)
+{
     line = CommandLine{};
     for (const std::string& arg : args) {
-        if (arg == "--") break;
+        if (arg == "--")
+            break;
         if (IsHelp(arg)) {
             line.command = Command::Help;
             return true;

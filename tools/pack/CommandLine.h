@@ -13,9 +13,9 @@ enum class Command { Help, Version, Build, Inspect, Verify };
 struct CommandLine {
     Command command = Command::Help;
     BuildRequest build;
-    std::string inspectPath; // the updater that inspect or verify reads
+    std::string inspectPath;  // the updater that inspect or verify reads
     bool json = false;
-    bool requireSignature = false; // verify only
+    bool requireSignature = false;  // verify only
 };
 
 extern const char kUsage[];

@@ -14,13 +14,13 @@ constexpr uint8_t kNull = 0x05;
 constexpr uint8_t kObjectIdentifier = 0x06;
 constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kContext0 = 0xA0; // [0], constructed
+constexpr uint8_t kContext0 = 0xA0;  // [0], constructed
 
 struct Element {
     uint8_t tag = 0;
     const uint8_t* body = nullptr;
-    size_t size = 0;  // of the body
-    size_t total = 0; // header and body
+    size_t size = 0;   // of the body
+    size_t total = 0;  // header and body
 };
 
 // The elements inside a constructed element (or any run of bytes), front to back.
@@ -46,7 +46,8 @@ private:
 bool IsObjectIdentifier(const Element& element, const uint8_t* encoded, size_t size);
 
 template <size_t N>
-bool IsObjectIdentifier(const Element& element, const uint8_t (&encoded)[N]) {
+bool IsObjectIdentifier(const Element& element, const uint8_t (&encoded)[N])
+{
     return IsObjectIdentifier(element, encoded, N);
 }
 

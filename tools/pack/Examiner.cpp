@@ -15,13 +15,16 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;
 
-bool AllZero(InputFile& input, uint64_t offset, uint64_t count) {
+bool AllZero(InputFile& input, uint64_t offset, uint64_t count)
+{
     uint8_t bytes[8];
-    if (count > sizeof bytes || !input.Read(offset, bytes, static_cast<size_t>(count))) return false;
+    if (count > sizeof bytes || !input.Read(offset, bytes, static_cast<size_t>(count)))
+        return false;
     return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
 }
 
-bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
+bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error)
+{
     const PayloadRecord& record = entry.record;
     uint8_t head[sizeof kCompoundSignature];
     size_t headSize = std::min<size_t>(sizeof head, record.fileSize);
@@ -58,7 +61,8 @@ bool ReadEntry(InputFile& input, EntryReport& entry, std::string& error) {
     return true;
 }
 
-void CollectWarnings(UpdaterReport& report) {
+void CollectWarnings(UpdaterReport& report)
+{
     const PayloadLayout& payload = report.payload;
     if (payload.nameBytes % 2)
         report.warnings.push_back("the product name's length byte is odd; its last byte is ignored");
@@ -70,11 +74,12 @@ void CollectWarnings(UpdaterReport& report) {
         if (!entry.record.terminated)
             report.warnings.push_back(which + "its file name has no NUL within 260 units");
         std::string nameProblem = CheckWindowsFileName(entry.record.fileName);
-        if (!nameProblem.empty()) report.warnings.push_back(which + nameProblem);
-        if (entry.record.reserved != 0) report.warnings.push_back(which + "its reserved field is not 0");
+        if (!nameProblem.empty())
+            report.warnings.push_back(which + nameProblem);
+        if (entry.record.reserved != 0)
+            report.warnings.push_back(which + "its reserved field is not 0");
         if (!entry.targetsProblem.empty())
-            report.warnings.push_back(which + "the file " + entry.targetsProblem +
-                                      "; the updater can only extract it");
+            report.warnings.push_back(which + "the file " + entry.targetsProblem + "; the updater can only extract it");
         if (!entry.restartActions.empty())
             report.warnings.push_back(which + "the patch adds " + entry.restartActions.front() +
                                       "; Windows Installer refuses it inside the updater's transaction");
@@ -92,15 +97,17 @@ void CollectWarnings(UpdaterReport& report) {
 
 }  // namespace
 
-Trailer ClassifyTrailer(InputFile& input, const PeInfo& pe, uint64_t start) {
+Trailer ClassifyTrailer(InputFile& input, const PeInfo& pe, uint64_t start)
+{
     Trailer trailer;
     trailer.offset = start;
-    if (start >= input.Size()) return trailer;
+    if (start >= input.Size())
+        return trailer;
     trailer.size = input.Size() - start;
     trailer.kind = TrailerKind::Unexpected;
     uint64_t table = pe.certificateOffset;
-    if (pe.certificateSize == 0 || table < start || table - start >= 8 ||
-        table + pe.certificateSize != input.Size() || !AllZero(input, start, table - start))
+    if (pe.certificateSize == 0 || table < start || table - start >= 8 || table + pe.certificateSize != input.Size() ||
+        !AllZero(input, start, table - start))
         return trailer;
     trailer.kind = TrailerKind::CertificateTable;
     trailer.padding = table - start;
@@ -109,10 +116,12 @@ Trailer ClassifyTrailer(InputFile& input, const PeInfo& pe, uint64_t start) {
     return trailer;
 }
 
-bool InspectUpdater(InputFile& input, UpdaterReport& report, std::string& error) {
+bool InspectUpdater(InputFile& input, UpdaterReport& report, std::string& error)
+{
     report = UpdaterReport{};
     report.fileSize = input.Size();
-    if (!ReadPeHeaders(input, report.pe, error)) return false;
+    if (!ReadPeHeaders(input, report.pe, error))
+        return false;
     report.version = ReadVersionResource(input, report.pe);
     uint64_t p = report.pe.payloadOffset;
     if (input.Size() < p) {
@@ -127,11 +136,13 @@ bool InspectUpdater(InputFile& input, UpdaterReport& report, std::string& error)
         error = "carries no payload: a certificate table follows its last section directly";
         return false;
     }
-    if (!ReadPayload(input, p, report.payload, error)) return false;
+    if (!ReadPayload(input, p, report.payload, error))
+        return false;
     for (const PayloadRecord& record : report.payload.records) {
         EntryReport entry;
         entry.record = record;
-        if (!ReadEntry(input, entry, error)) return false;
+        if (!ReadEntry(input, entry, error))
+            return false;
         report.entries.push_back(std::move(entry));
     }
     report.trailer = ClassifyTrailer(input, report.pe, report.payload.end);

@@ -21,7 +21,7 @@ struct Trailer {
     TrailerKind kind = TrailerKind::None;
     uint64_t offset = 0;  // where the certificate table, or the unexpected bytes, begin
     uint64_t size = 0;
-    uint64_t padding = 0; // zero bytes a signing tool put in front of the certificate table
+    uint64_t padding = 0;  // zero bytes a signing tool put in front of the certificate table
 };
 
 // A certificate table counts only when the security directory points at it, within the
@@ -34,20 +34,20 @@ struct EntryReport {
     bool isCompound = false;
     bool targetsRead = false;
     std::vector<std::string> targets;
-    std::string patchCode;      // empty when none was read
+    std::string patchCode;                    // empty when none was read
     std::vector<std::string> restartActions;  // described, as DescribeRestartAction gives them
     std::string restartProblem;               // why the transforms could not all be read
-    std::string targetsProblem; // why no targets were read
+    std::string targetsProblem;               // why no targets were read
 };
 
 struct UpdaterReport {
     uint64_t fileSize = 0;
     PeInfo pe;
-    VersionResource version; // the stub's
+    VersionResource version;  // the stub's
     PayloadLayout payload;
     std::vector<EntryReport> entries;
     Trailer trailer;
-    std::vector<std::string> warnings; // what would make the updater fail or misbehave
+    std::vector<std::string> warnings;  // what would make the updater fail or misbehave
 };
 
 // False with a one-line reason when the input is not an updater with a readable payload.

@@ -8,7 +8,8 @@
 
 namespace pack {
 
-inline std::string Hex(uint64_t value) {
+inline std::string Hex(uint64_t value)
+{
     char text[24];
     std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
     return text;

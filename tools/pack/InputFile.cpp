@@ -6,7 +6,8 @@
 
 namespace pack {
 
-bool InputFile::Open(const std::filesystem::path& path, std::string& error) {
+bool InputFile::Open(const std::filesystem::path& path, std::string& error)
+{
     std::error_code code;
     auto status = std::filesystem::status(path, code);
     if (code || !std::filesystem::exists(status)) {
@@ -33,9 +34,12 @@ bool InputFile::Open(const std::filesystem::path& path, std::string& error) {
     return true;
 }
 
-bool InputFile::Read(uint64_t offset, uint8_t* out, size_t count) {
-    if (offset > size_ || count > size_ - offset) return false;
-    if (count == 0) return true;
+bool InputFile::Read(uint64_t offset, uint8_t* out, size_t count)
+{
+    if (offset > size_ || count > size_ - offset)
+        return false;
+    if (count == 0)
+        return true;
     if (!isFile_) {
         std::memcpy(out, data_ + offset, count);
         return true;
@@ -43,7 +47,8 @@ bool InputFile::Read(uint64_t offset, uint8_t* out, size_t count) {
     if (offset != position_) {
         file_.clear();
         file_.seekg(static_cast<std::streamoff>(offset));
-        if (!file_) return false;
+        if (!file_)
+            return false;
     }
     file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
     if (static_cast<size_t>(file_.gcount()) != count) {

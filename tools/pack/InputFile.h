@@ -29,7 +29,7 @@ private:
     bool isFile_ = false;
     const uint8_t* data_ = nullptr;
     uint64_t size_ = 0;
-    uint64_t position_ = 0; // where the file stands, to skip seeks while streaming
+    uint64_t position_ = 0;  // where the file stands, to skip seeks while streaming
 };
 
 }  // namespace pack

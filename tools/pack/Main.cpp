@@ -18,7 +18,8 @@
 namespace {
 
 // Exit code 1 both when the file cannot be read as an updater and when a check fails.
-int RunVerify(const pack::CommandLine& line) {
+int RunVerify(const pack::CommandLine& line)
+{
     pack::InputFile input;
     pack::VerifyReport report;
     std::string error;
@@ -27,13 +28,14 @@ int RunVerify(const pack::CommandLine& line) {
         std::fprintf(stderr, "tessarvane-pack: %s: %s\n", line.inspectPath.c_str(), error.c_str());
         return 1;
     }
-    std::string text = line.json ? pack::FormatVerifyJson(line.inspectPath, report)
-                                 : pack::FormatVerifyText(line.inspectPath, report);
+    std::string text =
+        line.json ? pack::FormatVerifyJson(line.inspectPath, report) : pack::FormatVerifyText(line.inspectPath, report);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return report.ok ? 0 : 1;
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args)
+{
     pack::CommandLine line;
     std::string error;
     if (!pack::ParseCommandLine(args, line, error)) {
@@ -51,28 +53,30 @@ int Run(const std::vector<std::string>& args) {
     if (line.command == pack::Command::Build) {
         std::vector<std::string> warnings;
         bool built = pack::BuildUpdater(line.build, warnings, error);
-        for (const std::string& warning : warnings) std::fprintf(stderr, "tessarvane-pack: %s\n", warning.c_str());
+        for (const std::string& warning : warnings)
+            std::fprintf(stderr, "tessarvane-pack: %s\n", warning.c_str());
         if (!built) {
             std::fprintf(stderr, "tessarvane-pack: %s\n", error.c_str());
             return 1;
         }
         return 0;
     }
-    if (line.command == pack::Command::Verify) return RunVerify(line);
+    if (line.command == pack::Command::Verify)
+        return RunVerify(line);
     pack::InputFile input;
     pack::UpdaterReport report;
-    if (!input.Open(std::filesystem::u8path(line.inspectPath), error) ||
-        !pack::InspectUpdater(input, report, error)) {
+    if (!input.Open(std::filesystem::u8path(line.inspectPath), error) || !pack::InspectUpdater(input, report, error)) {
         std::fprintf(stderr, "tessarvane-pack: %s: %s\n", line.inspectPath.c_str(), error.c_str());
         return 1;
     }
-    std::string text = line.json ? pack::FormatReportJson(line.inspectPath, report)
-                                 : pack::FormatReportText(line.inspectPath, report);
+    std::string text =
+        line.json ? pack::FormatReportJson(line.inspectPath, report) : pack::FormatReportText(line.inspectPath, report);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
 
-int RunCaught(const std::vector<std::string>& args) {
+int RunCaught(const std::vector<std::string>& args)
+{
     try {
         return Run(args);
     } catch (const std::bad_alloc&) {
@@ -87,17 +91,20 @@ int RunCaught(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 // Windows hands main() its arguments in the ANSI code page; the wide ones keep every name.
-int wmain(int argc, wchar_t** argv) {
+int wmain(int argc, wchar_t** argv)
+{
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::u16string wide;
-        for (const wchar_t* p = argv[i]; *p; ++p) wide.push_back(static_cast<char16_t>(*p));
+        for (const wchar_t* p = argv[i]; *p; ++p)
+            wide.push_back(static_cast<char16_t>(*p));
         args.push_back(pack::Utf16ToUtf8(wide));
     }
     return RunCaught(args);
 }
 #else
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     return RunCaught(std::vector<std::string>(argv + 1, argv + argc));
 }
 #endif

@@ -15,7 +15,8 @@ namespace pack {
 template <class Hash>
 class MessageBlocks {
 public:
-    void Update(const uint8_t* data, size_t size) {
+    void Update(const uint8_t* data, size_t size)
+    {
         totalBytes_ += size;
         if (pendingSize_ > 0) {
             size_t take = std::min(size, 64 - pendingSize_);
@@ -23,11 +24,13 @@ public:
             pendingSize_ += take;
             data += take;
             size -= take;
-            if (pendingSize_ < 64) return;
+            if (pendingSize_ < 64)
+                return;
             Self().Block(pending_.data());
             pendingSize_ = 0;
         }
-        for (; size >= 64; data += 64, size -= 64) Self().Block(data);
+        for (; size >= 64; data += 64, size -= 64)
+            Self().Block(data);
         std::memcpy(pending_.data(), data, size);
         pendingSize_ = size;
     }
@@ -35,15 +38,18 @@ public:
 protected:
     // Pads the message and returns the state words as the digest's big-endian bytes.
     template <size_t Words>
-    std::array<uint8_t, 4 * Words> FinishWith(const std::array<uint32_t, Words>& state) {
+    std::array<uint8_t, 4 * Words> FinishWith(const std::array<uint32_t, Words>& state)
+    {
         uint64_t bits = totalBytes_ * 8;
         uint8_t padding[72] = {0x80};
         size_t padSize = (pendingSize_ < 56 ? 56 : 120) - pendingSize_;
-        for (int i = 0; i < 8; ++i) padding[padSize + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+        for (int i = 0; i < 8; ++i)
+            padding[padSize + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
         Update(padding, padSize + 8);
         std::array<uint8_t, 4 * Words> digest;
         for (size_t i = 0; i < Words; ++i)
-            for (size_t k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<uint8_t>(state[i] >> (24 - 8 * k));
+            for (size_t k = 0; k < 4; ++k)
+                digest[4 * i + k] = static_cast<uint8_t>(state[i] >> (24 - 8 * k));
         return digest;
     }
 

@@ -20,45 +20,53 @@ constexpr uint64_t kMaxSummarySize = 1 << 20;
 
 }  // namespace
 
-bool HasCompoundSignature(const uint8_t* data, size_t size) {
-    return size >= sizeof kCompoundSignature &&
-           std::memcmp(data, kCompoundSignature, sizeof kCompoundSignature) == 0;
+bool HasCompoundSignature(const uint8_t* data, size_t size)
+{
+    return size >= sizeof kCompoundSignature && std::memcmp(data, kCompoundSignature, sizeof kCompoundSignature) == 0;
 }
 
-std::vector<std::string> SplitProductCodes(const std::string& text) {
+std::vector<std::string> SplitProductCodes(const std::string& text)
+{
     std::vector<std::string> pieces;
     size_t position = 0;
     while (position < text.size()) {
         size_t semicolon = text.find(';', position);
-        if (semicolon == std::string::npos) break;
+        if (semicolon == std::string::npos)
+            break;
         pieces.push_back(text.substr(position, semicolon - position));
         position = semicolon + 1;
     }
-    if (position < text.size()) pieces.push_back(text.substr(position));
+    if (position < text.size())
+        pieces.push_back(text.substr(position));
     return pieces;
 }
 
-std::string PatchCodeFrom(const std::string& revisionNumber) {
+std::string PatchCodeFrom(const std::string& revisionNumber)
+{
     static const char shape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
     const size_t length = sizeof shape - 1;
-    if (revisionNumber.size() < length) return std::string();
+    if (revisionNumber.size() < length)
+        return std::string();
     for (size_t i = 0; i < length; ++i) {
         char c = revisionNumber[i];
         bool fits = shape[i] == 'x' ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c == shape[i];
-        if (!fits) return std::string();
+        if (!fits)
+            return std::string();
     }
     return revisionNumber.substr(0, length);
 }
 
 bool ReadPatchTargets(InputFile& input, uint64_t offset, uint64_t size, std::vector<std::string>& targets,
-                      std::string& error) {
+                      std::string& error)
+{
     PatchSummary summary;
     bool read = ReadPatchSummary(input, offset, size, summary, error);
     targets = std::move(summary.targets);
     return read;
 }
 
-bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSummary& patch, std::string& error) {
+bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSummary& patch, std::string& error)
+{
     patch = PatchSummary{};
     uint8_t head[sizeof kCompoundSignature] = {};
     size_t headSize = static_cast<size_t>(std::min<uint64_t>(sizeof head, size));
@@ -81,8 +89,8 @@ bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSum
         return false;
     }
     if (summary->size > kMaxSummarySize) {
-        error = "has summary information of " + std::to_string(summary->size) +
-                " bytes, far more than its properties need";
+        error =
+            "has summary information of " + std::to_string(summary->size) + " bytes, far more than its properties need";
         return false;
     }
     compound::Bytes stream;
@@ -103,9 +111,11 @@ bool ReadPatchSummary(InputFile& input, uint64_t offset, uint64_t size, PatchSum
     return true;
 }
 
-bool HasTargetProduct(const std::vector<std::string>& targets) {
+bool HasTargetProduct(const std::vector<std::string>& targets)
+{
     for (const std::string& code : targets)
-        if (!code.empty()) return true;
+        if (!code.empty())
+            return true;
     return false;
 }
 

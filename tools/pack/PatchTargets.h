@@ -20,7 +20,7 @@ std::vector<std::string> SplitProductCodes(const std::string& text);
 
 struct PatchSummary {
     std::vector<std::string> targets;
-    std::string patchCode; // empty when the revision number does not begin with a GUID
+    std::string patchCode;  // empty when the revision number does not begin with a GUID
     // The restart actions its transforms add to sequence tables; restartProblem says why they
     // could not be read (restartActions then holds those found before).
     std::vector<RestartAction> restartActions;

@@ -5,17 +5,22 @@ namespace pack {
 
 namespace {
 
-void PutText(Bytes& out, const std::u16string& text) {
+void PutText(Bytes& out, const std::u16string& text)
+{
     out.push_back(static_cast<uint8_t>(text.size() * 2));
-    for (char16_t unit : text) PutU16(out, unit);
+    for (char16_t unit : text)
+        PutU16(out, unit);
 }
 
-bool ReadText(InputFile& input, uint64_t& at, uint8_t& byteCount, std::u16string& text) {
+bool ReadText(InputFile& input, uint64_t& at, uint8_t& byteCount, std::u16string& text)
+{
     uint8_t buffer[256];
-    if (!input.Read(at, &byteCount, 1) || !input.Read(at + 1, buffer, byteCount)) return false;
+    if (!input.Read(at, &byteCount, 1) || !input.Read(at + 1, buffer, byteCount))
+        return false;
     // An odd last byte belongs to no character, as in the updater.
     text.clear();
-    for (size_t i = 0; i + 1 < byteCount; i += 2) text.push_back(GetU16(buffer + i));
+    for (size_t i = 0; i + 1 < byteCount; i += 2)
+        text.push_back(GetU16(buffer + i));
     at += 1 + byteCount;
     return true;
 }
@@ -23,7 +28,8 @@ bool ReadText(InputFile& input, uint64_t& at, uint8_t& byteCount, std::u16string
 }  // namespace
 
 Bytes EncodePayloadHeader(const std::u16string& name, const std::u16string& version,
-                          const std::vector<PayloadEntry>& entries) {
+                          const std::vector<PayloadEntry>& entries)
+{
     Bytes out;
     out.reserve(6 + 4 * kMaxTextUnits + entries.size() * kRecordSize);
     PutText(out, name);
@@ -31,7 +37,8 @@ Bytes EncodePayloadHeader(const std::u16string& name, const std::u16string& vers
     PutU32(out, static_cast<uint32_t>(entries.size()));
     for (const PayloadEntry& entry : entries) {
         size_t start = out.size();
-        for (char16_t unit : entry.fileName) PutU16(out, unit);
+        for (char16_t unit : entry.fileName)
+            PutU16(out, unit);
         out.resize(start + kFileNameUnits * 2, 0);
         PutU32(out, entry.fileSize);
         PutU32(out, 0);
@@ -39,7 +46,8 @@ Bytes EncodePayloadHeader(const std::u16string& name, const std::u16string& vers
     return out;
 }
 
-bool ReadPayload(InputFile& input, uint64_t offset, PayloadLayout& layout, std::string& error) {
+bool ReadPayload(InputFile& input, uint64_t offset, PayloadLayout& layout, std::string& error)
+{
     layout = PayloadLayout{};
     layout.offset = offset;
     uint64_t at = offset;
@@ -60,8 +68,7 @@ bool ReadPayload(InputFile& input, uint64_t offset, PayloadLayout& layout, std::
     uint32_t count = GetU32(countBytes);
     uint64_t remaining = input.Size() - at;
     if (uint64_t(count) * kRecordSize > remaining) {
-        error = "the update table of " + std::to_string(count) +
-                " entries reaches beyond the end of the file";
+        error = "the update table of " + std::to_string(count) + " entries reaches beyond the end of the file";
         return false;
     }
     layout.records.reserve(count);

@@ -14,7 +14,7 @@ namespace pack {
 
 constexpr size_t kRecordSize = 528;
 constexpr size_t kFileNameUnits = 260;
-constexpr size_t kMaxTextUnits = 127; // the length byte counts bytes, at most 254 of them
+constexpr size_t kMaxTextUnits = 127;  // the length byte counts bytes, at most 254 of them
 constexpr uint8_t kCompoundSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 struct PayloadEntry {
@@ -27,21 +27,21 @@ Bytes EncodePayloadHeader(const std::u16string& name, const std::u16string& vers
                           const std::vector<PayloadEntry>& entries);
 
 struct PayloadRecord {
-    std::u16string fileName; // up to the NUL, or all 260 units when there is none
+    std::u16string fileName;  // up to the NUL, or all 260 units when there is none
     bool terminated = true;
     uint32_t fileSize = 0;
     uint32_t reserved = 0;
-    uint64_t dataOffset = 0; // in the file
+    uint64_t dataOffset = 0;  // in the file
 };
 
 struct PayloadLayout {
-    uint64_t offset = 0; // P
+    uint64_t offset = 0;  // P
     uint8_t nameBytes = 0;
     uint8_t versionBytes = 0;
     std::u16string name;
     std::u16string version;
     std::vector<PayloadRecord> records;
-    uint64_t end = 0; // behind the last file's data
+    uint64_t end = 0;  // behind the last file's data
 };
 
 // Reads the payload that starts at `offset`. False with a reason when the header or the table

@@ -17,21 +17,27 @@ constexpr size_t kPiece = 1 << 20;
 
 }  // namespace
 
-bool ComputePeChecksum(InputFile& input, uint64_t checksumOffset, uint32_t& checksum) {
+bool ComputePeChecksum(InputFile& input, uint64_t checksumOffset, uint32_t& checksum)
+{
     std::vector<uint8_t> buffer(kPiece + 4);
     uint64_t sum = 0;
     for (uint64_t offset = 0; offset < input.Size(); offset += kPiece) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kPiece, input.Size() - offset));
-        if (!input.Read(offset, buffer.data(), size)) return false;
+        if (!input.Read(offset, buffer.data(), size))
+            return false;
         for (uint64_t at = checksumOffset; at < checksumOffset + 4; ++at) {
-            if (at >= offset && at < offset + size) buffer[static_cast<size_t>(at - offset)] = 0;
+            if (at >= offset && at < offset + size)
+                buffer[static_cast<size_t>(at - offset)] = 0;
         }
         // Pieces start at multiples of four; the last one is padded with zeros.
-        for (size_t i = size; i % 4 != 0; ++i) buffer[i] = 0;
-        for (size_t i = 0; i < size; i += 4) sum += GetU32(buffer.data() + i);
+        for (size_t i = size; i % 4 != 0; ++i)
+            buffer[i] = 0;
+        for (size_t i = 0; i < size; i += 4)
+            sum += GetU32(buffer.data() + i);
     }
     uint32_t folded = sum == 0 ? 0 : static_cast<uint32_t>(sum % 0xFFFF);
-    if (sum != 0 && folded == 0) folded = 0xFFFF;
+    if (sum != 0 && folded == 0)
+        folded = 0xFFFF;
     checksum = static_cast<uint32_t>(folded + input.Size());
     return true;
 }

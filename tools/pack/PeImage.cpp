@@ -13,15 +13,15 @@ namespace pack {
 
 namespace {
 
-constexpr uint32_t kFileHeaderOffset = 4;      // behind "PE\0\0"
-constexpr uint32_t kOptionalHeaderOffset = 24; // signature + file header
+constexpr uint32_t kFileHeaderOffset = 4;       // behind "PE\0\0"
+constexpr uint32_t kOptionalHeaderOffset = 24;  // signature + file header
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint16_t kPe32OptionalHeaderSize = 224;
 constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
 // Offsets inside the optional header, which grows by 16 bytes on PE32+ (64-bit image base and
 // stack and heap sizes) before the data directories.
-constexpr uint32_t kChecksumInOptionalHeader = 64; // the same in both flavours
+constexpr uint32_t kChecksumInOptionalHeader = 64;  // the same in both flavours
 constexpr uint32_t kPe32DataDirectoryCountOffset = 92;
 constexpr uint32_t kPe32PlusDataDirectoryCountOffset = 108;
 // The data directories follow their count, 8 bytes (address, size) each.
@@ -34,26 +34,31 @@ constexpr uint64_t kMaxHeaderSpan = 16u << 20;
 
 }  // namespace
 
-uint64_t PeHeaderSpan(const uint8_t* data, size_t size) {
-    if (size < 0x40) return 0x40;
-    if (data[0] != 'M' || data[1] != 'Z') return size; // nothing more to read: not an image
+uint64_t PeHeaderSpan(const uint8_t* data, size_t size)
+{
+    if (size < 0x40)
+        return 0x40;
+    if (data[0] != 'M' || data[1] != 'Z')
+        return size;  // nothing more to read: not an image
     uint64_t ntOffset = GetU32(data + 0x3C);
     // Enough for either flavour; the parser decides which one the image is.
     uint64_t fixedEnd = ntOffset + kPe32PlusNtHeadersSize;
-    if (size < ntOffset + kFileHeaderOffset + 4) return fixedEnd;
+    if (size < ntOffset + kFileHeaderOffset + 4)
+        return fixedEnd;
     uint16_t sections = GetU16(data + ntOffset + kFileHeaderOffset + 2);
     return fixedEnd + uint64_t(sections) * kSectionHeaderSize;
 }
 
-bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string& error) {
+bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string& error)
+{
     info = PeInfo{};
     if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') {
         error = "is not a PE image (no MZ header)";
         return false;
     }
     uint64_t nt = GetU32(data + 0x3C);
-    if (nt + kOptionalHeaderOffset + 2 > size || data[nt] != 'P' || data[nt + 1] != 'E' ||
-        data[nt + 2] != 0 || data[nt + 3] != 0) {
+    if (nt + kOptionalHeaderOffset + 2 > size || data[nt] != 'P' || data[nt + 1] != 'E' || data[nt + 2] != 0 ||
+        data[nt + 3] != 0) {
         error = "is not a PE image (no PE signature where the MZ header points)";
         return false;
     }
@@ -90,7 +95,7 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     info.machine = plus ? PeMachine::X64 : PeMachine::X86;
     uint32_t countOffset = plus ? kPe32PlusDataDirectoryCountOffset : kPe32DataDirectoryCountOffset;
     uint32_t directoryCount = GetU32(optional + countOffset);
-    uint32_t directories = countOffset + 4; // from the optional header's start
+    uint32_t directories = countOffset + 4;  // from the optional header's start
     uint32_t security = directories + kSecurityDirectoryIndex * kDataDirectorySize;
     info.checksumOffset = nt + kOptionalHeaderOffset + kChecksumInOptionalHeader;
     // Signing tools leave this entry out of the digest whatever the directory count says.
@@ -117,13 +122,13 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     // section, and section 0 stands when every pointer is 0.
     uint32_t bestIndex = 0;
     for (uint32_t i = 1; i < sections; ++i) {
-        if (info.sections[i].rawPointer > info.sections[bestIndex].rawPointer) bestIndex = i;
+        if (info.sections[i].rawPointer > info.sections[bestIndex].rawPointer)
+            bestIndex = i;
     }
     const PeSection& best = info.sections[bestIndex];
     uint64_t end = uint64_t(best.rawPointer) + best.rawSize;
     if (end > 0x7FFFFFFF) {
-        error = "has its last section ending at " + Hex(end) +
-                ", beyond the 2 GiB that the updater can seek to";
+        error = "has its last section ending at " + Hex(end) + ", beyond the 2 GiB that the updater can seek to";
         return false;
     }
     info.lastSection = bestIndex;
@@ -131,7 +136,8 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     return true;
 }
 
-bool RvaToFileOffset(const PeInfo& pe, uint64_t rva, uint64_t size, uint64_t& offset) {
+bool RvaToFileOffset(const PeInfo& pe, uint64_t rva, uint64_t size, uint64_t& offset)
+{
     for (const PeSection& s : pe.sections) {
         if (rva >= s.virtualAddress && rva + size <= uint64_t(s.virtualAddress) + s.rawSize) {
             offset = uint64_t(s.rawPointer) + (rva - s.virtualAddress);
@@ -141,11 +147,13 @@ bool RvaToFileOffset(const PeInfo& pe, uint64_t rva, uint64_t size, uint64_t& of
     return false;
 }
 
-const char* MachineName(PeMachine machine) {
+const char* MachineName(PeMachine machine)
+{
     return machine == PeMachine::X64 ? "x64" : "x86";
 }
 
-bool ReadPeHeaders(InputFile& input, PeInfo& info, std::string& error) {
+bool ReadPeHeaders(InputFile& input, PeInfo& info, std::string& error)
+{
     // The span grows at most twice: once the DOS header is known, once the section count is.
     Bytes headers;
     uint64_t want = 0x40;
@@ -161,7 +169,8 @@ bool ReadPeHeaders(InputFile& input, PeInfo& info, std::string& error) {
             error = "is not a PE image the updater can be (its headers lie too far into the file)";
             return false;
         }
-        if (want <= headers.size() || take == input.Size()) break;
+        if (want <= headers.size() || take == input.Size())
+            break;
     }
     return ParsePeHeaders(headers.data(), headers.size(), info, error);
 }

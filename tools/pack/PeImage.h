@@ -26,21 +26,21 @@ enum class PeMachine { X86, X64 };
 struct PeSection {
     uint32_t virtualAddress = 0;
     uint32_t virtualSize = 0;
-    uint32_t rawPointer = 0;        // PointerToRawData
-    uint32_t rawSize = 0;           // SizeOfRawData
+    uint32_t rawPointer = 0;  // PointerToRawData
+    uint32_t rawSize = 0;     // SizeOfRawData
 };
 
 struct PeInfo {
-    uint32_t ntOffset = 0;          // e_lfanew
-    PeMachine machine = PeMachine::X86;  // PE32 or PE32+
-    uint32_t payloadOffset = 0;     // P: end of the raw data lying furthest into the file
-    uint32_t lastSection = 0;       // index of the section that decides P
-    uint64_t checksumOffset = 0;    // file offset of the optional header's CheckSum field
-    uint64_t certificateDirectoryOffset = 0; // file offset of data directory 4's 8-byte entry
-    uint32_t certificateOffset = 0; // security directory: a file offset, 0 when unsigned
+    uint32_t ntOffset = 0;                    // e_lfanew
+    PeMachine machine = PeMachine::X86;       // PE32 or PE32+
+    uint32_t payloadOffset = 0;               // P: end of the raw data lying furthest into the file
+    uint32_t lastSection = 0;                 // index of the section that decides P
+    uint64_t checksumOffset = 0;              // file offset of the optional header's CheckSum field
+    uint64_t certificateDirectoryOffset = 0;  // file offset of data directory 4's 8-byte entry
+    uint32_t certificateOffset = 0;           // security directory: a file offset, 0 when unsigned
     uint32_t certificateSize = 0;
-    uint32_t resourceRva = 0;       // resource directory (data directory 2), 0 when none
-    std::vector<PeSection> sections; // the section table in file order
+    uint32_t resourceRva = 0;         // resource directory (data directory 2), 0 when none
+    std::vector<PeSection> sections;  // the section table in file order
 };
 
 // The file offset of `size` bytes at `rva`: the first section whose raw data hold all of them

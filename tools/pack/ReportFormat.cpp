@@ -11,25 +11,28 @@ namespace pack {
 
 namespace {
 
-std::string Quoted(const std::u16string& text) {
+std::string Quoted(const std::u16string& text)
+{
     return JsonString(Utf16ToUtf8(text));
 }
 
 // Summary strings are 8-bit text in the package's code page; product codes are ASCII, and
 // anything else is shown as Latin-1 rather than passed on as invalid UTF-8.
-std::string QuotedAnsi(const std::string& text) {
+std::string QuotedAnsi(const std::string& text)
+{
     std::u16string wide(text.begin(), text.end());
-    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
+    for (size_t i = 0; i < text.size(); ++i)
+        wide[i] = static_cast<unsigned char>(text[i]);
     return Quoted(wide);
 }
 
-std::string TrailerText(const Trailer& trailer) {
+std::string TrailerText(const Trailer& trailer)
+{
     switch (trailer.kind) {
     case TrailerKind::None:
         return "nothing";
     case TrailerKind::CertificateTable:
-        return "certificate table of " + std::to_string(trailer.size) + " bytes at " +
-               Hex(trailer.offset) +
+        return "certificate table of " + std::to_string(trailer.size) + " bytes at " + Hex(trailer.offset) +
                (trailer.padding ? " (behind " + std::to_string(trailer.padding) + " padding bytes)" : "");
     case TrailerKind::Unexpected:
         break;
@@ -37,29 +40,38 @@ std::string TrailerText(const Trailer& trailer) {
     return std::to_string(trailer.size) + " unexpected bytes at " + Hex(trailer.offset);
 }
 
-const char* TrailerKindName(TrailerKind kind) {
+const char* TrailerKindName(TrailerKind kind)
+{
     switch (kind) {
-    case TrailerKind::None: return "none";
-    case TrailerKind::CertificateTable: return "certificate-table";
-    case TrailerKind::Unexpected: break;
+    case TrailerKind::None:
+        return "none";
+    case TrailerKind::CertificateTable:
+        return "certificate-table";
+    case TrailerKind::Unexpected:
+        break;
     }
     return "unexpected";
 }
 
 }  // namespace
 
-std::string VersionText(const VersionResource& version) {
-    if (!version.found) return "none";
+std::string VersionText(const VersionResource& version)
+{
+    if (!version.found)
+        return "none";
     return "file " + version.fileVersion + ", product " + version.productVersion;
 }
 
-std::string VersionJson(const VersionResource& version) {
-    if (!version.found) return "null";
+std::string VersionJson(const VersionResource& version)
+{
+    if (!version.found)
+        return "null";
     return "{\"file\": " + JsonString(version.fileVersion) + ", \"product\": " + JsonString(version.productVersion) +
            "}";
 }
 
-std::string JsonString(const std::string& utf8) {
+std::string JsonString(const std::string& utf8)
+{
     std::string out = "\"";
     for (unsigned char c : utf8) {
         if (c == '"' || c == '\\') {
@@ -76,7 +88,8 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string FormatReportText(const std::string& inputName, const UpdaterReport& report) {
+std::string FormatReportText(const std::string& inputName, const UpdaterReport& report)
+{
     const PayloadLayout& payload = report.payload;
     std::string out;
     out += "updater: " + inputName + " (" + std::to_string(report.fileSize) + " bytes)\n";
@@ -89,17 +102,18 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
     for (size_t i = 0; i < report.entries.size(); ++i) {
         const EntryReport& entry = report.entries[i];
         const PayloadRecord& record = entry.record;
-        out += "  [" + std::to_string(i) + "] " + Quoted(record.fileName) + " size " +
-               std::to_string(record.fileSize) + " offset " + Hex(record.dataOffset) + " (P+" +
-               Hex(record.dataOffset - payload.offset) + ")\n";
+        out += "  [" + std::to_string(i) + "] " + Quoted(record.fileName) + " size " + std::to_string(record.fileSize) +
+               " offset " + Hex(record.dataOffset) + " (P+" + Hex(record.dataOffset - payload.offset) + ")\n";
         out += "      sha256 " + entry.sha256 + "\n";
         if (entry.targetsRead) {
             out += "      patch code " + (entry.patchCode.empty() ? std::string("(none)") : entry.patchCode) + "\n";
             std::string list;
-            for (const std::string& code : entry.targets) list += (list.empty() ? "" : " ") + QuotedAnsi(code);
+            for (const std::string& code : entry.targets)
+                list += (list.empty() ? "" : " ") + QuotedAnsi(code);
             out += "      targets " + (list.empty() ? std::string("(none)") : list) + "\n";
             std::string actions;
-            for (const std::string& action : entry.restartActions) actions += (actions.empty() ? "" : "; ") + action;
+            for (const std::string& action : entry.restartActions)
+                actions += (actions.empty() ? "" : "; ") + action;
             if (!entry.restartProblem.empty())
                 actions += (actions.empty() ? "" : "; ") + std::string("not all read: ") + entry.restartProblem;
             out += "      restart actions " + (actions.empty() ? std::string("(none)") : actions) + "\n";
@@ -109,11 +123,13 @@ std::string FormatReportText(const std::string& inputName, const UpdaterReport& 
     }
     out += "payload end: " + Hex(payload.end) + "\n";
     out += "after the payload: " + TrailerText(report.trailer) + "\n";
-    for (const std::string& warning : report.warnings) out += "warning: " + warning + "\n";
+    for (const std::string& warning : report.warnings)
+        out += "warning: " + warning + "\n";
     return out;
 }
 
-std::string FormatReportJson(const std::string& inputName, const UpdaterReport& report) {
+std::string FormatReportJson(const std::string& inputName, const UpdaterReport& report)
+{
     const PayloadLayout& payload = report.payload;
     std::string out = "{\n";
     out += "  \"file\": " + JsonString(inputName) + ",\n";
@@ -129,9 +145,9 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
         out += i ? ",\n" : "\n";
         out += "    {\"index\": " + std::to_string(i) + ", \"name\": " + Quoted(entry.record.fileName) +
                ", \"size\": " + std::to_string(entry.record.fileSize) +
-               ", \"offset\": " + std::to_string(entry.record.dataOffset) +
-               ", \"sha256\": \"" + entry.sha256 + "\", \"patchCode\": " +
-               (entry.patchCode.empty() ? std::string("null") : QuotedAnsi(entry.patchCode)) + ", \"targets\": ";
+               ", \"offset\": " + std::to_string(entry.record.dataOffset) + ", \"sha256\": \"" + entry.sha256 +
+               "\", \"patchCode\": " + (entry.patchCode.empty() ? std::string("null") : QuotedAnsi(entry.patchCode)) +
+               ", \"targets\": ";
         if (entry.targetsRead) {
             out += "[";
             for (size_t k = 0; k < entry.targets.size(); ++k)
@@ -155,8 +171,7 @@ std::string FormatReportJson(const std::string& inputName, const UpdaterReport& 
     out += "  \"payloadEnd\": " + std::to_string(payload.end) + ",\n";
     const Trailer& trailer = report.trailer;
     out += "  \"afterPayload\": {\"kind\": \"" + std::string(TrailerKindName(trailer.kind)) +
-           "\", \"offset\": " + std::to_string(trailer.offset) +
-           ", \"size\": " + std::to_string(trailer.size) + "},\n";
+           "\", \"offset\": " + std::to_string(trailer.offset) + ", \"size\": " + std::to_string(trailer.size) + "},\n";
     out += "  \"warnings\": [";
     for (size_t i = 0; i < report.warnings.size(); ++i)
         out += (i ? ", " : "") + JsonString(report.warnings[i]);

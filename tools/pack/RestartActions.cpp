@@ -17,13 +17,16 @@ constexpr uint64_t kMaxStreamSize = 16u << 20;
 const char* const kSequenceTables[] = {"InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequence",
                                        "AdminUISequence", "AdvtExecuteSequence"};
 
-bool IsRestartAction(const std::string& action) {
+bool IsRestartAction(const std::string& action)
+{
     return action == "ForceReboot" || action == "ScheduleReboot";
 }
 
-uint32_t Little(const compound::Bytes& bytes, size_t at, size_t width) {
+uint32_t Little(const compound::Bytes& bytes, size_t at, size_t width)
+{
     uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i) value |= uint32_t(bytes[at + i]) << (8 * i);
+    for (size_t i = 0; i < width; ++i)
+        value |= uint32_t(bytes[at + i]) << (8 * i);
     return value;
 }
 
@@ -33,11 +36,13 @@ struct StringPool {
     size_t referenceWidth = 2;
 };
 
-bool ReadStream(const compound::Reader& reader, const compound::Entry& storage, const std::string& name,
-                bool& present, compound::Bytes& out, std::string& error) {
+bool ReadStream(const compound::Reader& reader, const compound::Entry& storage, const std::string& name, bool& present,
+                compound::Bytes& out, std::string& error)
+{
     const compound::Entry* entry = reader.Find(storage, compound::EncodeMsiStreamName(name, true));
     present = entry != nullptr && entry->type == compound::EntryType::Stream;
-    if (!present) return true;
+    if (!present)
+        return true;
     if (entry->size > kMaxStreamSize) {
         error = name + " holds " + std::to_string(entry->size) + " bytes, far more than a transform needs";
         return false;
@@ -50,8 +55,8 @@ bool ReadStream(const compound::Reader& reader, const compound::Entry& storage, 
     return true;
 }
 
-bool ReadStringPool(const compound::Bytes& pool, const compound::Bytes& data, StringPool& strings,
-                    std::string& error) {
+bool ReadStringPool(const compound::Bytes& pool, const compound::Bytes& data, StringPool& strings, std::string& error)
+{
     if (pool.size() < 4 || pool.size() % 4 != 0) {
         error = "its string pool is " + std::to_string(pool.size()) + " bytes, not a header and whole entries";
         return false;
@@ -83,7 +88,8 @@ bool ReadStringPool(const compound::Bytes& pool, const compound::Bytes& data, St
 
 // Walks the rows of one sequence table's stream and adds those whose action restarts.
 bool ScanSequenceTable(const compound::Bytes& rows, const StringPool& pool, const std::string& transform,
-                       const std::string& table, std::vector<RestartAction>& found, std::string& error) {
+                       const std::string& table, std::vector<RestartAction>& found, std::string& error)
+{
     const size_t w = pool.referenceWidth;
     const size_t widths[] = {w, w, 2};  // Action, Condition, Sequence
     const size_t columns = sizeof widths / sizeof widths[0];
@@ -104,11 +110,13 @@ bool ScanSequenceTable(const compound::Bytes& rows, const StringPool& pool, cons
                         std::to_string(columns);
                 return false;
             }
-            for (size_t i = 0; i < count; ++i) size += widths[i];
+            for (size_t i = 0; i < count; ++i)
+                size += widths[i];
         } else {
             // The key, always present, and each column whose bit is set; mask 0 deletes a row.
             for (size_t i = 0; i < columns; ++i)
-                if (i == 0 || (mask & (1u << i))) size += widths[i];
+                if (i == 0 || (mask & (1u << i)))
+                    size += widths[i];
         }
         if (rows.size() - at < size) {
             error = table + " ends inside a row";
@@ -116,8 +124,7 @@ bool ScanSequenceTable(const compound::Bytes& rows, const StringPool& pool, cons
         }
         uint32_t id = Little(rows, at + 2, w);
         if (id > pool.strings.size()) {
-            error = table + " refers to string " + std::to_string(id) + " of " +
-                    std::to_string(pool.strings.size());
+            error = table + " refers to string " + std::to_string(id) + " of " + std::to_string(pool.strings.size());
             return false;
         }
         if (mask != 0 && id != 0 && IsRestartAction(pool.strings[id - 1]))
@@ -128,7 +135,8 @@ bool ScanSequenceTable(const compound::Bytes& rows, const StringPool& pool, cons
 }
 
 bool ScanTransform(const compound::Reader& reader, const compound::Entry& storage, std::vector<RestartAction>& found,
-                   std::string& error) {
+                   std::string& error)
+{
     std::string name = compound::DecodeMsiStreamName(storage.name);
     std::string which = "transform " + name + ": ";
     std::vector<std::pair<std::string, compound::Bytes>> tables;
@@ -139,9 +147,11 @@ bool ScanTransform(const compound::Reader& reader, const compound::Entry& storag
             error = which + error;
             return false;
         }
-        if (present) tables.emplace_back(table, std::move(rows));
+        if (present)
+            tables.emplace_back(table, std::move(rows));
     }
-    if (tables.empty()) return true;
+    if (tables.empty())
+        return true;
 
     bool hasPool = false, hasData = false;
     compound::Bytes poolBytes, dataBytes;
@@ -170,14 +180,18 @@ bool ScanTransform(const compound::Reader& reader, const compound::Entry& storag
 
 }  // namespace
 
-std::string DescribeRestartAction(const RestartAction& action) {
+std::string DescribeRestartAction(const RestartAction& action)
+{
     return action.action + " in " + action.table + " (transform " + action.transform + ")";
 }
 
-bool FindRestartActions(const compound::Reader& patch, std::vector<RestartAction>& found, std::string& error) {
+bool FindRestartActions(const compound::Reader& patch, std::vector<RestartAction>& found, std::string& error)
+{
     for (const compound::Entry* child : patch.Children(patch.Root())) {
-        if (child->type != compound::EntryType::Storage) continue;
-        if (!ScanTransform(patch, *child, found, error)) return false;
+        if (child->type != compound::EntryType::Storage)
+            continue;
+        if (!ScanTransform(patch, *child, found, error))
+            return false;
     }
     return true;
 }

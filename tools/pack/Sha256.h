@@ -14,7 +14,7 @@ class Sha256 : public MessageBlocks<Sha256> {
 public:
     Sha256();
     std::array<uint8_t, 32> Finish();
-    std::string FinishHex(); // lower-case, 64 digits
+    std::string FinishHex();  // lower-case, 64 digits
 
 private:
     friend class MessageBlocks<Sha256>;

@@ -6,7 +6,8 @@
 
 namespace pack {
 
-bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
+bool Utf8ToUtf16(const std::string& in, std::u16string& out)
+{
     out.clear();
     size_t i = 0;
     while (i < in.size()) {
@@ -15,23 +16,34 @@ bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
         size_t extra;
         uint32_t minimum;
         if (lead < 0x80) {
-            code = lead; extra = 0; minimum = 0;
+            code = lead;
+            extra = 0;
+            minimum = 0;
         } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1F; extra = 1; minimum = 0x80;
+            code = lead & 0x1F;
+            extra = 1;
+            minimum = 0x80;
         } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0F; extra = 2; minimum = 0x800;
+            code = lead & 0x0F;
+            extra = 2;
+            minimum = 0x800;
         } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07; extra = 3; minimum = 0x10000;
+            code = lead & 0x07;
+            extra = 3;
+            minimum = 0x10000;
         } else {
             return false;
         }
-        if (in.size() - i - 1 < extra) return false;
+        if (in.size() - i - 1 < extra)
+            return false;
         for (size_t k = 1; k <= extra; ++k) {
             uint8_t next = static_cast<uint8_t>(in[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
+            if ((next & 0xC0) != 0x80)
+                return false;
             code = (code << 6) | (next & 0x3F);
         }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
         if (code >= 0x10000) {
             code -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
@@ -44,12 +56,12 @@ bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
     return true;
 }
 
-std::string Utf16ToUtf8(const std::u16string& in) {
+std::string Utf16ToUtf8(const std::u16string& in)
+{
     std::string out;
     for (size_t i = 0; i < in.size(); ++i) {
         uint32_t code = in[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-            in[i + 1] <= 0xDFFF) {
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (in[i + 1] - 0xDC00);
             ++i;
         } else if (code >= 0xD800 && code <= 0xDFFF) {

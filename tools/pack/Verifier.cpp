@@ -28,7 +28,8 @@ constexpr uint16_t kPkcsSignedData = 2;
 // verify read gigabytes into memory.
 constexpr uint64_t kMaxTable = 64u << 20;
 
-std::string HexBytes(const Bytes& bytes) {
+std::string HexBytes(const Bytes& bytes)
+{
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
     for (uint8_t byte : bytes) {
@@ -38,19 +39,23 @@ std::string HexBytes(const Bytes& bytes) {
     return text;
 }
 
-bool AllZero(const Bytes& bytes, size_t from, size_t to) {
+bool AllZero(const Bytes& bytes, size_t from, size_t to)
+{
     return std::all_of(bytes.begin() + from, bytes.begin() + to, [](uint8_t b) { return b == 0; });
 }
 
-bool ZeroPadding(InputFile& input, uint64_t from, uint64_t to) {
+bool ZeroPadding(InputFile& input, uint64_t from, uint64_t to)
+{
     uint8_t bytes[8] = {};
-    if (to - from > sizeof bytes || !input.Read(from, bytes, static_cast<size_t>(to - from))) return false;
+    if (to - from > sizeof bytes || !input.Read(from, bytes, static_cast<size_t>(to - from)))
+        return false;
     return std::all_of(bytes, bytes + (to - from), [](uint8_t b) { return b == 0; });
 }
 
 // Where the certificate table lies, against the payload's end: right behind it (after at most
 // seven zero bytes of alignment) and inside the file.
-void CheckLayout(InputFile& input, VerifyReport& report) {
+void CheckLayout(InputFile& input, VerifyReport& report)
+{
     const UpdaterReport& updater = report.updater;
     uint64_t end = updater.payload.end;
     uint64_t size = input.Size();
@@ -78,7 +83,8 @@ void CheckLayout(InputFile& input, VerifyReport& report) {
 
 // The first entry of the table must be a PKCS#7 signature; behind its DER structure only the
 // zero bytes that align it to 8 may follow, to the end of the table.
-void CheckSignature(InputFile& input, VerifyReport& report) {
+void CheckSignature(InputFile& input, VerifyReport& report)
+{
     if (report.tableSize > kMaxTable) {
         report.signatureProblem = "the certificate table is implausibly large";
         return;
@@ -115,10 +121,12 @@ void CheckSignature(InputFile& input, VerifyReport& report) {
     report.digestState = digest == signedDigest.digest ? DigestState::Matches : DigestState::Differs;
 }
 
-void CheckChecksum(InputFile& input, VerifyReport& report) {
+void CheckChecksum(InputFile& input, VerifyReport& report)
+{
     uint64_t at = report.updater.pe.checksumOffset;
     uint8_t field[4];
-    if (!input.Read(at, field, sizeof field) || !ComputePeChecksum(input, at, report.fileChecksum)) return;
+    if (!input.Read(at, field, sizeof field) || !ComputePeChecksum(input, at, report.fileChecksum))
+        return;
     report.storedChecksum = GetU32(field);
     if (report.storedChecksum == 0)
         report.checksumState = ChecksumState::NotSet;
@@ -128,23 +136,31 @@ void CheckChecksum(InputFile& input, VerifyReport& report) {
         report.checksumState = ChecksumState::Differs;
 }
 
-const char* ChecksumStateText(ChecksumState state) {
+const char* ChecksumStateText(ChecksumState state)
+{
     switch (state) {
-    case ChecksumState::NotSet: return "not set";
-    case ChecksumState::Matches: return "matches";
-    case ChecksumState::Differs: return "differs";
-    case ChecksumState::Unreadable: break;
+    case ChecksumState::NotSet:
+        return "not set";
+    case ChecksumState::Matches:
+        return "matches";
+    case ChecksumState::Differs:
+        return "differs";
+    case ChecksumState::Unreadable:
+        break;
     }
     return "unreadable";
 }
 
-void CollectProblems(bool requireSignature, VerifyReport& report) {
+void CollectProblems(bool requireSignature, VerifyReport& report)
+{
     report.problems = report.layoutProblems;
     if (report.checksumState == ChecksumState::Differs)
         report.problems.push_back("the PE checksum " + Hex(report.storedChecksum) + " is not the file's (" +
                                   Hex(report.fileChecksum) + "): the file changed after it was packed or signed");
-    if (report.checksumState == ChecksumState::Unreadable) report.problems.push_back("the file cannot be read whole");
-    if (!report.isSigned && requireSignature) report.problems.push_back("the updater is not signed");
+    if (report.checksumState == ChecksumState::Unreadable)
+        report.problems.push_back("the file cannot be read whole");
+    if (!report.isSigned && requireSignature)
+        report.problems.push_back("the updater is not signed");
     if (report.digestState == DigestState::Unreadable)
         report.problems.push_back("the signature cannot be read: " + report.signatureProblem);
     if (report.digestState == DigestState::Differs)
@@ -157,31 +173,42 @@ void CollectProblems(bool requireSignature, VerifyReport& report) {
     report.ok = report.problems.empty();
 }
 
-const char* DigestStateText(DigestState state) {
+const char* DigestStateText(DigestState state)
+{
     switch (state) {
-    case DigestState::Unsigned: return "unsigned";
-    case DigestState::Matches: return "matches";
-    case DigestState::Differs: return "differs";
-    case DigestState::NotChecked: return "not checked";
-    case DigestState::Unreadable: break;
+    case DigestState::Unsigned:
+        return "unsigned";
+    case DigestState::Matches:
+        return "matches";
+    case DigestState::Differs:
+        return "differs";
+    case DigestState::NotChecked:
+        return "not checked";
+    case DigestState::Unreadable:
+        break;
     }
     return "unreadable";
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
+std::string JsonList(const std::vector<std::string>& items)
+{
     std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
+    for (size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + JsonString(items[i]);
     return out + "]";
 }
 
 }  // namespace
 
-bool VerifyUpdater(InputFile& input, bool requireSignature, VerifyReport& report, std::string& error) {
+bool VerifyUpdater(InputFile& input, bool requireSignature, VerifyReport& report, std::string& error)
+{
     report = VerifyReport{};
-    if (!InspectUpdater(input, report.updater, error)) return false;
+    if (!InspectUpdater(input, report.updater, error))
+        return false;
     // Said more precisely below: where the stray bytes lie against the certificate table.
     std::vector<std::string>& warnings = report.updater.warnings;
-    warnings.erase(std::remove(warnings.begin(), warnings.end(), "unexpected bytes follow the payload"), warnings.end());
+    warnings.erase(std::remove(warnings.begin(), warnings.end(), "unexpected bytes follow the payload"),
+                   warnings.end());
     CheckLayout(input, report);
     CheckChecksum(input, report);
     if (report.isSigned && !report.layoutProblems.empty()) {
@@ -194,7 +221,8 @@ bool VerifyUpdater(InputFile& input, bool requireSignature, VerifyReport& report
     return true;
 }
 
-std::string FormatVerifyText(const std::string& inputName, const VerifyReport& report) {
+std::string FormatVerifyText(const std::string& inputName, const VerifyReport& report)
+{
     const UpdaterReport& updater = report.updater;
     std::string out;
     out += "updater: " + inputName + " (" + std::to_string(updater.fileSize) + " bytes)\n";
@@ -205,7 +233,8 @@ std::string FormatVerifyText(const std::string& inputName, const VerifyReport& r
     out += "entries: " + std::to_string(updater.entries.size()) + ", payload end " + Hex(updater.payload.end) + "\n";
     out += "layout: " + std::string(report.layoutProblems.empty() ? "sound" : "unsound") + "\n";
     out += "PE checksum: " + Hex(report.storedChecksum) + " (" + ChecksumStateText(report.checksumState);
-    if (report.checksumState == ChecksumState::Differs) out += "; the file's bytes give " + Hex(report.fileChecksum);
+    if (report.checksumState == ChecksumState::Differs)
+        out += "; the file's bytes give " + Hex(report.fileChecksum);
     out += ")\n";
     if (!report.isSigned) {
         out += "signature: none (unsigned)\n";
@@ -216,25 +245,31 @@ std::string FormatVerifyText(const std::string& inputName, const VerifyReport& r
             out += "digest algorithm: " + std::string(DigestAlgorithmName(report.algorithm)) + "\n";
             out += "signed digest: " + report.signedDigest + "\n";
         }
-        if (!report.imageDigest.empty()) out += "image digest:  " + report.imageDigest + "\n";
+        if (!report.imageDigest.empty())
+            out += "image digest:  " + report.imageDigest + "\n";
         out += "digest: " + std::string(DigestStateText(report.digestState)) + "\n";
         if (report.layoutProblems.empty()) {
             out += "after the signature, inside the table: " +
                    (report.bytesAfterSignature ? std::to_string(report.bytesAfterSignature) + " bytes"
-                                               : std::string("nothing")) + "\n";
-            out += "after the certificate table: " +
-                   (report.bytesAfterTable ? std::to_string(report.bytesAfterTable) + " bytes" : std::string("nothing")) +
+                                               : std::string("nothing")) +
                    "\n";
+            out +=
+                "after the certificate table: " +
+                (report.bytesAfterTable ? std::to_string(report.bytesAfterTable) + " bytes" : std::string("nothing")) +
+                "\n";
         }
         out += "certificate chain: " + std::string(kChainNotChecked) + "\n";
     }
-    for (const std::string& warning : updater.warnings) out += "warning: " + warning + "\n";
-    for (const std::string& problem : report.problems) out += "problem: " + problem + "\n";
+    for (const std::string& warning : updater.warnings)
+        out += "warning: " + warning + "\n";
+    for (const std::string& problem : report.problems)
+        out += "problem: " + problem + "\n";
     out += report.ok ? "verify: passed\n" : "verify: FAILED\n";
     return out;
 }
 
-std::string FormatVerifyJson(const std::string& inputName, const VerifyReport& report) {
+std::string FormatVerifyJson(const std::string& inputName, const VerifyReport& report)
+{
     const UpdaterReport& updater = report.updater;
     auto optional = [](const std::string& text) { return text.empty() ? std::string("null") : JsonString(text); };
     std::string out = "{\n";
@@ -254,9 +289,11 @@ std::string FormatVerifyJson(const std::string& inputName, const VerifyReport& r
     out += "  \"certificateTable\": " +
            (report.isSigned ? "{\"offset\": " + std::to_string(report.tableOffset) +
                                   ", \"size\": " + std::to_string(report.tableSize) + "}"
-                            : std::string("null")) + ",\n";
-    out += "  \"digestAlgorithm\": " +
-           optional(report.signedDigest.empty() ? "" : DigestAlgorithmName(report.algorithm)) + ",\n";
+                            : std::string("null")) +
+           ",\n";
+    out +=
+        "  \"digestAlgorithm\": " + optional(report.signedDigest.empty() ? "" : DigestAlgorithmName(report.algorithm)) +
+        ",\n";
     out += "  \"signedDigest\": " + optional(report.signedDigest) + ",\n";
     out += "  \"imageDigest\": " + optional(report.imageDigest) + ",\n";
     out += "  \"digest\": \"" + std::string(DigestStateText(report.digestState)) + "\",\n";

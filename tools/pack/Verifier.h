@@ -22,21 +22,21 @@ enum class ChecksumState { NotSet, Matches, Differs, Unreadable };
 
 struct VerifyReport {
     UpdaterReport updater;
-    std::vector<std::string> layoutProblems; // the payload and what follows it
+    std::vector<std::string> layoutProblems;  // the payload and what follows it
     bool isSigned = false;
     uint64_t tableOffset = 0;
     uint64_t tableSize = 0;
     DigestState digestState = DigestState::Unsigned;
-    std::string signatureProblem; // why the signature could not be read
+    std::string signatureProblem;  // why the signature could not be read
     DigestAlgorithm algorithm = DigestAlgorithm::Sha256;
-    std::string signedDigest;     // hex, as the signature names it
-    std::string imageDigest;      // hex, of the file as it is
-    uint64_t bytesAfterSignature = 0; // inside the certificate table, beyond alignment padding
-    uint64_t bytesAfterTable = 0;     // in the file, behind the certificate table
+    std::string signedDigest;          // hex, as the signature names it
+    std::string imageDigest;           // hex, of the file as it is
+    uint64_t bytesAfterSignature = 0;  // inside the certificate table, beyond alignment padding
+    uint64_t bytesAfterTable = 0;      // in the file, behind the certificate table
     ChecksumState checksumState = ChecksumState::Unreadable;
-    uint32_t storedChecksum = 0;   // the optional header's CheckSum field
-    uint32_t fileChecksum = 0;     // what the file's bytes give
-    std::vector<std::string> problems; // every reason for a failed verification, one line each
+    uint32_t storedChecksum = 0;        // the optional header's CheckSum field
+    uint32_t fileChecksum = 0;          // what the file's bytes give
+    std::vector<std::string> problems;  // every reason for a failed verification, one line each
     bool ok = false;
 };
 

@@ -11,7 +11,7 @@ namespace pack {
 
 struct VersionResource {
     bool found = false;
-    std::string fileVersion;    // "1.2.3.0"
+    std::string fileVersion;  // "1.2.3.0"
     std::string productVersion;
 };
 

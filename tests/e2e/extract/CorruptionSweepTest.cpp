@@ -104,7 +104,8 @@ std::vector<Damaged> DeriveDamage(const Bytes& base)
         cut(at, "in the header");
     for (uint32_t r = 0; r < layout.count; ++r) {
         size_t start = records + r * RecordSize;
-        for (size_t at = start; at < start + RecordSize; at += (at - start < 8 || start + RecordSize - at <= 12) ? 1 : 37)
+        for (size_t at = start; at < start + RecordSize;
+             at += (at - start < 8 || start + RecordSize - at <= 12) ? 1 : 37)
             cut(at, "in a record");
     }
     std::set<size_t> dataCuts;
@@ -152,9 +153,9 @@ std::vector<Damaged> DeriveDamage(const Bytes& base)
     for (uint32_t r = 0; r < layout.count; ++r) {
         size_t at = records + r * RecordSize + 520;
         uint32_t size = Get32(base, at);
-        std::vector<uint32_t> sizes = {0,          1,          size - 1,   size + 1,   size + 0x8000,
-                                       size - 0x8000, 0x7FFF,  0x8000,     0x8001,     0x80000000,
-                                       0xFFFF7FFF, 0xFFFF8000, 0xFFFFFFFE, 0xFFFFFFFF};
+        std::vector<uint32_t> sizes = {0,          1,         size - 1, size + 1,   size + 0x8000, size - 0x8000,
+                                       0x7FFF,     0x8000,    0x8001,   0x80000000, 0xFFFF7FFF,    0xFFFF8000,
+                                       0xFFFFFFFE, 0xFFFFFFFF};
         for (int bit = 0; bit < 32; ++bit)
             sizes.push_back(size ^ (1u << bit));
         for (int i = 0; i < 20; ++i)

@@ -174,7 +174,7 @@ TEST(PackedPayload, HeaderReaderAndExtractionReadWhatThePackerWrote)
     for (const PatchFileInfo& entry : table)
         names.push_back(entry.fileName);
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Empty.msp", L"exact 0x8000.msp", L"one more 0x8001.msp",
-                                                 L"große Änderung ✓.msp"}))
+                                                L"große Änderung ✓.msp"}))
         << "table order is the packing order";
     ExpectCarriedFilesIn(folder / L"out");
 }

@@ -39,4 +39,3 @@ bool WriteBehindOwnImage(const std::wstring& path, const Bytes& payload)
     CloseHandle(file);
     return ok;
 }
-

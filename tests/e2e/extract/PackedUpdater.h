@@ -17,4 +17,3 @@ Bytes PayloadOf(const Bytes& updater);
 // Writes a file that holds the given payload from this binary's own payload offset on, so that
 // ReadPayloadHeader, run in this process on the file, reads it as an updater's payload.
 bool WriteBehindOwnImage(const std::wstring& path, const Bytes& payload);
-

@@ -217,7 +217,6 @@ TEST(UpdaterImage, ImportsOnlyKernel32AndTheRuntimeWhenItStarts)
     }
     std::sort(imported.begin(), imported.end());
     EXPECT_EQ(imported, (std::vector<std::string>{"kernel32.dll", "msvcrt.dll"}));
-
 }
 
 TEST(UpdaterImage, StaysStrippedWithAConsistentChecksum)

@@ -27,8 +27,7 @@ std::wstring Work()
 
 std::wstring Installed(const std::wstring& product, bool x64)
 {
-    return std::wstring(x64 ? L"C:\\Program Files\\Tess " : L"C:\\Program Files (x86)\\Tess ") + product +
-           L"\\app.txt";
+    return std::wstring(x64 ? L"C:\\Program Files\\Tess " : L"C:\\Program Files (x86)\\Tess ") + product + L"\\app.txt";
 }
 
 // True when the installed app.txt holds the patch's new content.
@@ -247,8 +246,9 @@ TEST(RealInstaller, UnattendedRunPatchesTheMachinesInstallationsAndListsAnotherA
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B5")).size(), 1u);
     EXPECT_EQ(AppliedPatches(Code(L"0000000000B6")).size(), 1u);
     std::vector<std::wstring> log = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
-    EXPECT_TRUE(Contains(log, L"Product '{7E550000-0000-4000-8000-0000000000B5}' is installed per-user for another "
-                              L"account (S-1-5-21-1111-2222-3333-1001); this run cannot patch it."));
+    EXPECT_TRUE(Contains(log,
+                         L"Product '{7E550000-0000-4000-8000-0000000000B5}' is installed per-user for another "
+                         L"account (S-1-5-21-1111-2222-3333-1001); this run cannot patch it."));
     EXPECT_TRUE(Contains(log, L"Product 'Tess Advert' is installed per-machine."));
     EXPECT_FALSE(Contains(log, L"Product 'Tess Advert' is installed per-user.")) << "advertised only";
     EXPECT_EQ(log.back(), L"All updates applied successfully and MSI transaction committed.");
@@ -318,8 +318,8 @@ TEST(RealInstaller, UnattendedRunWithAFileInUseEndsByItselfWith3010AndRegistersT
     EXPECT_EQ(AppliedPatches(Code(L"0000000000D2")), std::vector<std::wstring>{patchCode});
     wchar_t state[8] = L"";
     DWORD length = 8;
-    EXPECT_EQ(MsiGetPatchInfoExW(patchCode.c_str(), Code(L"0000000000D2").c_str(), nullptr,
-                                 MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_PATCHSTATE, state, &length),
+    EXPECT_EQ(MsiGetPatchInfoExW(patchCode.c_str(), Code(L"0000000000D2").c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
+                                 INSTALLPROPERTY_PATCHSTATE, state, &length),
               static_cast<UINT>(ERROR_SUCCESS));
     EXPECT_STREQ(state, L"1") << "applied";
 }

@@ -20,8 +20,7 @@ const wchar_t* const UsageText =
     L"       -x: extract update files\n"
     L"       -a: no interaction mode\n"
     L"       -l: enable logging\n";
-const wchar_t* const EmptyText =
-    L"Error: either the updater is empty, or the contained update data are inaccessible.";
+const wchar_t* const EmptyText = L"Error: either the updater is empty, or the contained update data are inaccessible.";
 const DWORD Timeout = 30000;
 
 std::wstring WindowsPath(std::wstring path)

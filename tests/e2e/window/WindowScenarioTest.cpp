@@ -21,7 +21,7 @@ const int StatusText = 1004;
 const int Progress = 1002;
 
 const std::vector<std::wstring> SucceededLog = {L"Extracting update files.", L"Determining applicable patches.",
-                                               L"All updates applied successfully and MSI transaction committed."};
+                                                L"All updates applied successfully and MSI transaction committed."};
 // Wine's Windows Installer answers 1627 (ERROR_FUNCTION_FAILED) when asked to open a file
 // that is no patch as a patch database; Windows' may give another error there, so the code is
 // Wine's and the test claims only that the run stops at the open with the code it was given.
@@ -63,10 +63,7 @@ protected:
         foldersBefore = ListFolder(WindowsTempFolder(), Entries::Folders);
     }
 
-    void ExpectNoWorkingFolderLeft()
-    {
-        EXPECT_EQ(ListFolder(WindowsTempFolder(), Entries::Folders), foldersBefore);
-    }
+    void ExpectNoWorkingFolderLeft() { EXPECT_EQ(ListFolder(WindowsTempFolder(), Entries::Folders), foldersBefore); }
 
     // Runs an updater interactively: checks the idle window, presses OK, waits for the
     // outcome, checks the finished window and presses Close.
@@ -114,10 +111,7 @@ protected:
 // and each window going away would wait 2 s for one. The setting is read when a process starts.
 class WinesDefaultWindowManagement {
 public:
-    WinesDefaultWindowManagement()
-    {
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Managed");
-    }
+    WinesDefaultWindowManagement() { RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Managed"); }
     ~WinesDefaultWindowManagement()
     {
         RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));

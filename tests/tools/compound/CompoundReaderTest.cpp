@@ -13,38 +13,47 @@
 
 namespace {
 
-compound::Bytes Load(const char* path) {
+compound::Bytes Load(const char* path)
+{
     std::ifstream in(path, std::ios::binary);
     return compound::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Put32(compound::Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+void Put32(compound::Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
-uint32_t Get32(const compound::Bytes& b, size_t at) {
+uint32_t Get32(const compound::Bytes& b, size_t at)
+{
     return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
-std::set<std::string> StreamNames(const compound::Reader& reader) {
+std::set<std::string> StreamNames(const compound::Reader& reader)
+{
     std::set<std::string> names;
-    for (const compound::Entry* e : reader.Children(reader.Root())) names.insert(compound::DecodeMsiStreamName(e->name));
+    for (const compound::Entry* e : reader.Children(reader.Root()))
+        names.insert(compound::DecodeMsiStreamName(e->name));
     return names;
 }
 
-TEST(CompoundReader, OpensAWixlPackageWithTheDatabaseClassId) {
+TEST(CompoundReader, OpensAWixlPackageWithTheDatabaseClassId)
+{
     compound::Reader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
     EXPECT_EQ(reader.Root().type, compound::EntryType::Root);
     EXPECT_EQ(reader.Root().classId, compound::ParseClassId("{000C1084-0000-0000-C000-000000000046}"));
     std::set<std::string> names = StreamNames(reader);
-    for (const char* expected : {"!_StringPool", "!_StringData", "!_Tables", "!_Columns", "!File", "!Media", "tiny.cab"})
+    for (const char* expected :
+         {"!_StringPool", "!_StringData", "!_Tables", "!_Columns", "!File", "!Media", "tiny.cab"})
         EXPECT_EQ(names.count(expected), 1u) << expected;
     EXPECT_EQ(names.count("\x05SummaryInformation"), 1u);
 }
 
-TEST(CompoundReader, ReadsTheTemplateFromSummaryInformation) {
+TEST(CompoundReader, ReadsTheTemplateFromSummaryInformation)
+{
     compound::Reader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
@@ -60,7 +69,8 @@ TEST(CompoundReader, ReadsTheTemplateFromSummaryInformation) {
     EXPECT_FALSE(compound::ReadStringProperty(stream, compound::PID_LASTAUTHOR + 100, value, &error));
 }
 
-TEST(CompoundReader, ReadsTheCabinetStreamAsMsiinfoExtractsIt) {
+TEST(CompoundReader, ReadsTheCabinetStreamAsMsiinfoExtractsIt)
+{
     compound::Reader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
@@ -72,7 +82,8 @@ TEST(CompoundReader, ReadsTheCabinetStreamAsMsiinfoExtractsIt) {
     EXPECT_EQ(stream, Load(TINY_CAB));
 }
 
-TEST(CompoundReader, ReadsSmallStreamsFromTheMiniStream) {
+TEST(CompoundReader, ReadsSmallStreamsFromTheMiniStream)
+{
     compound::Reader reader;
     std::string error;
     ASSERT_TRUE(reader.Open(Load(TINY_MSI), &error)) << error;
@@ -85,7 +96,8 @@ TEST(CompoundReader, ReadsSmallStreamsFromTheMiniStream) {
     EXPECT_EQ(stream.size() % 4, 0u);
 }
 
-TEST(CompoundReader, RejectsInputThatIsNotACompoundFile) {
+TEST(CompoundReader, RejectsInputThatIsNotACompoundFile)
+{
     const compound::Bytes package = Load(TINY_MSI);
     const std::vector<compound::Bytes> inputs = {
         {},
@@ -102,7 +114,8 @@ TEST(CompoundReader, RejectsInputThatIsNotACompoundFile) {
     }
 }
 
-TEST(CompoundReader, RejectsADirectoryChainThatLoops) {
+TEST(CompoundReader, RejectsADirectoryChainThatLoops)
+{
     compound::Bytes bytes = Load(TINY_MSI);
     uint32_t dirSector = Get32(bytes, 48);
     uint32_t fatSector = Get32(bytes, 76);
@@ -113,7 +126,8 @@ TEST(CompoundReader, RejectsADirectoryChainThatLoops) {
     EXPECT_NE(error.find("loops"), std::string::npos) << error;
 }
 
-TEST(CompoundReader, RejectsADirectoryTreeThatLoops) {
+TEST(CompoundReader, RejectsADirectoryTreeThatLoops)
+{
     compound::Bytes bytes = Load(TINY_MSI);
     size_t dir = (size_t(Get32(bytes, 48)) + 1) * 512;
     uint32_t child = Get32(bytes, dir + 76);
@@ -124,7 +138,8 @@ TEST(CompoundReader, RejectsADirectoryTreeThatLoops) {
     EXPECT_NE(error.find("loops"), std::string::npos) << error;
 }
 
-TEST(CompoundReader, RejectsPointersOutsideTheFile) {
+TEST(CompoundReader, RejectsPointersOutsideTheFile)
+{
     const std::vector<std::pair<size_t, uint32_t>> corruptions = {
         {48, 0x00FFFFFF},  // first directory sector
         {76, 0x00FFFFFF},  // first FAT sector
@@ -142,7 +157,8 @@ TEST(CompoundReader, RejectsPointersOutsideTheFile) {
 // Everything a reader gives for an open file, walking every storage reached from the root:
 // each entry's name, type and size, and each stream's bytes or the reason they could not be
 // read. Checks on the way what holds for any file a correct reader accepts, however broken.
-std::string DescribeContents(const compound::Reader& reader, uint64_t fileSize) {
+std::string DescribeContents(const compound::Reader& reader, uint64_t fileSize)
+{
     std::string out;
     std::set<uint32_t> seen = {reader.Root().id};
     std::vector<const compound::Entry*> storages = {&reader.Root()};
@@ -156,7 +172,8 @@ std::string DescribeContents(const compound::Reader& reader, uint64_t fileSize) 
                 return out;
             }
             out += std::to_string(e->id) + " " + std::to_string(int(e->type)) + " " + std::to_string(e->size) + ":";
-            for (char16_t c : e->name) out += std::to_string(int(c)) + ",";
+            for (char16_t c : e->name)
+                out += std::to_string(int(c)) + ",";
             if (e->type == compound::EntryType::Storage) {
                 storages.push_back(e);
                 continue;
@@ -187,7 +204,8 @@ std::string DescribeContents(const compound::Reader& reader, uint64_t fileSize) 
     return out + (balanced ? "balanced" : "unbalanced: " + error);
 }
 
-TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted) {
+TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted)
+{
     // Each corruption ends in an open that fails with a reason, or in a file whose every
     // stream reads back within its declared size and the file's, or fails with a reason. The
     // same bytes read on demand give the same result, and never a read outside the file.
@@ -196,9 +214,12 @@ TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted) {
     size_t dir = (size_t(Get32(original, 48)) + 1) * 512;
     size_t fat = (size_t(Get32(original, 76)) + 1) * 512;
     std::vector<size_t> offsets;
-    for (size_t i = 0; i < 512; i++) offsets.push_back(i);
-    for (size_t i = 0; i < 512 && fat + i < original.size(); i++) offsets.push_back(fat + i);
-    for (size_t i = 0; i < 1024 && dir + i < original.size(); i++) offsets.push_back(dir + i);
+    for (size_t i = 0; i < 512; i++)
+        offsets.push_back(i);
+    for (size_t i = 0; i < 512 && fat + i < original.size(); i++)
+        offsets.push_back(fat + i);
+    for (size_t i = 0; i < 1024 && dir + i < original.size(); i++)
+        offsets.push_back(dir + i);
     size_t opened = 0, failed = 0;
     for (size_t at : offsets) {
         for (uint8_t value : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0xFF)}) {
@@ -211,13 +232,17 @@ TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted) {
 
             compound::Reader onDemand;
             std::string demandError;
-            bool demandOpened = onDemand.Open(bytes.size(), [&](uint64_t offset, uint8_t* out, size_t count) {
-                EXPECT_TRUE(offset <= bytes.size() && count <= bytes.size() - offset)
-                    << count << " bytes read at " << offset << " of " << bytes.size();
-                if (offset > bytes.size() || count > bytes.size() - offset) return false;
-                std::copy(bytes.begin() + long(offset), bytes.begin() + long(offset + count), out);
-                return true;
-            }, &demandError);
+            bool demandOpened = onDemand.Open(
+                bytes.size(),
+                [&](uint64_t offset, uint8_t* out, size_t count) {
+                    EXPECT_TRUE(offset <= bytes.size() && count <= bytes.size() - offset)
+                        << count << " bytes read at " << offset << " of " << bytes.size();
+                    if (offset > bytes.size() || count > bytes.size() - offset)
+                        return false;
+                    std::copy(bytes.begin() + long(offset), bytes.begin() + long(offset + count), out);
+                    return true;
+                },
+                &demandError);
 
             ASSERT_EQ(heldOpened, demandOpened) << heldError << " / " << demandError;
             if (!heldOpened) {
@@ -230,7 +255,8 @@ TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted) {
                 EXPECT_EQ(held.Root().type, compound::EntryType::Root);
                 EXPECT_EQ(DescribeContents(held, bytes.size()), DescribeContents(onDemand, bytes.size()));
             }
-            if (HasFailure()) return;
+            if (HasFailure())
+                return;
         }
     }
     // Both outcomes occur, or the corruptions would not be reaching the reader's checks.
@@ -238,7 +264,8 @@ TEST(CompoundReader, SurvivesEveryByteOfTheHeaderFatAndDirectoryCorrupted) {
     EXPECT_GT(failed, 100u);
 }
 
-TEST(CompoundReader, TreeCheckLooksOnlyAtTreesReachedFromTheRoot) {
+TEST(CompoundReader, TreeCheckLooksOnlyAtTreesReachedFromTheRoot)
+{
     // Open validates the entries that the walk from the root reaches; an unused entry turned
     // into a storage is reached by no walk, so wherever its child points it is not followed.
     compound::Writer writer;
@@ -269,12 +296,14 @@ TEST(CompoundReader, TreeCheckLooksOnlyAtTreesReachedFromTheRoot) {
     EXPECT_EQ(error, "tree root is red");
 }
 
-TEST(CompoundReader, ReadingOnDemandFetchesOnlyTheTablesTheDirectoryAndTheStreamAsked) {
+TEST(CompoundReader, ReadingOnDemandFetchesOnlyTheTablesTheDirectoryAndTheStreamAsked)
+{
     // A 2 MiB stream beside a small one: opening and reading the small one touches a few
     // sectors of the file, and gives what the whole file in memory gives.
     compound::Writer writer;
     compound::Bytes small(300);
-    for (size_t i = 0; i < small.size(); i++) small[i] = uint8_t(i * 13);
+    for (size_t i = 0; i < small.size(); i++)
+        small[i] = uint8_t(i * 13);
     writer.AddStream(0, u"small", small);
     writer.AddStream(0, u"large", compound::Bytes(2 << 20, 0x5A));
     const compound::Bytes file = writer.Write();
@@ -282,12 +311,17 @@ TEST(CompoundReader, ReadingOnDemandFetchesOnlyTheTablesTheDirectoryAndTheStream
     uint64_t fetched = 0;
     compound::Reader reader;
     std::string error;
-    ASSERT_TRUE(reader.Open(file.size(), [&](uint64_t offset, uint8_t* out, size_t count) {
-        if (offset > file.size() || count > file.size() - offset) return false;
-        std::copy(file.begin() + long(offset), file.begin() + long(offset + count), out);
-        fetched += count;
-        return true;
-    }, &error)) << error;
+    ASSERT_TRUE(reader.Open(
+        file.size(),
+        [&](uint64_t offset, uint8_t* out, size_t count) {
+            if (offset > file.size() || count > file.size() - offset)
+                return false;
+            std::copy(file.begin() + long(offset), file.begin() + long(offset + count), out);
+            fetched += count;
+            return true;
+        },
+        &error))
+        << error;
     const compound::Entry* entry = reader.Find(reader.Root(), u"small");
     ASSERT_NE(entry, nullptr);
     compound::Bytes stream;
@@ -298,10 +332,12 @@ TEST(CompoundReader, ReadingOnDemandFetchesOnlyTheTablesTheDirectoryAndTheStream
 
     // A source that fails is an error, not a short read.
     compound::Reader failing;
-    EXPECT_FALSE(failing.Open(file.size(), [](uint64_t, uint8_t*, size_t) { return false; }, &error));
+    EXPECT_FALSE(failing.Open(
+        file.size(), [](uint64_t, uint8_t*, size_t) { return false; }, &error));
 }
 
-TEST(CompoundReader, ParsesClassIdsInRegistryForm) {
+TEST(CompoundReader, ParsesClassIdsInRegistryForm)
+{
     compound::ClassId patch = compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}");
     const compound::ClassId expected = {0x86, 0x10, 0x0C, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
     EXPECT_EQ(patch, expected);
@@ -309,7 +345,8 @@ TEST(CompoundReader, ParsesClassIdsInRegistryForm) {
     EXPECT_EQ(compound::ParseClassId("{000C1086+0000-0000-C000-000000000046}"), compound::ClassId{});
 }
 
-TEST(MsiStreamName, EncodesAsWindowsInstallerDoes) {
+TEST(MsiStreamName, EncodesAsWindowsInstallerDoes)
+{
     EXPECT_EQ(compound::EncodeMsiStreamName("File", true), std::u16string({0x4840, 0x430F, 0x422F}));
     // "PATCH_CAB": pairs PA, TC, H_, CA, then B alone.
     std::u16string cab = compound::EncodeMsiStreamName("PATCH_CAB", false);

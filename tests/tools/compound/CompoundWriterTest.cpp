@@ -11,34 +11,42 @@
 
 namespace {
 
-compound::Bytes Load(const std::string& path) {
+compound::Bytes Load(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return compound::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Save(const std::string& path, const compound::Bytes& bytes) {
+void Save(const std::string& path, const compound::Bytes& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::string RunCommand(const std::string& command) {
+std::string RunCommand(const std::string& command)
+{
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return "popen failed";
+    if (!pipe)
+        return "popen failed";
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
     pclose(pipe);
     return output;
 }
 
-compound::Bytes Pattern(size_t size, uint8_t seed) {
+compound::Bytes Pattern(size_t size, uint8_t seed)
+{
     compound::Bytes b(size);
-    for (size_t i = 0; i < size; i++) b[i] = uint8_t(seed + i * 7 + (i >> 9));
+    for (size_t i = 0; i < size; i++)
+        b[i] = uint8_t(seed + i * 7 + (i >> 9));
     return b;
 }
 
-TEST(CompoundWriter, WritesStreamsAndStoragesThatReadBack) {
+TEST(CompoundWriter, WritesStreamsAndStoragesThatReadBack)
+{
     const compound::ClassId patch = compound::ParseClassId("{000C1086-0000-0000-C000-000000000046}");
     const compound::ClassId transform = compound::ParseClassId("{000C1082-0000-0000-C000-000000000046}");
     compound::Writer writer(patch);
@@ -75,12 +83,14 @@ TEST(CompoundWriter, WritesStreamsAndStoragesThatReadBack) {
     EXPECT_TRUE(reader.CheckRedBlackTree(&error)) << error;
 }
 
-TEST(CompoundWriter, WritesValidRedBlackTreesForEverySiblingCount) {
+TEST(CompoundWriter, WritesValidRedBlackTreesForEverySiblingCount)
+{
     for (int count = 0; count <= 70; count++) {
         compound::Writer writer;
         for (int i = 0; i < count; i++) {
             std::u16string name = u"s";
-            for (int j = 0; j < i % 5; j++) name += u'x';
+            for (int j = 0; j < i % 5; j++)
+                name += u'x';
             name += char16_t(u'A' + i);
             writer.AddStream(0, name, Pattern(size_t(i), uint8_t(i)));
         }
@@ -92,7 +102,8 @@ TEST(CompoundWriter, WritesValidRedBlackTreesForEverySiblingCount) {
     }
 }
 
-TEST(CompoundWriter, WritesFilesThatNeedADifat) {
+TEST(CompoundWriter, WritesFilesThatNeedADifat)
+{
     // More than 109 FAT sectors (about 7 MB) puts FAT sector numbers in DIFAT sectors.
     compound::Writer writer;
     writer.AddStream(0, u"huge", Pattern(8 * 1024 * 1024, 9));
@@ -106,7 +117,8 @@ TEST(CompoundWriter, WritesFilesThatNeedADifat) {
     EXPECT_EQ(data, Pattern(8 * 1024 * 1024, 9));
 }
 
-TEST(CompoundWriter, CopiesAPackageThatMsitoolsStillReads) {
+TEST(CompoundWriter, CopiesAPackageThatMsitoolsStillReads)
+{
     compound::Reader original;
     std::string error;
     ASSERT_TRUE(original.Open(Load(TINY_MSI), &error)) << error;
@@ -119,17 +131,20 @@ TEST(CompoundWriter, CopiesAPackageThatMsitoolsStillReads) {
     }
     const std::string copy = std::string(TEST_OUT_DIR) + "/copy.msi";
     Save(copy, writer.Write());
-    for (const char* command : {"streams", "tables", "suminfo", "export %s File", "export %s Media", "export %s Property"}) {
+    for (const char* command :
+         {"streams", "tables", "suminfo", "export %s File", "export %s Media", "export %s Property"}) {
         std::string args = command;
         std::string table;
         size_t at = args.find(" %s");
-        if (at != std::string::npos) table = args.substr(at + 4), args = args.substr(0, at);
+        if (at != std::string::npos)
+            table = args.substr(at + 4), args = args.substr(0, at);
         std::string want = RunCommand("msiinfo " + args + " " + TINY_MSI + " " + table);
         std::string got = RunCommand("msiinfo " + args + " " + copy + " " + table);
         EXPECT_FALSE(got.empty());
         EXPECT_EQ(got, want) << command;
     }
-    EXPECT_EQ(RunCommand("msiinfo extract " + copy + " tiny.cab"), RunCommand(std::string("msiinfo extract ") + TINY_MSI + " tiny.cab"));
+    EXPECT_EQ(RunCommand("msiinfo extract " + copy + " tiny.cab"),
+              RunCommand(std::string("msiinfo extract ") + TINY_MSI + " tiny.cab"));
 }
 
 }  // namespace

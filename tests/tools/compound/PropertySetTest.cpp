@@ -5,7 +5,8 @@
 
 namespace {
 
-std::vector<compound::Property> Sample() {
+std::vector<compound::Property> Sample()
+{
     std::vector<compound::Property> p(5);
     p[0].id = compound::PID_CODEPAGE, p[0].type = compound::VT_I2, p[0].integer = 1252;
     p[1].id = compound::PID_TEMPLATE, p[1].type = compound::VT_LPSTR, p[1].text = "{A};{B}";
@@ -15,7 +16,8 @@ std::vector<compound::Property> Sample() {
     return p;
 }
 
-TEST(PropertySet, ReadsBackWhatWasWritten) {
+TEST(PropertySet, ReadsBackWhatWasWritten)
+{
     std::vector<uint8_t> stream = compound::WriteProperties(Sample());
     std::vector<compound::Property> read;
     std::string error;
@@ -32,7 +34,8 @@ TEST(PropertySet, ReadsBackWhatWasWritten) {
     EXPECT_EQ(text, ":T1;:#T1");
 }
 
-TEST(PropertySet, RefusesEveryTruncation) {
+TEST(PropertySet, RefusesEveryTruncation)
+{
     std::vector<uint8_t> stream = compound::WriteProperties(Sample());
     for (size_t length = 0; length < stream.size() - 3; length++) {
         std::vector<uint8_t> cut(stream.begin(), stream.begin() + long(length));
@@ -42,7 +45,8 @@ TEST(PropertySet, RefusesEveryTruncation) {
     }
 }
 
-TEST(PropertySet, RefusesAStringLongerThanTheStream) {
+TEST(PropertySet, RefusesAStringLongerThanTheStream)
+{
     std::vector<uint8_t> stream = compound::WriteProperties(Sample());
     // The first string's length field: header 48 + section header 8 + table 40 + codepage 8 + type 4.
     stream[48 + 8 + 40 + 8 + 4 + 3] = 0x7F;

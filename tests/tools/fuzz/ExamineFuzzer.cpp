@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     pack::InputFile input(data, size);
     pack::UpdaterReport report;
     std::string error;
@@ -52,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<const compound::Entry*> entries = {&reader.Root()};
         for (size_t i = 0; i < entries.size() && i < 256; i++) {
             compound::Bytes stream;
-            if (entries[i]->type == compound::EntryType::Stream) reader.ReadStream(*entries[i], stream, &error);
-            for (const compound::Entry* child : reader.Children(*entries[i])) entries.push_back(child);
+            if (entries[i]->type == compound::EntryType::Stream)
+                reader.ReadStream(*entries[i], stream, &error);
+            for (const compound::Entry* child : reader.Children(*entries[i]))
+                entries.push_back(child);
         }
     }
 

@@ -11,14 +11,16 @@
 
 namespace {
 
-void Save(const std::filesystem::path& path, const packtest::Bytes& bytes) {
+void Save(const std::filesystem::path& path, const packtest::Bytes& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: pack_fuzz_seeds FOLDER\n");
         return 2;
@@ -28,8 +30,8 @@ int main(int argc, char** argv) {
 
     packtest::Bytes patch = packtest::MakePatch("{A1};{B2}", 5000);
     packtest::Bytes updater = packtest::MakeImage(0x400);
-    packtest::Bytes header = pack::EncodePayloadHeader(u"Product", u"1.0",
-        {{u"a.msp", uint32_t(patch.size())}, {u"b.txt", 2}});
+    packtest::Bytes header =
+        pack::EncodePayloadHeader(u"Product", u"1.0", {{u"a.msp", uint32_t(patch.size())}, {u"b.txt", 2}});
     updater.insert(updater.end(), header.begin(), header.end());
     updater.insert(updater.end(), patch.begin(), patch.end());
     updater.insert(updater.end(), {'h', 'i'});

@@ -27,13 +27,15 @@ const std::string kSecond = kData + "/second.msi";
 const char* const kFirstCode = "{7E55AAAA-0000-4000-8000-000000000001}";
 const char* const kSecondCode = "{7E55AAAA-0000-4000-8000-000000000002}";
 
-compound::Bytes Load(const std::string& path) {
+compound::Bytes Load(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return compound::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A fresh folder for one test's outputs, with a replacement file in it.
-std::string Folder(const std::string& name) {
+std::string Folder(const std::string& name)
+{
     fs::path folder = fs::path(kData) / "out" / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -41,42 +43,50 @@ std::string Folder(const std::string& name) {
     return folder.string();
 }
 
-std::string Summary(const compound::Reader& reader, const compound::Entry& storage, uint32_t id) {
+std::string Summary(const compound::Reader& reader, const compound::Entry& storage, uint32_t id)
+{
     const compound::Entry* info = reader.Find(storage, u"\x0005SummaryInformation");
     compound::Bytes stream;
     std::string value;
-    if (info && reader.ReadStream(*info, stream, nullptr)) compound::ReadStringProperty(stream, id, value, nullptr);
+    if (info && reader.ReadStream(*info, stream, nullptr))
+        compound::ReadStringProperty(stream, id, value, nullptr);
     return value;
 }
 
-int32_t SummaryInteger(const compound::Reader& reader, const compound::Entry& storage, uint32_t id) {
+int32_t SummaryInteger(const compound::Reader& reader, const compound::Entry& storage, uint32_t id)
+{
     const compound::Entry* info = reader.Find(storage, u"\x0005SummaryInformation");
     compound::Bytes stream;
     std::vector<compound::Property> properties;
     if (!info || !reader.ReadStream(*info, stream, nullptr) || !compound::ReadProperties(stream, properties, nullptr))
         return -1;
     for (const compound::Property& p : properties)
-        if (p.id == id) return p.integer;
+        if (p.id == id)
+            return p.integer;
     return -1;
 }
 
-bool HasTable(const compound::Reader& reader, const compound::Entry& storage, const std::string& table) {
+bool HasTable(const compound::Reader& reader, const compound::Entry& storage, const std::string& table)
+{
     return reader.Find(storage, compound::EncodeMsiStreamName(table, true)) != nullptr;
 }
 
-PatchOptions OnePatch(const std::string& folder) {
+PatchOptions OnePatch(const std::string& folder)
+{
     PatchOptions options;
     options.output = folder + "/patch.msp";
     options.targets = {{kFirst, {{"app.txt", folder + "/new.txt"}}}};
     return options;
 }
 
-int RunTool(const std::string& args) {
+int RunTool(const std::string& args)
+{
     int status = std::system((std::string(MKPATCH_EXE) + " " + args + " >/dev/null 2>&1").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(MkpatchCommandLine, AcceptsTheDocumentedForms) {
+TEST(MkpatchCommandLine, AcceptsTheDocumentedForms)
+{
     PatchOptions options;
     std::string error;
     ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", "p.msp", "--target", "a.msi", "--replace", "app.txt=new.txt"},
@@ -88,10 +98,10 @@ TEST(MkpatchCommandLine, AcceptsTheDocumentedForms) {
     EXPECT_EQ(options.targets[0].replacements[0].newFile, "new.txt");
     EXPECT_FALSE(options.restart);
 
-    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", "p.msp", "--product-version", "1.2.3", "--restart",
-                                           "--broken-cabinet", "--target", "a.msi", "--replace", "x=1", "--replace",
-                                           "y=a=b", "--target", "b.msi", "--replace", "z=2"},
-                                          options, &error))
+    ASSERT_TRUE(mkpatch::ParseCommandLine(
+        {"--output", "p.msp", "--product-version", "1.2.3", "--restart", "--broken-cabinet", "--target", "a.msi",
+         "--replace", "x=1", "--replace", "y=a=b", "--target", "b.msi", "--replace", "z=2"},
+        options, &error))
         << error;
     EXPECT_EQ(options.productVersion, "1.2.3");
     EXPECT_TRUE(options.restart);
@@ -110,20 +120,21 @@ TEST(MkpatchCommandLine, AcceptsTheDocumentedForms) {
     EXPECT_EQ(options.targets[0].additions[0].fileName, "extra.txt");
 }
 
-TEST(MkpatchCommandLine, RefusesUsageErrors) {
+TEST(MkpatchCommandLine, RefusesUsageErrors)
+{
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"--target", "a.msi", "--replace", "x=y"},                              // no output
-        {"--output", "p.msp"},                                                  // no target
-        {"--output", "p.msp", "--target", "a.msi"},                             // target without replace
-        {"--output", "p.msp", "--replace", "x=y", "--target", "a.msi"},         // replace before target
-        {"--output", "p.msp", "--target", "a.msi", "--replace", "xy"},          // no '='
-        {"--output", "p.msp", "--target", "a.msi", "--replace", "=y"},          // no file name
-        {"--output", "p.msp", "--target", "a.msi", "--replace", "x="},          // no new file
+        {"--target", "a.msi", "--replace", "x=y"},                                 // no output
+        {"--output", "p.msp"},                                                     // no target
+        {"--output", "p.msp", "--target", "a.msi"},                                // target without replace
+        {"--output", "p.msp", "--replace", "x=y", "--target", "a.msi"},            // replace before target
+        {"--output", "p.msp", "--target", "a.msi", "--replace", "xy"},             // no '='
+        {"--output", "p.msp", "--target", "a.msi", "--replace", "=y"},             // no file name
+        {"--output", "p.msp", "--target", "a.msi", "--replace", "x="},             // no new file
         {"--output", "p.msp", "--target", "a.msi", "--replace", "x=y", "--frob"},  // unknown
-        {"--output", "p.msp", "--target", "a.msi", "--replace"},                // missing value
-        {"--output", "p.msp", "--add", "x=y", "--target", "a.msi"},             // add before target
-        {"--output", "p.msp", "--target", "a.msi", "--add", "x"},               // no '=' 
+        {"--output", "p.msp", "--target", "a.msi", "--replace"},                   // missing value
+        {"--output", "p.msp", "--add", "x=y", "--target", "a.msi"},                // add before target
+        {"--output", "p.msp", "--target", "a.msi", "--add", "x"},                  // no '='
         {"--output", "p.msp", "--product-version", "1.x", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "p.msp", "--product-version", "1", "--target", "a.msi", "--replace", "x=y"},
         {"--output", "a", "--output", "b", "--target", "a.msi", "--replace", "x=y"},
@@ -136,7 +147,8 @@ TEST(MkpatchCommandLine, RefusesUsageErrors) {
     }
 }
 
-TEST(MkpatchErrors, WritesNothingForAProductThatIsNotAnMsi) {
+TEST(MkpatchErrors, WritesNothingForAProductThatIsNotAnMsi)
+{
     const std::string folder = Folder("not-msi");
     PatchOptions options = OnePatch(folder);
     options.targets[0].product = folder + "/new.txt";
@@ -146,7 +158,8 @@ TEST(MkpatchErrors, WritesNothingForAProductThatIsNotAnMsi) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);  // only new.txt
 }
 
-TEST(MkpatchErrors, WritesNothingForAFileNameTheProductDoesNotHave) {
+TEST(MkpatchErrors, WritesNothingForAFileNameTheProductDoesNotHave)
+{
     const std::string folder = Folder("no-file");
     PatchOptions options = OnePatch(folder);
     options.targets[0].replacements[0].fileName = "missing.txt";
@@ -156,7 +169,8 @@ TEST(MkpatchErrors, WritesNothingForAFileNameTheProductDoesNotHave) {
     EXPECT_FALSE(fs::exists(options.output));
 }
 
-TEST(MkpatchErrors, WritesNothingForAnUnreadableReplacement) {
+TEST(MkpatchErrors, WritesNothingForAnUnreadableReplacement)
+{
     const std::string folder = Folder("no-replacement");
     PatchOptions options = OnePatch(folder);
     options.targets[0].replacements[0].newFile = folder + "/absent.txt";
@@ -168,15 +182,19 @@ TEST(MkpatchErrors, WritesNothingForAnUnreadableReplacement) {
     EXPECT_FALSE(fs::exists(options.output));
 }
 
-TEST(MkpatchErrors, ExitsWithOneForBadInputAndTwoForUsage) {
+TEST(MkpatchErrors, ExitsWithOneForBadInputAndTwoForUsage)
+{
     const std::string folder = Folder("exit-codes");
-    EXPECT_EQ(RunTool("--output " + folder + "/p.msp --target " + kFirst + " --replace nope.txt=" + folder + "/new.txt"), 1);
+    EXPECT_EQ(
+        RunTool("--output " + folder + "/p.msp --target " + kFirst + " --replace nope.txt=" + folder + "/new.txt"), 1);
     EXPECT_EQ(RunTool("--output " + folder + "/p.msp --target " + kFirst), 2);
-    EXPECT_EQ(RunTool("--output " + folder + "/p.msp --target " + kFirst + " --replace app.txt=" + folder + "/new.txt"), 0);
+    EXPECT_EQ(RunTool("--output " + folder + "/p.msp --target " + kFirst + " --replace app.txt=" + folder + "/new.txt"),
+              0);
     EXPECT_TRUE(fs::exists(folder + "/p.msp"));
 }
 
-TEST(MkpatchStructure, WritesAPatchWithSummaryTransformsAndCabinet) {
+TEST(MkpatchStructure, WritesAPatchWithSummaryTransformsAndCabinet)
+{
     const std::string folder = Folder("one");
     PatchOptions options = OnePatch(folder);
     std::string error;
@@ -219,10 +237,12 @@ TEST(MkpatchStructure, WritesAPatchWithSummaryTransformsAndCabinet) {
     EXPECT_TRUE(HasTable(reader, *first, "MsiFileHash"));
     EXPECT_FALSE(HasTable(reader, *first, "InstallExecuteSequence"));
     EXPECT_FALSE(HasTable(reader, *first, "Property"));
-    for (const char* table : {"_Tables", "_Columns", "PatchPackage", "Media"}) EXPECT_TRUE(HasTable(reader, *second, table)) << table;
+    for (const char* table : {"_Tables", "_Columns", "PatchPackage", "Media"})
+        EXPECT_TRUE(HasTable(reader, *second, table)) << table;
 }
 
-TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms) {
+TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms)
+{
     const std::string folder = Folder("rows");
     PatchOptions options = OnePatch(folder);
     std::string error;
@@ -231,15 +251,15 @@ TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms) {
     ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
     compound::Bytes file;
     // T1: mask 0x0008 (FileSize), key string id, FileSize (4 bytes, value ^ 0x80000000).
-    ASSERT_TRUE(reader.ReadStream(*reader.Find(*reader.Find(reader.Root(), u"T1"), compound::EncodeMsiStreamName("File", true)),
-                                  file, &error));
+    ASSERT_TRUE(reader.ReadStream(
+        *reader.Find(*reader.Find(reader.Root(), u"T1"), compound::EncodeMsiStreamName("File", true)), file, &error));
     ASSERT_EQ(file.size(), 8u);
     EXPECT_EQ(file[0] | (file[1] << 8), 0x0008);
     const uint32_t size = uint32_t(file[4] | (file[5] << 8) | (file[6] << 16) | (uint32_t(file[7]) << 24));
     EXPECT_EQ(size ^ 0x80000000u, 14u);  // "app version 2\n"
     // #T1: mask 0x00C0 (Attributes, Sequence): PatchAdded, and sequence 3 after two files.
-    ASSERT_TRUE(reader.ReadStream(*reader.Find(*reader.Find(reader.Root(), u"#T1"), compound::EncodeMsiStreamName("File", true)),
-                                  file, &error));
+    ASSERT_TRUE(reader.ReadStream(
+        *reader.Find(*reader.Find(reader.Root(), u"#T1"), compound::EncodeMsiStreamName("File", true)), file, &error));
     ASSERT_EQ(file.size(), 10u);
     EXPECT_EQ(file[0] | (file[1] << 8), 0x00C0);
     EXPECT_EQ((file[4] | (file[5] << 8)) - 0x8000, 512 | 0x1000);
@@ -247,7 +267,8 @@ TEST(MkpatchStructure, EncodesTheFileRowsOfBothTransforms) {
     EXPECT_EQ(sequence ^ 0x80000000u, 3u);
 }
 
-TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
+TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile)
+{
     const std::string folder = Folder("add");
     PatchOptions options = OnePatch(folder);
     options.targets[0].additions = {{"extra notes.txt", folder + "/new.txt"}};
@@ -261,12 +282,14 @@ TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
     const compound::Entry* first = reader.Find(reader.Root(), u"T1");
     const compound::Entry* second = reader.Find(reader.Root(), u"#T1");
     ASSERT_TRUE(first && second);
-    ASSERT_TRUE(reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("MsiFileHash", true)), hash, &error));
+    ASSERT_TRUE(
+        reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("MsiFileHash", true)), hash, &error));
     EXPECT_EQ(hash.size(), 2u * 22u);
     ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("File", true)), file, &error));
     ASSERT_GE(file.size(), 12u);
     EXPECT_EQ(file[10] | (file[11] << 8), 0x0801);
-    ASSERT_TRUE(reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
+    ASSERT_TRUE(
+        reader.ReadStream(*reader.Find(*second, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
     const std::string strings(data.begin(), data.end());
     EXPECT_NE(strings.find("ADDED1.txt|extra notes.txt"), std::string::npos) << strings;
     EXPECT_NE(strings.find("TvAdded1_7E55AAAA"), std::string::npos) << strings;
@@ -276,7 +299,8 @@ TEST(MkpatchStructure, AddsANewFileToTheComponentOfTheProductsFirstFile) {
     EXPECT_NE(error.find("has a file named 'app.txt' already"), std::string::npos) << error;
 }
 
-TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase) {
+TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase)
+{
     const std::string folder = Folder("sequence");
     PatchOptions options = OnePatch(folder);
     ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", options.output, "--sequence", "Fixes=1.2.0", "--target", kFirst,
@@ -299,12 +323,12 @@ TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase) {
     EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("Sequence"))].text, "1.2.0");
     EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("Attributes"))].isNull);
 
-    EXPECT_FALSE(mkpatch::ParseCommandLine({"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace",
-                                            "x=y"},
-                                           options, &error));
+    EXPECT_FALSE(mkpatch::ParseCommandLine(
+        {"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace", "x=y"}, options, &error));
 }
 
-TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach) {
+TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach)
+{
     const std::string folder = Folder("two");
     PatchOptions options = OnePatch(folder);
     options.targets.push_back({kSecond, {{"notes.txt", folder + "/new.txt"}}});
@@ -322,7 +346,8 @@ TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach) {
     EXPECT_TRUE(reader.CheckRedBlackTree(&error)) << error;
 }
 
-TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked) {
+TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked)
+{
     const std::string folder = Folder("restart");
     PatchOptions options = OnePatch(folder);
     options.restart = true;
@@ -340,7 +365,8 @@ TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked) {
     EXPECT_EQ(sequence[0] | (sequence[1] << 8), 0x0301);
     EXPECT_EQ(sequence[4] | (sequence[5] << 8), 0);
     EXPECT_EQ((sequence[6] | (sequence[7] << 8)) - 0x8000, 6590);
-    ASSERT_TRUE(reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
+    ASSERT_TRUE(
+        reader.ReadStream(*reader.Find(*first, compound::EncodeMsiStreamName("_StringData", true)), data, &error));
     const std::string strings(data.begin(), data.end());
     EXPECT_NE(strings.find("ScheduleReboot"), std::string::npos);
     EXPECT_NE(strings.find("ProductVersion1.0.1"), std::string::npos);
@@ -349,7 +375,8 @@ TEST(MkpatchStructure, AddsScheduleRebootAndProductVersionWhenAsked) {
     EXPECT_TRUE(HasTable(reader, *first, "Property"));
 }
 
-TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPlainOne) {
+TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPlainOne)
+{
     const std::string folder = Folder("restart-found");
     for (bool restart : {true, false}) {
         SCOPED_TRACE(restart ? "--restart" : "plain");
@@ -363,7 +390,8 @@ TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPl
         std::vector<pack::RestartAction> found;
         ASSERT_TRUE(pack::FindRestartActions(reader, found, error)) << error;
         std::vector<std::string> described;
-        for (const pack::RestartAction& action : found) described.push_back(pack::DescribeRestartAction(action));
+        for (const pack::RestartAction& action : found)
+            described.push_back(pack::DescribeRestartAction(action));
         if (restart)
             EXPECT_EQ(described, (std::vector<std::string>{"ScheduleReboot in InstallExecuteSequence (transform T1)",
                                                            "ScheduleReboot in InstallExecuteSequence (transform T2)"}));
@@ -372,7 +400,8 @@ TEST(MkpatchStructure, ThePackerFindsTheRestartActionOfARestartPatchAndNoneInAPl
     }
 }
 
-TEST(MkpatchStructure, TruncatesTheCabinetOfABrokenPatch) {
+TEST(MkpatchStructure, TruncatesTheCabinetOfABrokenPatch)
+{
     const std::string folder = Folder("broken");
     PatchOptions options = OnePatch(folder);
     std::string error;
@@ -381,23 +410,26 @@ TEST(MkpatchStructure, TruncatesTheCabinetOfABrokenPatch) {
     options.output = folder + "/broken.msp";
     ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
     compound::Bytes good, broken;
-    const std::pair<std::string, compound::Bytes*> files[] = {{folder + "/patch.msp", &good}, {folder + "/broken.msp", &broken}};
+    const std::pair<std::string, compound::Bytes*> files[] = {{folder + "/patch.msp", &good},
+                                                              {folder + "/broken.msp", &broken}};
     for (const auto& f : files) {
         compound::Reader reader;
         ASSERT_TRUE(reader.Open(Load(f.first), &error)) << error;
-        ASSERT_TRUE(reader.ReadStream(*reader.Find(reader.Root(), compound::EncodeMsiStreamName("PATCH_CAB", false)), *f.second,
-                                      &error));
+        ASSERT_TRUE(reader.ReadStream(*reader.Find(reader.Root(), compound::EncodeMsiStreamName("PATCH_CAB", false)),
+                                      *f.second, &error));
     }
     EXPECT_EQ(broken.size(), good.size() / 2);
     EXPECT_TRUE(std::equal(broken.begin(), broken.end(), good.begin()));
 }
 
-TEST(Md5, MatchesTheRfcExamples) {
+TEST(Md5, MatchesTheRfcExamples)
+{
     auto hex = [](const std::string& text) {
         std::array<uint8_t, 16> d = mkpatch::Md5(std::vector<uint8_t>(text.begin(), text.end()));
         std::string out;
         char b[3];
-        for (uint8_t x : d) snprintf(b, sizeof b, "%02x", x), out += b;
+        for (uint8_t x : d)
+            snprintf(b, sizeof b, "%02x", x), out += b;
         return out;
     };
     EXPECT_EQ(hex(""), "d41d8cd98f00b204e9800998ecf8427e");

@@ -20,24 +20,28 @@ using packtest::Bytes;
 constexpr size_t kChecksumAt = 0x40 + 24 + 64;
 
 // The PE checksum as the format describes it, word by word with end-around carry.
-uint32_t ChecksumByWords(const Bytes& file) {
+uint32_t ChecksumByWords(const Bytes& file)
+{
     uint32_t sum = 0;
     for (size_t i = 0; i < file.size(); i += 2) {
-        if (i == kChecksumAt || i == kChecksumAt + 2) continue;
+        if (i == kChecksumAt || i == kChecksumAt + 2)
+            continue;
         sum += file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     return sum + static_cast<uint32_t>(file.size());
 }
 
-uint32_t StoredChecksum(const Bytes& file) {
+uint32_t StoredChecksum(const Bytes& file)
+{
     return uint32_t(file[kChecksumAt]) | uint32_t(file[kChecksumAt + 1]) << 8 | uint32_t(file[kChecksumAt + 2]) << 16 |
            uint32_t(file[kChecksumAt + 3]) << 24;
 }
 
 class Build : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         request.stub = folder.Write("TessarvaneUpdater.exe", packtest::MakeImage(0x1000));
         request.name = "Tessarvane Example";
         request.version = "2.1.0";
@@ -47,7 +51,8 @@ protected:
     }
 
     // Builds and expects a refusal whose line contains `what`; nothing may appear.
-    void ExpectRefused(const std::string& what) {
+    void ExpectRefused(const std::string& what)
+    {
         std::vector<std::string> before = folder.Names();
         std::vector<std::string> warnings;
         std::string error;
@@ -57,12 +62,14 @@ protected:
         EXPECT_EQ(folder.Names(), before);
     }
 
-    bool Built(std::vector<std::string>* warningsOut = nullptr) {
+    bool Built(std::vector<std::string>* warningsOut = nullptr)
+    {
         std::vector<std::string> warnings;
         std::string error;
         bool ok = pack::BuildUpdater(request, warnings, error);
         EXPECT_TRUE(ok) << error;
-        if (warningsOut) *warningsOut = warnings;
+        if (warningsOut)
+            *warningsOut = warnings;
         return ok;
     }
 
@@ -70,7 +77,8 @@ protected:
     pack::BuildRequest request;
 };
 
-TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack) {
+TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack)
+{
     ASSERT_TRUE(Built());
     Bytes out = packtest::ReadAll(request.output);
     Bytes stub = packtest::ReadAll(request.stub);
@@ -101,7 +109,8 @@ TEST_F(Build, WritesTheStubThenAPayloadThatInspectReadsBack) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"One.msp", "TessarvaneUpdater.exe", "out.exe", "sub"}));
 }
 
-TEST_F(Build, PacksAnX64StubBehindItsOwnSectionTable) {
+TEST_F(Build, PacksAnX64StubBehindItsOwnSectionTable)
+{
     folder.Write("TessarvaneUpdater.exe", packtest::MakeImage64({{0x400, 0x200}, {0x800, 0x800}}));
     ASSERT_TRUE(Built());
     pack::InputFile input;
@@ -118,7 +127,8 @@ TEST_F(Build, PacksAnX64StubBehindItsOwnSectionTable) {
 
 // The stub's checksum (here a stale one) is replaced by the whole output's, for odd and even
 // lengths, in both image flavours; verify accepts it and refuses a file changed afterwards.
-TEST_F(Build, WritesThePeChecksumOfTheWholeOutputThatVerifyChecks) {
+TEST_F(Build, WritesThePeChecksumOfTheWholeOutputThatVerifyChecks)
+{
     for (bool plus : {false, true}) {
         for (size_t filler : {9000, 9001}) {  // one output of odd length
             SCOPED_TRACE(std::string(plus ? "PE32+" : "PE32") + ", filler " + std::to_string(filler));
@@ -132,7 +142,8 @@ TEST_F(Build, WritesThePeChecksumOfTheWholeOutputThatVerifyChecks) {
             EXPECT_EQ(StoredChecksum(out), ChecksumByWords(out));
 
             for (bool changed : {false, true}) {
-                if (changed) out[out.size() - 3] ^= 0x40;
+                if (changed)
+                    out[out.size() - 3] ^= 0x40;
                 pack::InputFile input(out.data(), out.size());
                 pack::VerifyReport report;
                 std::string error;
@@ -149,7 +160,8 @@ TEST_F(Build, WritesThePeChecksumOfTheWholeOutputThatVerifyChecks) {
     }
 }
 
-TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll) {
+TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll)
+{
     request.files.clear();
     ASSERT_TRUE(Built());
     Bytes out = packtest::ReadAll(request.output);
@@ -159,7 +171,8 @@ TEST_F(Build, AnUpdaterMayCarryNoFilesAtAll) {
     EXPECT_EQ(Bytes(out.end() - 4, out.end()), Bytes(4, 0));
 }
 
-TEST_F(Build, ReplacesAnExistingOutputOnlyWhenComplete) {
+TEST_F(Build, ReplacesAnExistingOutputOnlyWhenComplete)
+{
     folder.Write("out.exe", Bytes{'o', 'l', 'd'});
     request.files.push_back(folder / "missing.msp");
     ExpectRefused("missing.msp: cannot be read");
@@ -169,7 +182,8 @@ TEST_F(Build, ReplacesAnExistingOutputOnlyWhenComplete) {
     EXPECT_GT(packtest::ReadAll(request.output).size(), 0x1000u);
 }
 
-TEST_F(Build, RefusesStubsThatAreNoPlainPeImage) {
+TEST_F(Build, RefusesStubsThatAreNoPlainPeImage)
+{
     folder.Write("TessarvaneUpdater.exe", Bytes(5000, 'x'));
     ExpectRefused("TessarvaneUpdater.exe: is not a PE image");
     folder.Write("TessarvaneUpdater.exe", packtest::MakeImage({{0x200, 0x200}}, 0x20B, 224));
@@ -178,7 +192,8 @@ TEST_F(Build, RefusesStubsThatAreNoPlainPeImage) {
     ExpectRefused("nothing.exe: cannot be read");
 }
 
-TEST_F(Build, SaysWhyTheStubDoesNotEndAtItsLastSection) {
+TEST_F(Build, SaysWhyTheStubDoesNotEndAtItsLastSection)
+{
     Bytes image = packtest::MakeImage(0x1000);
 
     Bytes unstripped = image;
@@ -205,9 +220,10 @@ TEST_F(Build, SaysWhyTheStubDoesNotEndAtItsLastSection) {
     ExpectRefused("is truncated: it ends at 0x800, before its last section's data end at 0x1000");
 }
 
-TEST_F(Build, RefusesNamesAndVersionsThePayloadCannotHold) {
+TEST_F(Build, RefusesNamesAndVersionsThePayloadCannotHold)
+{
     request.name = std::string(127, 'n');
-    request.version = std::string(63, '\xE2') ; // not UTF-8
+    request.version = std::string(63, '\xE2');  // not UTF-8
     ExpectRefused("--version");
     request.version = std::string(127, 'v');
     ASSERT_TRUE(Built());
@@ -217,13 +233,15 @@ TEST_F(Build, RefusesNamesAndVersionsThePayloadCannotHold) {
     ExpectRefused("is 128 UTF-16 code units long");
     // Characters outside the basic plane take two units each.
     request.name.clear();
-    for (int i = 0; i < 64; ++i) request.name += "\xF0\x9F\x98\x80";
+    for (int i = 0; i < 64; ++i)
+        request.name += "\xF0\x9F\x98\x80";
     ExpectRefused("is 128 UTF-16 code units long");
     request.name = "bad \xC0\xAF";
     ExpectRefused("--name \"bad \xC0\xAF\": is not valid UTF-8");
 }
 
-TEST_F(Build, RefusesFileNamesWindowsCannotExtract) {
+TEST_F(Build, RefusesFileNamesWindowsCannotExtract)
+{
     Bytes patch = packtest::MakePatch("{A1}");
     struct Case {
         const char* name;
@@ -244,26 +262,29 @@ TEST_F(Build, RefusesFileNamesWindowsCannotExtract) {
     ASSERT_TRUE(Built());
 }
 
-TEST_F(Build, RefusesTwoFilesThatWouldBeOneOnWindows) {
+TEST_F(Build, RefusesTwoFilesThatWouldBeOneOnWindows)
+{
     request.files.push_back(folder.Write("other/ONE.MSP", packtest::MakePatch("{D4}")));
     ExpectRefused("ONE.MSP: its file name equals that of");
     request.files = {request.files[0], request.files[0]};
     ExpectRefused("One.msp: its file name equals that of");
 }
 
-TEST_F(Build, RefusesFilesItCannotReadOrSize) {
+TEST_F(Build, RefusesFilesItCannotReadOrSize)
+{
     request.files = {folder / "sub/"};
     ExpectRefused("the file name is empty");
     request.files = {(folder.Path() / "sub").string()};
     ExpectRefused("cannot be read: it is a folder");
     std::string huge = folder / "huge.msp";
     folder.Write("huge.msp", {});
-    std::filesystem::resize_file(huge, 0x100000000ull); // sparse on the usual file systems
+    std::filesystem::resize_file(huge, 0x100000000ull);  // sparse on the usual file systems
     request.files = {huge};
     ExpectRefused("huge.msp: is 4 GiB or larger");
 }
 
-TEST_F(Build, RefusesFilesThatAreNoPatchUnlessAskedToPackThem) {
+TEST_F(Build, RefusesFilesThatAreNoPatchUnlessAskedToPackThem)
+{
     request.files = {folder.Write("notes.txt", Bytes{'h', 'i'}), folder.Write("empty.bin", {}),
                      folder.Write("none.msp", packtest::MakePatch(";")),
                      folder.Write("broken.msp", {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0})};
@@ -284,14 +305,16 @@ TEST_F(Build, RefusesFilesThatAreNoPatchUnlessAskedToPackThem) {
     EXPECT_NE(warnings[0].find("can only extract it (-x)"), std::string::npos) << warnings[0];
 }
 
-TEST_F(Build, RefusesToOverwriteItsOwnInputs) {
+TEST_F(Build, RefusesToOverwriteItsOwnInputs)
+{
     request.output = request.stub;
     ExpectRefused("the output would replace the stub");
     request.output = request.files[1];
     ExpectRefused("the output would replace the input");
 }
 
-TEST_F(Build, LeavesNothingBehindWhenTheOutputCannotBeCreated) {
+TEST_F(Build, LeavesNothingBehindWhenTheOutputCannotBeCreated)
+{
     request.output = folder / "no-such-folder/out.exe";
     ExpectRefused("cannot be created");
 }
@@ -300,7 +323,8 @@ TEST_F(Build, LeavesNothingBehindWhenTheOutputCannotBeCreated) {
 
 namespace {
 
-TEST(OutputFile, AppearsOnlyWhenCommittedAndLeavesNothingWhenAbandoned) {
+TEST(OutputFile, AppearsOnlyWhenCommittedAndLeavesNothingWhenAbandoned)
+{
     packtest::ScratchFolder folder;
     std::string source = folder.Write("source.bin", Bytes(300000, 0x42));
     std::string error;

@@ -9,18 +9,20 @@ using Args = std::vector<std::string>;
 
 const Args kBuild = {"build", "--stub", "s.exe", "--name", "N", "--version", "1", "--output", "o.exe"};
 
-Args With(Args args, const Args& more) {
+Args With(Args args, const Args& more)
+{
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }
 
-TEST(CommandLine, ReadsBuildWithItsOptionsInAnyOrder) {
+TEST(CommandLine, ReadsBuildWithItsOptionsInAnyOrder)
+{
     pack::CommandLine line;
     std::string error;
-    ASSERT_TRUE(pack::ParseCommandLine(
-        {"build", "b.msp", "--output=o.exe", "--allow-any-file", "--name", "My Product", "--version=",
-         "--stub", "s.exe", "a.msp", "--", "--odd.msp"},
-        line, error)) << error;
+    ASSERT_TRUE(pack::ParseCommandLine({"build", "b.msp", "--output=o.exe", "--allow-any-file", "--name", "My Product",
+                                        "--version=", "--stub", "s.exe", "a.msp", "--", "--odd.msp"},
+                                       line, error))
+        << error;
     EXPECT_EQ(line.command, pack::Command::Build);
     EXPECT_EQ(line.build.stub, "s.exe");
     EXPECT_EQ(line.build.name, "My Product");
@@ -30,7 +32,8 @@ TEST(CommandLine, ReadsBuildWithItsOptionsInAnyOrder) {
     EXPECT_EQ(line.build.files, (Args{"b.msp", "a.msp", "--odd.msp"}));
 }
 
-TEST(CommandLine, ReadsInspectAndHelp) {
+TEST(CommandLine, ReadsInspectAndHelp)
+{
     pack::CommandLine line;
     std::string error;
     ASSERT_TRUE(pack::ParseCommandLine({"inspect", "--json", "u.exe"}, line, error)) << error;
@@ -43,7 +46,8 @@ TEST(CommandLine, ReadsInspectAndHelp) {
     }
 }
 
-TEST(CommandLine, RefusesUsageErrors) {
+TEST(CommandLine, RefusesUsageErrors)
+{
     struct Case {
         Args args;
         const char* error;

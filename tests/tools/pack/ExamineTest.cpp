@@ -17,7 +17,8 @@ namespace {
 
 using packtest::Bytes;
 
-Bytes Updater(const std::vector<pack::PayloadEntry>& entries, const Bytes& data) {
+Bytes Updater(const std::vector<pack::PayloadEntry>& entries, const Bytes& data)
+{
     Bytes file = packtest::MakeImage(0x800);
     Bytes header = pack::EncodePayloadHeader(u"Product", u"1.0", entries);
     file.insert(file.end(), header.begin(), header.end());
@@ -25,12 +26,14 @@ Bytes Updater(const std::vector<pack::PayloadEntry>& entries, const Bytes& data)
     return file;
 }
 
-bool Inspect(const Bytes& file, pack::UpdaterReport& report, std::string& error) {
+bool Inspect(const Bytes& file, pack::UpdaterReport& report, std::string& error)
+{
     pack::InputFile input(file.data(), file.size());
     return pack::InspectUpdater(input, report, error);
 }
 
-TEST(Inspect, RecognisesACertificateTableBehindAlignmentPadding) {
+TEST(Inspect, RecognisesACertificateTableBehindAlignmentPadding)
+{
     Bytes file = Updater({{u"a.bin", 3}}, {1, 2, 3});
     size_t end = file.size();
     size_t table = (end + 7) & ~size_t(7);
@@ -54,15 +57,17 @@ TEST(Inspect, RecognisesACertificateTableBehindAlignmentPadding) {
     EXPECT_EQ(report.trailer.offset, end);
 }
 
-TEST(Inspect, WarnsAboutWhatWouldMakeTheUpdaterFail) {
+TEST(Inspect, WarnsAboutWhatWouldMakeTheUpdaterFail)
+{
     Bytes file = Updater({{u"a.msp", 2}, {u"A.MSP", 0}, {u"nul.txt", 0}}, {'h', 'i', 9, 9});
-    file[0x800] = 15; // odd name length: one more byte, which belongs to no character
+    file[0x800] = 15;  // odd name length: one more byte, which belongs to no character
     file.insert(file.begin() + 0x800 + 15, 'z');
     pack::UpdaterReport report;
     std::string error;
     ASSERT_TRUE(Inspect(file, report, error)) << error;
     std::string all;
-    for (const std::string& w : report.warnings) all += w + "\n";
+    for (const std::string& w : report.warnings)
+        all += w + "\n";
     EXPECT_NE(all.find("name's length byte is odd"), std::string::npos) << all;
     EXPECT_NE(all.find("entry 0: the file is not a compound file"), std::string::npos) << all;
     EXPECT_NE(all.find("entry 1: its name equals that of entry 0"), std::string::npos) << all;
@@ -71,7 +76,8 @@ TEST(Inspect, WarnsAboutWhatWouldMakeTheUpdaterFail) {
     EXPECT_EQ(report.trailer.size, 2u);
 }
 
-TEST(Inspect, RefusesFilesThatCarryNoReadablePayload) {
+TEST(Inspect, RefusesFilesThatCarryNoReadablePayload)
+{
     Bytes image = packtest::MakeImage(0x800);
     struct Case {
         const char* what;
@@ -92,27 +98,30 @@ TEST(Inspect, RefusesFilesThatCarryNoReadablePayload) {
     }
 }
 
-TEST(Inspect, TakesThePatchCodeFromTheStartOfTheRevisionNumber) {
+TEST(Inspect, TakesThePatchCodeFromTheStartOfTheRevisionNumber)
+{
     const std::string code = "{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}";
     struct Case {
         std::string revisionNumber;
         std::string patchCode;
     } cases[] = {
         {code, code},
-        {code + "{11111111-2222-3333-4444-555555555555}", code}, // superseded patches follow
+        {code + "{11111111-2222-3333-4444-555555555555}", code},  // superseded patches follow
         {code + ";{11111111-2222-3333-4444-555555555555}", code},
-        {"{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}", "{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}"}, // as written
-        {code.substr(1, 36), ""},                                   // no braces
-        {code.substr(0, 37), ""},                                   // cut short
-        {"{6F1C2A3B-4D5E-4F60-8A7B+9C0D1E2F3A4B}", ""},            // a dash out of place
-        {"{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4G}", ""},            // not hexadecimal
+        {"{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}", "{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}"},  // as written
+        {code.substr(1, 36), ""},                                                              // no braces
+        {code.substr(0, 37), ""},                                                              // cut short
+        {"{6F1C2A3B-4D5E-4F60-8A7B+9C0D1E2F3A4B}", ""},                                        // a dash out of place
+        {"{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4G}", ""},                                        // not hexadecimal
         {"1.0", ""},
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(pack::PatchCodeFrom(c.revisionNumber), c.patchCode) << c.revisionNumber;
+    for (const Case& c : cases)
+        EXPECT_EQ(pack::PatchCodeFrom(c.revisionNumber), c.patchCode) << c.revisionNumber;
 }
 
-TEST(Inspect, PrintsTextAndJsonWithHashesAndTargets) {
+TEST(Inspect, PrintsTextAndJsonWithHashesAndTargets)
+{
     Bytes patch = packtest::MakePatch("{A1};;{B\"2}", 0,
                                       "{6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B}{11111111-2222-3333-4444-555555555555}");
     Bytes file = Updater({{u"p\u00E9.msp", uint32_t(patch.size())}, {u"e.bin", 3}}, {});
@@ -158,9 +167,10 @@ TEST(Inspect, PrintsTextAndJsonWithHashesAndTargets) {
 // The program itself, as a build script runs it.
 class Program : public ::testing::Test {
 protected:
-    int Run(const std::string& args) {
-        std::string command = std::string(PACK_PROGRAM) + " " + args + " >" + (folder / "stdout") + " 2>" +
-                              (folder / "stderr");
+    int Run(const std::string& args)
+    {
+        std::string command =
+            std::string(PACK_PROGRAM) + " " + args + " >" + (folder / "stdout") + " 2>" + (folder / "stderr");
         int status = std::system(command.c_str());
         out = Text("stdout");
         err = Text("stderr");
@@ -168,7 +178,8 @@ protected:
         std::filesystem::remove(folder / "stderr");
         return WEXITSTATUS(status);
     }
-    std::string Text(const std::string& name) {
+    std::string Text(const std::string& name)
+    {
         Bytes b = packtest::ReadAll(folder / name);
         return std::string(b.begin(), b.end());
     }
@@ -176,7 +187,8 @@ protected:
     std::string out, err;
 };
 
-TEST_F(Program, ExitsWithZeroOneOrTwo) {
+TEST_F(Program, ExitsWithZeroOneOrTwo)
+{
     std::string stub = folder.Write("stub.exe", packtest::MakeImage(0x1000));
     std::string patch = folder.Write("fix.msp", packtest::MakePatch("{A1}"));
     std::string output = folder / "out.exe";
@@ -187,8 +199,8 @@ TEST_F(Program, ExitsWithZeroOneOrTwo) {
     EXPECT_EQ(Run("build --stub " + stub + " --name N --version 1 " + patch), 2);
     EXPECT_EQ(err.find("tessarvane-pack: build needs --output\nusage:"), 0u) << err;
 
-    EXPECT_EQ(Run("build --stub " + stub + " --name N --version 1 --output " + output + " " + patch +
-                  " " + folder / "gone.msp"),
+    EXPECT_EQ(Run("build --stub " + stub + " --name N --version 1 --output " + output + " " + patch + " " +
+                  folder / "gone.msp"),
               1);
     EXPECT_EQ(err, "tessarvane-pack: " + folder / "gone.msp" + ": cannot be read: no such file\n");
     EXPECT_FALSE(std::filesystem::exists(output));
@@ -199,13 +211,15 @@ TEST_F(Program, ExitsWithZeroOneOrTwo) {
     EXPECT_EQ(Run("inspect --json " + output), 0);
     EXPECT_NE(out.find("\"productName\": \"My Product\""), std::string::npos) << out;
     EXPECT_EQ(Run("inspect " + stub), 1);
-    EXPECT_EQ(err, "tessarvane-pack: " + stub + ": carries no payload: the file ends where its last section's data end\n");
+    EXPECT_EQ(err,
+              "tessarvane-pack: " + stub + ": carries no payload: the file ends where its last section's data end\n");
     EXPECT_EQ(out, "");
 }
 
 // Signing after packing, as the release documentation describes it, gives an updater whose
 // payload is untouched and whose certificate table inspect recognises.
-TEST_F(Program, ReadsAnUpdaterSignedAfterPacking) {
+TEST_F(Program, ReadsAnUpdaterSignedAfterPacking)
+{
     if (std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
         GTEST_SKIP() << "osslsigncode or openssl is not installed";
     std::string stub = folder.Write("stub.exe", packtest::MakeImage(0x1000));
@@ -213,9 +227,9 @@ TEST_F(Program, ReadsAnUpdaterSignedAfterPacking) {
     std::string output = folder / "out.exe";
     ASSERT_EQ(Run("build --stub " + stub + " --name N --version 1 --output " + output + " " + patch), 0) << err;
     std::string key = folder / "key.pem", cert = folder / "cert.pem", signedPath = folder / "signed.exe";
-    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -days 2 -keyout " + key +
-                       " -out " + cert + " >/dev/null 2>&1 && osslsigncode sign -certs " + cert + " -key " + key +
-                       " -in " + output + " -out " + signedPath + " >/dev/null 2>&1";
+    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -days 2 -keyout " + key + " -out " +
+                       cert + " >/dev/null 2>&1 && osslsigncode sign -certs " + cert + " -key " + key + " -in " +
+                       output + " -out " + signedPath + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
 
     ASSERT_EQ(Run("inspect " + signedPath), 0) << err;
@@ -223,7 +237,8 @@ TEST_F(Program, ReadsAnUpdaterSignedAfterPacking) {
     EXPECT_NE(out.find("targets \"{A1}\""), std::string::npos) << out;
     EXPECT_EQ(out.find("warning"), std::string::npos) << out;
 
-    EXPECT_EQ(Run("build --stub " + signedPath + " --name N --version 1 --output " + folder / "x.exe" + " " + patch), 1);
+    EXPECT_EQ(Run("build --stub " + signedPath + " --name N --version 1 --output " + folder / "x.exe" + " " + patch),
+              1);
     EXPECT_NE(err.find("already carries a payload"), std::string::npos) << err;
 }
 

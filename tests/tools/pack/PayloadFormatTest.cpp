@@ -7,22 +7,24 @@ namespace {
 
 using pack::Bytes;
 
-uint32_t U32At(const Bytes& b, size_t at) {
+uint32_t U32At(const Bytes& b, size_t at)
+{
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
-TEST(PayloadHeader, MatchesTheExampleLayoutByteForByte) {
-    std::u16string name = u"Tessarvane Example 10"; // 21 characters
-    std::u16string version = u"10.2.0.31415";         // 12 characters
+TEST(PayloadHeader, MatchesTheExampleLayoutByteForByte)
+{
+    std::u16string name = u"Tessarvane Example 10";  // 21 characters
+    std::u16string version = u"10.2.0.31415";        // 12 characters
     ASSERT_EQ(name.size(), 21u);
     ASSERT_EQ(version.size(), 12u);
     Bytes header = pack::EncodePayloadHeader(name, version, {{u"Update-KB1.msp", 0x4F9000}});
 
-    ASSERT_EQ(header.size(), 0x258u); // the file's data begin at 0x258
+    ASSERT_EQ(header.size(), 0x258u);  // the file's data begin at 0x258
     EXPECT_EQ(header[0x0], 42);
     EXPECT_EQ(header[0x1], 'T');
     EXPECT_EQ(header[0x2], 0);
-    EXPECT_EQ(header[0x29], '0'); // last unit of the name ends at 0x2A
+    EXPECT_EQ(header[0x29], '0');  // last unit of the name ends at 0x2A
     EXPECT_EQ(header[0x2A], 0);
     EXPECT_EQ(header[0x2B], 24);
     EXPECT_EQ(header[0x2C], '1');
@@ -31,14 +33,16 @@ TEST(PayloadHeader, MatchesTheExampleLayoutByteForByte) {
     EXPECT_EQ(U32At(header, 0x44), 1u);
     EXPECT_EQ(header[0x48], 'U');
     EXPECT_EQ(header[0x48 + 2 * 13], 'p');
-    for (size_t at = 0x48 + 2 * 14; at < 0x250; ++at) ASSERT_EQ(header[at], 0) << at;
+    for (size_t at = 0x48 + 2 * 14; at < 0x250; ++at)
+        ASSERT_EQ(header[at], 0) << at;
     EXPECT_EQ(U32At(header, 0x250), 0x4F9000u);
     EXPECT_EQ(U32At(header, 0x254), 0u);
     // Behind an image ending at 0xFAA00 the payload ends at 0x5F3C58.
     EXPECT_EQ(0xFAA00u + header.size() + 0x4F9000u, 0x5F3C58u);
 }
 
-TEST(PayloadHeader, ReadsBackWhatWasWritten) {
+TEST(PayloadHeader, ReadsBackWhatWasWritten)
+{
     std::vector<pack::PayloadEntry> entries = {{u"a.msp", 3}, {u"\u00E9t\u00E9.msp", 0}, {u"c.msp", 2}};
     Bytes file(0x100, 0xEE);
     Bytes header = pack::EncodePayloadHeader(u"Name", u"", entries);
@@ -58,9 +62,10 @@ TEST(PayloadHeader, ReadsBackWhatWasWritten) {
     EXPECT_EQ(layout.end, file.size());
 }
 
-TEST(PayloadHeader, ReadsOddLengthsAndUnterminatedNamesAsTheUpdaterWould) {
+TEST(PayloadHeader, ReadsOddLengthsAndUnterminatedNamesAsTheUpdaterWould)
+{
     Bytes file = {3, 'A', 0, 'x', 0, 1, 0, 0, 0};
-    Bytes record(528, 'n'); // no NUL anywhere in the name field
+    Bytes record(528, 'n');  // no NUL anywhere in the name field
     record[520] = 0, record[521] = 0, record[522] = 0, record[523] = 0;
     record[524] = 7, record[525] = 0, record[526] = 0, record[527] = 0;
     file.insert(file.end(), record.begin(), record.end());
@@ -77,7 +82,8 @@ TEST(PayloadHeader, ReadsOddLengthsAndUnterminatedNamesAsTheUpdaterWould) {
     EXPECT_EQ(layout.records[0].reserved, 7u);
 }
 
-TEST(PayloadHeader, RefusesEveryCutOffPayload) {
+TEST(PayloadHeader, RefusesEveryCutOffPayload)
+{
     Bytes header = pack::EncodePayloadHeader(u"N", u"V", {{u"a.msp", 4}});
     Bytes full = header;
     full.insert(full.end(), {1, 2, 3, 4});
@@ -90,7 +96,8 @@ TEST(PayloadHeader, RefusesEveryCutOffPayload) {
     }
 }
 
-TEST(PayloadHeader, RefusesATableLargerThanTheFileWithoutAllocatingIt) {
+TEST(PayloadHeader, RefusesATableLargerThanTheFileWithoutAllocatingIt)
+{
     Bytes file = {0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     pack::InputFile input(file.data(), file.size());
     pack::PayloadLayout layout;

@@ -14,12 +14,14 @@ namespace {
 using packtest::MakeImage;
 using packtest::Section;
 
-bool Parse(const packtest::Bytes& image, pack::PeInfo& info, std::string& error) {
+bool Parse(const packtest::Bytes& image, pack::PeInfo& info, std::string& error)
+{
     pack::InputFile input(image.data(), image.size());
     return pack::ReadPeHeaders(input, info, error);
 }
 
-TEST(PayloadOffset, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
+TEST(PayloadOffset, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable)
+{
     for (const sharedcases::PayloadOffsetCase& c : sharedcases::PayloadOffsetCases()) {
         std::vector<uint8_t> image = sharedcases::MakeCaseImage(c);
         pack::PeInfo info;
@@ -31,7 +33,8 @@ TEST(PayloadOffset, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
     }
 }
 
-TEST(PayloadOffset, ReadsTheSecurityDirectory) {
+TEST(PayloadOffset, ReadsTheSecurityDirectory)
+{
     packtest::Bytes image = MakeImage(0x1000);
     packtest::PutU32At(image, packtest::kSecurityDirectory, 0x1008);
     packtest::PutU32At(image, packtest::kSecurityDirectory + 4, 0x300);
@@ -42,7 +45,8 @@ TEST(PayloadOffset, ReadsTheSecurityDirectory) {
     EXPECT_EQ(info.certificateSize, 0x300u);
 }
 
-TEST(PayloadOffset, ReadsPe32PlusImagesAtTheirOwnDistances) {
+TEST(PayloadOffset, ReadsPe32PlusImagesAtTheirOwnDistances)
+{
     // The x64 updater takes its section table 264 bytes behind the NT headers and its data
     // directories 16 bytes further than PE32; reading it as PE32 gives a garbage offset.
     packtest::Bytes image = packtest::MakeImage64({{0x400, 0x200}, {0x800, 0x600}});
@@ -61,7 +65,8 @@ TEST(PayloadOffset, ReadsPe32PlusImagesAtTheirOwnDistances) {
     EXPECT_EQ(info.machine, pack::PeMachine::X86);
 }
 
-TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
+TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe)
+{
     packtest::Bytes good = MakeImage(0x1000);
     struct Case {
         const char* what;
@@ -78,8 +83,7 @@ TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
         {"ROM image", MakeImage({{0x200, 0x200}}, 0x107), "magic 0x107"},
         {"short optional header", MakeImage({{0x200, 0x200}}, 0x10B, 96), "96-byte optional header"},
         {"no sections", MakeImage(std::vector<Section>{}), "without sections"},
-        {"cut in section table", packtest::Bytes(good.begin(), good.begin() + 0x40 + 248 + 50),
-         "section table"},
+        {"cut in section table", packtest::Bytes(good.begin(), good.begin() + 0x40 + 248 + 50), "section table"},
     };
     for (const Case& c : cases) {
         pack::PeInfo info;
@@ -89,7 +93,8 @@ TEST(PayloadOffset, RefusesImagesTheUpdaterCannotBe) {
     }
 }
 
-TEST(PayloadOffset, MustFitTheUpdatersSignedSeek) {
+TEST(PayloadOffset, MustFitTheUpdatersSignedSeek)
+{
     packtest::Bytes image = MakeImage({{0x200, 0x200}});
     size_t header = 0x40 + 248;
     packtest::PutU32At(image, header + 20, 0x7FFFF000);
@@ -107,7 +112,8 @@ TEST(PayloadOffset, MustFitTheUpdatersSignedSeek) {
     EXPECT_FALSE(Parse(image, info, error));
 }
 
-TEST(PayloadOffset, BoundsAHostileHeaderOffset) {
+TEST(PayloadOffset, BoundsAHostileHeaderOffset)
+{
     packtest::Bytes image = MakeImage(0x1000);
     packtest::PutU32At(image, 0x3C, 0xFFFFFF00);
     pack::PeInfo info;
@@ -122,7 +128,8 @@ constexpr size_t kVirtualSize = 8, kVirtualAddress = 12;
 constexpr size_t kResourceDirectory = 0x40 + 24 + 96 + 16;
 constexpr size_t kDirectoryCount = 0x40 + 24 + 92;
 
-TEST(SectionTable, HoldsEachSectionsAddressesAndRawDataInBothFlavours) {
+TEST(SectionTable, HoldsEachSectionsAddressesAndRawDataInBothFlavours)
+{
     // Virtual sizes differ from raw sizes, so that no field can stand in for another.
     for (bool plus : {false, true}) {
         std::vector<Section> layout = {{0x400, 0x200}, {0x600, 0xA00}};
@@ -145,7 +152,8 @@ TEST(SectionTable, HoldsEachSectionsAddressesAndRawDataInBothFlavours) {
     }
 }
 
-TEST(SectionTable, MapsAnAddressOnlyWhenOneSectionsRawDataHoldItWhole) {
+TEST(SectionTable, MapsAnAddressOnlyWhenOneSectionsRawDataHoldItWhole)
+{
     // Section 0: RVA 0x1000, raw data 0x200 bytes at 0x200, but 0x800 bytes in memory.
     // Section 1: RVA 0x2000, raw data 0x400 bytes at 0x400. Section 2 sits at the top of the
     // 32-bit address space, where a 32-bit sum would wrap.
@@ -182,7 +190,8 @@ TEST(SectionTable, MapsAnAddressOnlyWhenOneSectionsRawDataHoldItWhole) {
     }
 }
 
-TEST(DataDirectories, ReadOnlyTheDirectoriesTheImageCounts) {
+TEST(DataDirectories, ReadOnlyTheDirectoriesTheImageCounts)
+{
     packtest::Bytes image = MakeImage(0x1000);
     packtest::PutU32At(image, kResourceDirectory, 0x2000);
     packtest::PutU32At(image, packtest::kSecurityDirectory, 0x1000);
@@ -204,7 +213,8 @@ TEST(DataDirectories, ReadOnlyTheDirectoriesTheImageCounts) {
     }
 }
 
-TEST(DataDirectories, FollowTheNtHeadersWhereverTheyLie) {
+TEST(DataDirectories, FollowTheNtHeadersWhereverTheyLie)
+{
     for (const sharedcases::PayloadOffsetCase& c : sharedcases::PayloadOffsetCases()) {
         std::vector<uint8_t> image = sharedcases::MakeCaseImage(c);
         pack::PeInfo info;
@@ -216,7 +226,8 @@ TEST(DataDirectories, FollowTheNtHeadersWhereverTheyLie) {
     }
 }
 
-TEST(DataDirectories, AResourceDirectoryNoSectionHoldsGivesNoVersion) {
+TEST(DataDirectories, AResourceDirectoryNoSectionHoldsGivesNoVersion)
+{
     // The first section is 0x800 bytes long in memory but has only 0x200 in the file.
     for (uint32_t rva : {0x10u, 0x1400u, 0x3000u, 0xFFFFFFF8u}) {
         packtest::Bytes image = MakeImage({{0x200, 0x200}, {0x400, 0x400}});

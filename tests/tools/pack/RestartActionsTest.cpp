@@ -22,28 +22,35 @@ using packtest::TransformRow;
 const std::vector<std::string> kStrings = {"ScheduleReboot", "ForceReboot", "InstallFiles", "NOT Installed"};
 const uint32_t kSchedule = 1, kForce = 2, kInstallFiles = 3, kCondition = 4;
 
-std::vector<std::string> Found(const Bytes& patch, std::string* problem = nullptr) {
+std::vector<std::string> Found(const Bytes& patch, std::string* problem = nullptr)
+{
     compound::Reader reader;
     std::string error;
     EXPECT_TRUE(reader.Open(patch, &error)) << error;
     std::vector<pack::RestartAction> actions;
     bool read = pack::FindRestartActions(reader, actions, error);
-    if (problem) *problem = read ? std::string() : error;
-    else EXPECT_TRUE(read) << error;
+    if (problem)
+        *problem = read ? std::string() : error;
+    else
+        EXPECT_TRUE(read) << error;
     std::vector<std::string> described;
-    for (const pack::RestartAction& action : actions) described.push_back(pack::DescribeRestartAction(action));
+    for (const pack::RestartAction& action : actions)
+        described.push_back(pack::DescribeRestartAction(action));
     return described;
 }
 
-Bytes Rows(const std::vector<Bytes>& rows) {
+Bytes Rows(const std::vector<Bytes>& rows)
+{
     Bytes all;
-    for (const Bytes& row : rows) all.insert(all.end(), row.begin(), row.end());
+    for (const Bytes& row : rows)
+        all.insert(all.end(), row.begin(), row.end());
     return all;
 }
 
 }  // namespace
 
-TEST(RestartActions, AreFoundInWholeRowsAndUpdatesButNotInDeletionsOrOtherActions) {
+TEST(RestartActions, AreFoundInWholeRowsAndUpdatesButNotInDeletionsOrOtherActions)
+{
     struct Case {
         const char* what;
         std::string table;
@@ -51,15 +58,21 @@ TEST(RestartActions, AreFoundInWholeRowsAndUpdatesButNotInDeletionsOrOtherAction
         std::vector<std::string> found;
     };
     const Case cases[] = {
-        {"a whole row adds ScheduleReboot", "InstallExecuteSequence",
+        {"a whole row adds ScheduleReboot",
+         "InstallExecuteSequence",
          TransformRow(0x0301, {{kSchedule, 2}, {0, 2}, {6590 + 0x8000, 2}}),
          {"ScheduleReboot in InstallExecuteSequence (transform T1)"}},
-        {"an update gives ForceReboot a new condition", "InstallExecuteSequence",
-         TransformRow(0x0002, {{kForce, 2}, {kCondition, 2}}), {"ForceReboot in InstallExecuteSequence (transform T1)"}},
-        {"an update of the sequence only", "InstallUISequence", TransformRow(0x0004, {{kForce, 2}, {0x8010, 2}}),
+        {"an update gives ForceReboot a new condition",
+         "InstallExecuteSequence",
+         TransformRow(0x0002, {{kForce, 2}, {kCondition, 2}}),
+         {"ForceReboot in InstallExecuteSequence (transform T1)"}},
+        {"an update of the sequence only",
+         "InstallUISequence",
+         TransformRow(0x0004, {{kForce, 2}, {0x8010, 2}}),
          {"ForceReboot in InstallUISequence (transform T1)"}},
         {"a deletion takes one away", "InstallExecuteSequence", TransformRow(0x0000, {{kSchedule, 2}}), {}},
-        {"other actions", "InstallExecuteSequence",
+        {"other actions",
+         "InstallExecuteSequence",
          Rows({TransformRow(0x0301, {{kInstallFiles, 2}, {kCondition, 2}, {0x8FA0, 2}}),
                TransformRow(0x0000, {{kForce, 2}}), TransformRow(0x0301, {{kSchedule, 2}, {0, 2}, {0x9000, 2}})}),
          {"ScheduleReboot in InstallExecuteSequence (transform T1)"}},
@@ -71,13 +84,15 @@ TEST(RestartActions, AreFoundInWholeRowsAndUpdatesButNotInDeletionsOrOtherAction
     }
 }
 
-TEST(RestartActions, ReadThreeByteStringReferencesWhenThePoolSaysSo) {
+TEST(RestartActions, ReadThreeByteStringReferencesWhenThePoolSaysSo)
+{
     Bytes rows = TransformRow(0x0301, {{kForce, 3}, {0, 3}, {0x8001, 2}});
     EXPECT_EQ(Found(MakePatch("{A1}", {TestTransform{"#T1", kStrings, "AdminExecuteSequence", rows, true}})),
               std::vector<std::string>{"ForceReboot in AdminExecuteSequence (transform #T1)"});
 }
 
-TEST(RestartActions, ATransformThatDoesNotFitTheSchemaIsAProblemNotACrash) {
+TEST(RestartActions, ATransformThatDoesNotFitTheSchemaIsAProblemNotACrash)
+{
     struct Case {
         const char* what;
         Bytes rows;
@@ -98,7 +113,8 @@ TEST(RestartActions, ATransformThatDoesNotFitTheSchemaIsAProblemNotACrash) {
     }
 }
 
-TEST(RestartActions, BuildWarnsOfThemAndStrictRefusesToPack) {
+TEST(RestartActions, BuildWarnsOfThemAndStrictRefusesToPack)
+{
     packtest::ScratchFolder folder;
     std::string stub = folder.Write("stub.exe", packtest::MakeImage(0x800));
     Bytes rows = TransformRow(0x0301, {{kSchedule, 2}, {0, 2}, {0x8001, 2}});
@@ -142,7 +158,8 @@ TEST(RestartActions, BuildWarnsOfThemAndStrictRefusesToPack) {
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"out.exe", "reboot.msp", "stub.exe"})) << "nothing written";
 }
 
-TEST(RestartActions, APatchWithoutThemShowsNoneAndAnEmptyJsonList) {
+TEST(RestartActions, APatchWithoutThemShowsNoneAndAnEmptyJsonList)
+{
     packtest::ScratchFolder folder;
     pack::BuildRequest request;
     request.stub = folder.Write("stub.exe", packtest::MakeImage(0x800));

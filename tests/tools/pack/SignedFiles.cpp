@@ -13,15 +13,18 @@ const Bytes kPeImageDataOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0
 const Bytes kSha1Oid = {0x2B, 0x0E, 0x03, 0x02, 0x1A};
 const Bytes kSha256Oid = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 
-Bytes Join(std::initializer_list<Bytes> parts) {
+Bytes Join(std::initializer_list<Bytes> parts)
+{
     Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
     return out;
 }
 
 }  // namespace
 
-Bytes Der(uint8_t tag, const Bytes& body) {
+Bytes Der(uint8_t tag, const Bytes& body)
+{
     Bytes out = {tag};
     size_t size = body.size();
     if (size < 0x80) {
@@ -35,7 +38,8 @@ Bytes Der(uint8_t tag, const Bytes& body) {
     return out;
 }
 
-Bytes MakeSignatureBlob(const Bytes& digest, pack::DigestAlgorithm algorithm) {
+Bytes MakeSignatureBlob(const Bytes& digest, pack::DigestAlgorithm algorithm)
+{
     const Bytes& hashOid = algorithm == pack::DigestAlgorithm::Sha1 ? kSha1Oid : kSha256Oid;
     Bytes algorithmId = Der(0x30, Join({Der(0x06, hashOid), Der(0x05, {})}));
     Bytes indirect = Der(0x30, Join({Der(0x30, Join({Der(0x06, kPeImageDataOid), Der(0x30, {})})),
@@ -47,7 +51,8 @@ Bytes MakeSignatureBlob(const Bytes& digest, pack::DigestAlgorithm algorithm) {
     return Der(0x30, Join({Der(0x06, kSignedDataOid), Der(0xA0, signedData)}));
 }
 
-Bytes SignUpdater(Bytes updater, pack::DigestAlgorithm algorithm, const Bytes& afterBlob) {
+Bytes SignUpdater(Bytes updater, pack::DigestAlgorithm algorithm, const Bytes& afterBlob)
+{
     updater.resize((updater.size() + 7) / 8 * 8, 0);
     pack::PeInfo pe;
     std::string error;
@@ -62,8 +67,8 @@ Bytes SignUpdater(Bytes updater, pack::DigestAlgorithm algorithm, const Bytes& a
     entry.insert(entry.end(), afterBlob.begin(), afterBlob.end());
     entry.resize((entry.size() + 7) / 8 * 8, 0);
     PutU32At(entry, 0, uint32_t(entry.size()));
-    entry[4] = 0x00, entry[5] = 0x02; // revision 2.0
-    entry[6] = 0x02, entry[7] = 0x00; // PKCS#7 SignedData
+    entry[4] = 0x00, entry[5] = 0x02;  // revision 2.0
+    entry[6] = 0x02, entry[7] = 0x00;  // PKCS#7 SignedData
 
     size_t table = updater.size();
     size_t directory = pe.certificateDirectoryOffset;

@@ -55,9 +55,9 @@ public:
     ScratchFolder();
     ~ScratchFolder();
     const std::filesystem::path& Path() const { return path_; }
-    std::string Write(const std::string& name, const Bytes& bytes) const; // returns the path
+    std::string Write(const std::string& name, const Bytes& bytes) const;  // returns the path
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> Names() const; // what the folder holds, sorted
+    std::vector<std::string> Names() const;  // what the folder holds, sorted
 
 private:
     std::filesystem::path path_;

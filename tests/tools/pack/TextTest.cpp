@@ -8,22 +8,24 @@
 
 namespace {
 
-TEST(Utf8, DecodesEveryLengthOfSequence) {
+TEST(Utf8, DecodesEveryLengthOfSequence)
+{
     std::u16string out;
     ASSERT_TRUE(pack::Utf8ToUtf16("A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", out));
     EXPECT_EQ(out, u"A\u00E9\u20AC\U0001F600");
     EXPECT_EQ(pack::Utf16ToUtf8(out), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
-TEST(Utf8, RefusesMalformedText) {
+TEST(Utf8, RefusesMalformedText)
+{
     const char* bad[] = {
-        "\x80",             // lone continuation byte
-        "\xC3",             // cut-off sequence
-        "\xC3\x28",         // continuation missing
-        "\xC0\xAF",         // overlong '/'
-        "\xE0\x80\xAF",     // overlong, three bytes
-        "\xED\xA0\x80",     // surrogate U+D800
-        "\xF4\x90\x80\x80", // above U+10FFFF
+        "\x80",              // lone continuation byte
+        "\xC3",              // cut-off sequence
+        "\xC3\x28",          // continuation missing
+        "\xC0\xAF",          // overlong '/'
+        "\xE0\x80\xAF",      // overlong, three bytes
+        "\xED\xA0\x80",      // surrogate U+D800
+        "\xF4\x90\x80\x80",  // above U+10FFFF
         "\xFF",
     };
     for (const char* text : bad) {
@@ -32,12 +34,16 @@ TEST(Utf8, RefusesMalformedText) {
     }
 }
 
-TEST(Utf16, ShowsUnpairedSurrogatesAsReplacementCharacters) {
+TEST(Utf16, ShowsUnpairedSurrogatesAsReplacementCharacters)
+{
     std::u16string text = {u'a', char16_t(0xD800), u'b'};
-    EXPECT_EQ(pack::Utf16ToUtf8(text), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(pack::Utf16ToUtf8(text),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
-TEST(WindowsFileName, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
+TEST(WindowsFileName, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable)
+{
     for (const sharedcases::FileNameCase& c : sharedcases::FileNameCases()) {
         std::string reason = pack::CheckWindowsFileName(c.name);
         if (*c.refusal == 0)
@@ -47,24 +53,27 @@ TEST(WindowsFileName, AgreesWithTheUpdaterOnEveryCaseOfTheSharedTable) {
     }
 }
 
-TEST(WindowsFileName, ComparesWithoutRegardToCase) {
+TEST(WindowsFileName, ComparesWithoutRegardToCase)
+{
     EXPECT_TRUE(pack::SameWindowsFileName(u"Update.MSP", u"uPDATE.msp"));
     EXPECT_TRUE(pack::SameWindowsFileName(u"\u00E9t\u00E9.msp", u"\u00C9T\u00C9.MSP"));
-    EXPECT_TRUE(pack::SameWindowsFileName(u"\u0436.msp", u"\u0416.msp"));   // Cyrillic zhe
-    EXPECT_TRUE(pack::SameWindowsFileName(u"\u0142.msp", u"\u0141.msp"));   // Polish l
-    EXPECT_TRUE(pack::SameWindowsFileName(u"\u03C2.msp", u"\u03A3.msp"));   // final sigma
+    EXPECT_TRUE(pack::SameWindowsFileName(u"\u0436.msp", u"\u0416.msp"));  // Cyrillic zhe
+    EXPECT_TRUE(pack::SameWindowsFileName(u"\u0142.msp", u"\u0141.msp"));  // Polish l
+    EXPECT_TRUE(pack::SameWindowsFileName(u"\u03C2.msp", u"\u03A3.msp"));  // final sigma
     EXPECT_FALSE(pack::SameWindowsFileName(u"a.msp", u"b.msp"));
     EXPECT_FALSE(pack::SameWindowsFileName(u"a.msp", u"a.msp "));
     EXPECT_FALSE(pack::SameWindowsFileName(u"\u00F7.msp", u"\u00D7.msp"));  // not a case pair
 }
 
-std::string Hash(const std::string& text) {
+std::string Hash(const std::string& text)
+{
     pack::Sha256 hash;
     hash.Update(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     return hash.FinishHex();
 }
 
-TEST(Sha256, MatchesTheStandardVectors) {
+TEST(Sha256, MatchesTheStandardVectors)
+{
     EXPECT_EQ(Hash(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(Hash("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(Hash("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
@@ -74,7 +83,8 @@ TEST(Sha256, MatchesTheStandardVectors) {
     EXPECT_EQ(Hash(std::string(56, 'a')), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
 }
 
-TEST(Sha256, GivesTheSameDigestHoweverTheInputIsSplit) {
+TEST(Sha256, GivesTheSameDigestHoweverTheInputIsSplit)
+{
     std::string million(1000000, 'a');
     for (size_t piece : {1u, 63u, 64u, 65u, 4096u, 1000000u}) {
         pack::Sha256 hash;

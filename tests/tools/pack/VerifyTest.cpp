@@ -22,11 +22,12 @@
 
 namespace {
 
-using packtest::Bytes;
 using pack::DigestAlgorithm;
 using pack::DigestState;
+using packtest::Bytes;
 
-std::string Hex(const uint8_t* bytes, size_t size) {
+std::string Hex(const uint8_t* bytes, size_t size)
+{
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
     for (size_t i = 0; i < size; ++i) {
@@ -36,7 +37,8 @@ std::string Hex(const uint8_t* bytes, size_t size) {
     return text;
 }
 
-TEST(VerifyCommandLine, TakesOneUpdaterAndItsTwoOptions) {
+TEST(VerifyCommandLine, TakesOneUpdaterAndItsTwoOptions)
+{
     pack::CommandLine line;
     std::string error;
     ASSERT_TRUE(pack::ParseCommandLine({"verify", "--require-signature", "u.exe", "--json"}, line, error)) << error;
@@ -62,7 +64,8 @@ TEST(VerifyCommandLine, TakesOneUpdaterAndItsTwoOptions) {
     }
 }
 
-TEST(Sha1, MatchesTheStandardVectorsHoweverTheInputIsSplit) {
+TEST(Sha1, MatchesTheStandardVectorsHoweverTheInputIsSplit)
+{
     struct Case {
         std::string input;
         const char* digest;
@@ -85,7 +88,8 @@ TEST(Sha1, MatchesTheStandardVectorsHoweverTheInputIsSplit) {
     }
 }
 
-TEST(Der, ReadsDefiniteLengthsAndRefusesWhatOverrunsOrIsNotDer) {
+TEST(Der, ReadsDefiniteLengthsAndRefusesWhatOverrunsOrIsNotDer)
+{
     Bytes body(300, 7);
     Bytes longForm = packtest::Der(0x30, body);
     pack::der::Reader reader(longForm.data(), longForm.size());
@@ -120,7 +124,8 @@ TEST(Der, ReadsDefiniteLengthsAndRefusesWhatOverrunsOrIsNotDer) {
     EXPECT_TRUE(wrongTag.failed());
 }
 
-TEST(SignedDigest, ReadsTheDigestAndItsAlgorithmFromSpcIndirectDataContent) {
+TEST(SignedDigest, ReadsTheDigestAndItsAlgorithmFromSpcIndirectDataContent)
+{
     Bytes sha256(32, 0xAB), sha1(20, 0xCD);
     Bytes blob = packtest::MakeSignatureBlob(sha256, DigestAlgorithm::Sha256);
     Bytes withPadding = blob;
@@ -138,7 +143,8 @@ TEST(SignedDigest, ReadsTheDigestAndItsAlgorithmFromSpcIndirectDataContent) {
     EXPECT_EQ(signedDigest.digest, sha1);
 }
 
-TEST(SignedDigest, RefusesSignaturesItCannotVouchFor) {
+TEST(SignedDigest, RefusesSignaturesItCannotVouchFor)
+{
     auto replace = [](Bytes blob, const Bytes& from, const Bytes& to) {
         auto at = std::search(blob.begin(), blob.end(), from.begin(), from.end());
         EXPECT_NE(at, blob.end());
@@ -151,11 +157,11 @@ TEST(SignedDigest, RefusesSignaturesItCannotVouchFor) {
     const Bytes peImage = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
     const Bytes signedData = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
     Bytes sha256Oid = sha256;
-    sha256Oid.back() = 0x03; // SHA-512
+    sha256Oid.back() = 0x03;  // SHA-512
     Bytes otherKind = peImage;
     otherKind.back() = 0x1E;
     Bytes otherContent = signedData;
-    otherContent.back() = 0x01; // PKCS#7 data
+    otherContent.back() = 0x01;  // PKCS#7 data
     struct Case {
         const char* what;
         Bytes blob;
@@ -176,7 +182,8 @@ TEST(SignedDigest, RefusesSignaturesItCannotVouchFor) {
     }
 }
 
-Bytes Updater(const Bytes& image, const Bytes& data = {1, 2, 3}) {
+Bytes Updater(const Bytes& image, const Bytes& data = {1, 2, 3})
+{
     Bytes file = image;
     Bytes header = pack::EncodePayloadHeader(u"Product", u"1.0", {{u"a.bin", uint32_t(data.size())}});
     file.insert(file.end(), header.begin(), header.end());
@@ -186,7 +193,8 @@ Bytes Updater(const Bytes& image, const Bytes& data = {1, 2, 3}) {
 
 // Everything counts but the checksum and the certificate table's directory entry, in both
 // image flavours.
-TEST(ImageDigest, LeavesOutOnlyTheChecksumAndTheCertificateDirectory) {
+TEST(ImageDigest, LeavesOutOnlyTheChecksumAndTheCertificateDirectory)
+{
     for (bool plus : {false, true}) {
         Bytes file = Updater(plus ? packtest::MakeImage64({{0x400, 0x400}}) : packtest::MakeImage(0x800));
         pack::PeInfo pe;
@@ -215,13 +223,14 @@ struct VerifyCase {
     Bytes file;
     bool requireSignature;
     DigestState digest;
-    uint64_t bytesAfterSignature; // at least: the count includes the entry's alignment
+    uint64_t bytesAfterSignature;  // at least: the count includes the entry's alignment
     uint64_t bytesAfterTable;
     bool layoutSound;
     bool passes;
 };
 
-TEST(Verify, JudgesSignedTamperedAndUnsignedUpdaters) {
+TEST(Verify, JudgesSignedTamperedAndUnsignedUpdaters)
+{
     Bytes unsignedFile = Updater(packtest::MakeImage(0x800));
     Bytes signedFile = packtest::SignUpdater(unsignedFile);
     Bytes changedPayload = signedFile;
@@ -235,14 +244,14 @@ TEST(Verify, JudgesSignedTamperedAndUnsignedUpdaters) {
     Bytes movedTable = signedFile;
     packtest::PutU32At(movedTable, packtest::kSecurityDirectory, 0x700);
     Bytes notPkcs7 = signedFile;
-    notPkcs7[(unsignedFile.size() + 7) / 8 * 8 + 6] = 1; // X.509 entry type
+    notPkcs7[(unsignedFile.size() + 7) / 8 * 8 + 6] = 1;  // X.509 entry type
 
     VerifyCase cases[] = {
         {"unsigned", unsignedFile, false, DigestState::Unsigned, 0, 0, true, true},
         {"unsigned, signature required", unsignedFile, true, DigestState::Unsigned, 0, 0, true, false},
         {"signed", signedFile, true, DigestState::Matches, 0, 0, true, true},
-        {"signed with SHA-1", packtest::SignUpdater(unsignedFile, DigestAlgorithm::Sha1), true,
-         DigestState::Matches, 0, 0, true, true},
+        {"signed with SHA-1", packtest::SignUpdater(unsignedFile, DigestAlgorithm::Sha1), true, DigestState::Matches, 0,
+         0, true, true},
         {"a carried byte changed", changedPayload, false, DigestState::Differs, 0, 0, true, false},
         {"bytes appended behind the table", appended, false, DigestState::Matches, 0, 5, true, false},
         {"the table grown behind the signature", grown, false, DigestState::Matches, 16, 0, true, false},
@@ -273,14 +282,15 @@ TEST(Verify, JudgesSignedTamperedAndUnsignedUpdaters) {
 
 // A resource tree as a linker lays it out (type, name, language, data entry, VS_VERSIONINFO)
 // in the second section of a PE32 image, at RVA 0x2000.
-Bytes ImageWithVersion(uint32_t signature = 0xFEEF04BD, uint32_t typeId = 16) {
+Bytes ImageWithVersion(uint32_t signature = 0xFEEF04BD, uint32_t typeId = 16)
+{
     Bytes image = packtest::MakeImage({{0x200, 0x200}, {0x400, 0x400}});
     const size_t base = 0x400;
     const uint32_t rva = 0x2000;
-    packtest::PutU32At(image, 0x40 + 24 + 96 + 16, rva); // data directory 2
+    packtest::PutU32At(image, 0x40 + 24 + 96 + 16, rva);  // data directory 2
     packtest::PutU32At(image, 0x40 + 24 + 96 + 20, 0x200);
     auto directory = [&](size_t at, uint32_t id, uint32_t target) {
-        image[at + 14] = 1; // one id entry
+        image[at + 14] = 1;  // one id entry
         packtest::PutU32At(image, at + 16, id);
         packtest::PutU32At(image, at + 20, target);
     };
@@ -289,20 +299,22 @@ Bytes ImageWithVersion(uint32_t signature = 0xFEEF04BD, uint32_t typeId = 16) {
     directory(base + 0x30, 0x409, 0x48);
     packtest::PutU32At(image, base + 0x48, rva + 0x60);
     packtest::PutU32At(image, base + 0x4C, 0x100);
-    image[base + 0x60] = 0x00, image[base + 0x61] = 0x01; // wLength 0x100
-    image[base + 0x62] = 52;                             // wValueLength
+    image[base + 0x60] = 0x00, image[base + 0x61] = 0x01;  // wLength 0x100
+    image[base + 0x62] = 52;                               // wValueLength
     const char key[] = "VS_VERSION_INFO";
-    for (size_t i = 0; i < sizeof key - 1; ++i) image[base + 0x66 + 2 * i] = uint8_t(key[i]);
+    for (size_t i = 0; i < sizeof key - 1; ++i)
+        image[base + 0x66 + 2 * i] = uint8_t(key[i]);
     size_t fixed = base + 0x60 + 40;
     packtest::PutU32At(image, fixed, signature);
     packtest::PutU32At(image, fixed + 8, 0x00020003);  // file 2.3.4.5
     packtest::PutU32At(image, fixed + 12, 0x00040005);
-    packtest::PutU32At(image, fixed + 16, 0x00020003); // product 2.3.0.0
+    packtest::PutU32At(image, fixed + 16, 0x00020003);  // product 2.3.0.0
     packtest::PutU32At(image, fixed + 20, 0);
     return image;
 }
 
-TEST(VersionResource, ReadsTheFixedFileInfoAndIgnoresWhatIsNotOne) {
+TEST(VersionResource, ReadsTheFixedFileInfoAndIgnoresWhatIsNotOne)
+{
     struct Case {
         const char* what;
         Bytes image;
@@ -327,7 +339,8 @@ TEST(VersionResource, ReadsTheFixedFileInfoAndIgnoresWhatIsNotOne) {
     }
 }
 
-TEST(VersionResource, InspectAndVerifyShowTheStubsVersion) {
+TEST(VersionResource, InspectAndVerifyShowTheStubsVersion)
+{
     Bytes file = Updater(ImageWithVersion());
     pack::InputFile input(file.data(), file.size());
     pack::VerifyReport report;
@@ -337,30 +350,32 @@ TEST(VersionResource, InspectAndVerifyShowTheStubsVersion) {
               std::string::npos);
     EXPECT_NE(pack::FormatVerifyJson("u.exe", report).find("\"updaterVersion\": {\"file\": \"2.3.4.5\""),
               std::string::npos);
-    EXPECT_NE(pack::FormatReportText("u.exe", report.updater).find("updater version: file 2.3.4.5"),
-              std::string::npos);
+    EXPECT_NE(pack::FormatReportText("u.exe", report.updater).find("updater version: file 2.3.4.5"), std::string::npos);
     EXPECT_NE(pack::FormatReportJson("u.exe", report.updater).find("\"updaterVersion\": {"), std::string::npos);
 }
 
 // The program on updaters that osslsigncode signed, as a release pipeline runs it.
 class VerifyProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(std::system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null"), 0)
             << "osslsigncode and openssl are needed (scripts/bootstrap installs them)";
         std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -days 2 -keyout " +
                            folder / "key.pem" + " -out " + folder / "cert.pem" + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(make.c_str()), 0);
     }
-    std::string Sign(const std::string& in, const std::string& digest) {
+    std::string Sign(const std::string& in, const std::string& digest)
+    {
         std::string signedPath = in + "." + digest + ".signed";
-        std::filesystem::remove(signedPath); // osslsigncode does not overwrite
+        std::filesystem::remove(signedPath);  // osslsigncode does not overwrite
         std::string command = "osslsigncode sign -h " + digest + " -certs " + folder / "cert.pem" + " -key " +
                               folder / "key.pem" + " -in " + in + " -out " + signedPath + " >/dev/null 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return signedPath;
     }
-    int Verify(const std::string& args) {
+    int Verify(const std::string& args)
+    {
         std::string command = std::string(PACK_PROGRAM) + " verify " + args + " >" + folder / "stdout" + " 2>&1";
         int status = std::system(command.c_str());
         Bytes b = packtest::ReadAll(folder / "stdout");
@@ -371,7 +386,8 @@ protected:
     std::string out;
 };
 
-TEST_F(VerifyProgram, NamesTheVersionKeptInTheVersionFile) {
+TEST_F(VerifyProgram, NamesTheVersionKeptInTheVersionFile)
+{
     Bytes version = packtest::ReadAll(VERSION_FILE);
     std::string text(version.begin(), version.end());
     std::string command = std::string(PACK_PROGRAM) + " --version >" + folder / "stdout";
@@ -380,7 +396,8 @@ TEST_F(VerifyProgram, NamesTheVersionKeptInTheVersionFile) {
     EXPECT_EQ(std::string(printed.begin(), printed.end()), "tessarvane-pack " + text);
 }
 
-TEST_F(VerifyProgram, PassesWhatWasSignedAndReportsEachTampering) {
+TEST_F(VerifyProgram, PassesWhatWasSignedAndReportsEachTampering)
+{
     for (bool plus : {false, true}) {
         SCOPED_TRACE(plus ? "PE32+" : "PE32");
         Bytes patch = packtest::MakePatch("{A1}", 3000);
@@ -397,13 +414,14 @@ TEST_F(VerifyProgram, PassesWhatWasSignedAndReportsEachTampering) {
             EXPECT_EQ(Verify("--require-signature " + signedPath), 0) << out;
             EXPECT_NE(out.find("digest: matches"), std::string::npos) << out;
             EXPECT_NE(out.find(digest == "sha1" ? "digest algorithm: SHA-1" : "digest algorithm: SHA-256"),
-                      std::string::npos) << out;
+                      std::string::npos)
+                << out;
             EXPECT_NE(out.find("certificate chain: not checked"), std::string::npos) << out;
         }
         Bytes signedFile = packtest::ReadAll(Sign(packed, "sha256"));
 
         Bytes changed = signedFile;
-        changed[file.size() - 100] ^= 1; // inside the carried patch
+        changed[file.size() - 100] ^= 1;  // inside the carried patch
         EXPECT_EQ(Verify(folder.Write("changed.exe", changed)), 1) << out;
         EXPECT_NE(out.find("problem: digest differs"), std::string::npos) << out;
 

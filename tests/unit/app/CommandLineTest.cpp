@@ -93,10 +93,21 @@ TEST(CommandLine, AcceptedLinesGiveTheirModeAndFolders)
 TEST(CommandLine, RejectsRepeatedExclusiveAndUnknownOptions)
 {
     const std::vector<std::vector<std::wstring>> rejected = {
-        {L"-a", L"-a"},           {L"-x", L"a", L"-x", L"b"}, {L"-a", L"-x"}, {L"-x", L"out", L"-a"},
-        {L"-l", L"a", L"-l", L"b"}, {L"-x", L"a", L"b"},      {L"/a"},        {L"-A"},
-        {L"--a"},                 {L"-X"},                    {L"-L"},        {L"out"},
-        {L"-a", L"extra"},        {L"-ax"},                   {L""},
+        {L"-a", L"-a"},
+        {L"-x", L"a", L"-x", L"b"},
+        {L"-a", L"-x"},
+        {L"-x", L"out", L"-a"},
+        {L"-l", L"a", L"-l", L"b"},
+        {L"-x", L"a", L"b"},
+        {L"/a"},
+        {L"-A"},
+        {L"--a"},
+        {L"-X"},
+        {L"-L"},
+        {L"out"},
+        {L"-a", L"extra"},
+        {L"-ax"},
+        {L""},
     };
     for (const auto& arguments : rejected) {
         Parse(arguments);

@@ -103,7 +103,7 @@ TEST_F(ProductUpdates, AnEmptyIndexListCallsNothingAndLogsNothing)
 TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
 {
     StatusWatcher watcher;
-        EXPECT_EQ(Apply({0, 1}, watcher.get()), 0);
+    EXPECT_EQ(Apply({0, 1}, watcher.get()), 0);
 
     // Written in the working folder, copied into the log folder under these names at the end.
     std::wstring logA = L"C:\\work\\TessarvaneUpdater-verbose-1.log";
@@ -132,7 +132,7 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
                          L"MsiApplyPatch succeeded.",
                      }));
     EXPECT_EQ(watcher.texts(), (std::vector<std::wstring>{L"Installing update 'a.msp' for 'Sample Product'.",
-                                                         L"Installing update 'b.msp' for 'Sample Product'."}));
+                                                          L"Installing update 'b.msp' for 'Sample Product'."}));
     EXPECT_FALSE(rebootRequired);
 }
 
@@ -273,8 +273,9 @@ TEST_F(ProductUpdates, ALongStatusTextIsCutTo511CharactersInLogAndWindow)
 TEST_F(ProductUpdates, AnIndexListedTwiceIsTwoEntriesWithTheirOwnCopies)
 {
     EXPECT_EQ(Apply({1, 1}), 0);
-    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
-              std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\b.msp, C:\\work\\b.msp])"})
+    EXPECT_EQ(
+        CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+        std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\b.msp, C:\\work\\b.msp])"})
         << "BAD-ARGS here would mean one copy shared by both entries";
     EXPECT_EQ(Applied(), (std::vector<std::wstring>{L"b.msp", L"b.msp"}));
     EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
@@ -305,10 +306,12 @@ TEST_F(ProductUpdates, EachContextIsSequencedNamedAndLoggedAsItselfAndNoOtherWor
         fake.products[product].contexts = {c.installed};
         EXPECT_EQ(Apply({0}, {}, c.asked), c.result);
         std::wstring context = std::to_wstring(c.asked);
-        EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
-                  std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, " + context + L", [C:\\work\\a.msp])"});
+        EXPECT_EQ(
+            CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+            std::vector<std::wstring>{L"MsiDeterminePatchSequenceW({A}, null, " + context + L", [C:\\work\\a.msp])"});
         if (c.result == 0) {
-            EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, " + context + L", InstalledProductName").size(), 2u);
+            EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, " + context + L", InstalledProductName").size(),
+                      2u);
             std::vector<std::wstring> log = Log();
             EXPECT_EQ(log[log.size() - 3], c.contextLine);
         } else {
@@ -342,8 +345,8 @@ TEST_F(ProductUpdates, APatchAlreadyAppliedInThisContextIsPassedOverAsASuccess)
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2], already);
     EXPECT_EQ(watcher.texts().front(), already);
-    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::AlreadyApplied, PatchStatus::Applied,
-                                                   PatchStatus::Applied}));
+    EXPECT_EQ(Statuses(),
+              (std::vector<PatchStatus>{PatchStatus::AlreadyApplied, PatchStatus::Applied, PatchStatus::Applied}));
 }
 
 TEST_F(ProductUpdates, ASupersededOrObsoletePatchIsNotAppliedAgainAndCountsAsASuccess)
@@ -357,15 +360,15 @@ TEST_F(ProductUpdates, ASupersededOrObsoletePatchIsNotAppliedAgainAndCountsAsASu
     StatusWatcher watcher;
     EXPECT_EQ(Apply({0, 1, 2}, watcher.get()), 0);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"c.msp"});
-    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Superseded, PatchStatus::Obsolete,
-                                                   PatchStatus::Applied}));
+    EXPECT_EQ(Statuses(),
+              (std::vector<PatchStatus>{PatchStatus::Superseded, PatchStatus::Obsolete, PatchStatus::Applied}));
     EXPECT_EQ(Patch(0).patchState, 2);
     EXPECT_EQ(Patch(1).patchState, 4);
     EXPECT_EQ(watcher.texts(), (std::vector<std::wstring>{
-                                  L"Update 'a.msp' is superseded by an update installed for 'Sample Product'.",
-                                  L"Update 'b.msp' is obsolete for 'Sample Product'.",
-                                  L"Installing update 'c.msp' for 'Sample Product'.",
-                              }));
+                                   L"Update 'a.msp' is superseded by an update installed for 'Sample Product'.",
+                                   L"Update 'b.msp' is obsolete for 'Sample Product'.",
+                                   L"Installing update 'c.msp' for 'Sample Product'.",
+                               }));
 }
 
 TEST_F(ProductUpdates, TheRecordGivesEachPatchItsStatusAndInstallerResult)

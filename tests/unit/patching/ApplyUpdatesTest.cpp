@@ -198,7 +198,8 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransa
         {"patch not opened", [] { fake.patches[1].openResult = ERROR_OPEN_FAILED; },
          L"MsiOpenDatabaseW(C:\\work\\b.msp, 32)", L"Opening patch 'b.msp' failed with error=110."},
         {"patch summary", [] { fake.patches[0].summaryResult = ERROR_INVALID_HANDLE; },
-         L"MsiGetSummaryInformationW(database:a.msp", L"Reading the target products of patch 'a.msp' failed with error=6."},
+         L"MsiGetSummaryInformationW(database:a.msp",
+         L"Reading the target products of patch 'a.msp' failed with error=6."},
         {"patch size query answers 0", [] { fake.patches[0].sizeResult = ERROR_SUCCESS; },
          L"MsiSummaryInfoGetPropertyW(summary:a.msp, 7, 0)",
          L"Reading the target products of patch 'a.msp' failed with error=13."},
@@ -236,8 +237,8 @@ TEST_F(UpdateRun, AnUnreadablePatchOrPackageIsLoggedAndEndsTheRunBeforeAnyTransa
         while (last > 0 && fake.calls[last - 1].compare(0, 15, L"MsiCloseHandle(") == 0)
             --last;
         ASSERT_GT(last, 0u);
-        EXPECT_EQ(fake.calls[last - 1].compare(0, wcslen(c.lastCall), c.lastCall), 0) << "last: "
-            << testing::PrintToString(fake.calls[last - 1]);
+        EXPECT_EQ(fake.calls[last - 1].compare(0, wcslen(c.lastCall), c.lastCall), 0)
+            << "last: " << testing::PrintToString(fake.calls[last - 1]);
         EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
         EXPECT_TRUE(CallsStartingWith(L"MsiEndTransaction").empty()) << "no transaction, nothing to roll back";
 
@@ -263,17 +264,23 @@ TEST_F(UpdateRun, AFailureInsideTheTransactionRollsItBackBeforeTheHandleCloses)
         std::vector<std::wstring> lastLines;
     };
     const Case cases[] = {
-        {"x64 product fails", [] { fake.products[L"{C}"].sequenceResult = ERROR_FUNCTION_FAILED; }, {L"{C}"},
+        {"x64 product fails",
+         [] { fake.products[L"{C}"].sequenceResult = ERROR_FUNCTION_FAILED; },
+         {L"{C}"},
          {L"MsiDeterminePatchSequence failed with error=1627", L"MSI transaction rolled back."}},
         {"second product, the first of the x86 group, fails",
-         [] { fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE}; }, {L"{C}", L"{A}"},
+         [] {
+             fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_FAILURE};
+         },
+         {L"{C}", L"{A}"},
          {L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}},
         {"the rollback itself fails",
          [] {
              fake.applyResults = {ERROR_INSTALL_FAILURE};
              fake.rollbackResult = ERROR_INSTALL_FAILURE;
          },
-         {L"{C}"}, {L"MsiApplyPatch failed with error=1603", L"Rolling back MSI transaction failed with error=1603."}},
+         {L"{C}"},
+         {L"MsiApplyPatch failed with error=1603", L"Rolling back MSI transaction failed with error=1603."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -332,9 +339,8 @@ TEST_F(UpdateRun, AFailedCommitIsLoggedWithItsErrorNeverEndedAgainAndAsksNoResta
         EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction").size(), 1u);
         std::vector<std::wstring> log = Log();
         EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
-                  (std::vector<std::wstring>{L"Committing MSI transaction failed with error=" +
-                                                 std::to_wstring(c.commit) + L".",
-                                             c.after}));
+                  (std::vector<std::wstring>{
+                      L"Committing MSI transaction failed with error=" + std::to_wstring(c.commit) + L".", c.after}));
         EXPECT_EQ(std::count(log.begin(), log.end(), L"MSI transaction rolled back."), 0)
             << "this run rolled nothing back";
         EXPECT_EQ(runRecord.failedStep, RunStep::Committing);
@@ -382,8 +388,9 @@ TEST_F(UpdateRun, APatchWithARestartActionFailsInsideTheTransactionOnWindowsAndA
         EXPECT_EQ(ApplyUpdates(folder, {}), windows ? 1603 : 3010);
         std::vector<std::wstring> log = Log();
         if (windows) {
-            EXPECT_EQ(std::vector<std::wstring>(log.end() - 2, log.end()),
-                      (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
+            EXPECT_EQ(
+                std::vector<std::wstring>(log.end() - 2, log.end()),
+                (std::vector<std::wstring>{L"MsiApplyPatch failed with error=1603", L"MSI transaction rolled back."}));
             EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::Failed);
         } else {
             EXPECT_EQ(log.back(), L"One or more of the updates installed require a reboot.");
@@ -415,13 +422,22 @@ TEST_F(UpdateRun, TheResultIsTheCodeThatDeploymentToolsRead)
     };
     const Case cases[] = {
         {"success", [] {}, 0},
-        {"a patch asked for a restart", [] { fake.applyResults = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIRED}; },
+        {"a patch asked for a restart",
+         [] {
+             fake.applyResults = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIRED};
+         },
          3010},
         {"a patch failed", [] { fake.applyResults = {ERROR_INSTALL_FAILURE}; }, 1603},
-        {"another installation is in progress", [] { fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_ALREADY_RUNNING}; },
+        {"another installation is in progress",
+         [] {
+             fake.applyResults = {ERROR_SUCCESS, ERROR_INSTALL_ALREADY_RUNNING};
+         },
          1618},
         {"a restart asked for, then a patch failed",
-         [] { fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE}; }, 1603},
+         [] {
+             fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE};
+         },
+         1603},
         {"the transaction cannot begin", [] { fake.beginResult = ERROR_INSTALL_SERVICE_FAILURE; }, 1601},
         {"the transaction cannot commit", [] { fake.commitResult = ERROR_ROLLBACK_DISABLED; }, 1653},
         {"the commit asks for a restart", [] { fake.commitResult = ERROR_SUCCESS_REBOOT_REQUIRED; }, 3010},
@@ -503,7 +519,9 @@ TEST_F(UpdateRun, ARestartIsAskedForOnlyOnceTheTransactionIsOverAndMadeOnlyOnYes
     const Case cases[] = {
         {"nobody to ask", false, true, {}},
         {"No", true, false, {question}},
-        {"Yes", true, true,
+        {"Yes",
+         true,
+         true,
          {question, L"OpenProcessToken(current, 0x00000028)", L"LookupPrivilegeValueW(null, SeShutdownPrivilege)",
           L"AdjustTokenPrivileges(token, 0, 1 x luid 19:0 attributes 2, 0, null, null)",
           L"ExitWindowsEx(2, 0x80040001)"}},
@@ -540,12 +558,13 @@ TEST_F(UpdateRun, PatchesEachContextAProductIsInstalledInMachineFirst)
     fake.products[L"{A}"].name = L"Product A";
     // {B}'s machine installation is left unpatched by Windows Installer (see below).
     EXPECT_EQ(ApplyUpdates(folder, {}), ERROR_INSTALL_FAILURE);
-    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
-                                                                    L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
-                                                                    L"MsiDeterminePatchSequenceW({B}, null, 4, [C:\\work\\a.msp])",
-                                                                    L"MsiDeterminePatchSequenceW({B}, null, 2, [C:\\work\\a.msp])",
-                                                                    L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\a.msp])",
-                                                                }));
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+              (std::vector<std::wstring>{
+                  L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
+                  L"MsiDeterminePatchSequenceW({B}, null, 4, [C:\\work\\a.msp])",
+                  L"MsiDeterminePatchSequenceW({B}, null, 2, [C:\\work\\a.msp])",
+                  L"MsiDeterminePatchSequenceW({C}, null, 4, [C:\\work\\a.msp])",
+              }));
     EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW({A}, 2, LocalPackage").size(), 2u);
     EXPECT_EQ(CallsStartingWith(L"MsiGetSummaryInformationW(0, C:\\users\\cache\\{A}-2.msi, 0)").size(), 1u);
     std::vector<std::wstring> log = Log();
@@ -561,10 +580,11 @@ TEST_F(UpdateRun, APerUserX64InstallationGoesBeforeAPerMachineX86OneOfTheSamePro
     fake.products[L"{A}"].contexts = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERUNMANAGED};
     fake.products[L"{A}"].contextTemplates[MSIINSTALLCONTEXT_USERUNMANAGED] = L"x64;1033";
     EXPECT_EQ(ApplyUpdates(folder, {}), ERROR_INSTALL_FAILURE) << "the machine's installation stays unpatched";
-    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"), (std::vector<std::wstring>{
-                                                                    L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
-                                                                    L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
-                                                                }));
+    EXPECT_EQ(CallsStartingWith(L"MsiDeterminePatchSequenceW"),
+              (std::vector<std::wstring>{
+                  L"MsiDeterminePatchSequenceW({A}, null, 2, [C:\\work\\a.msp])",
+                  L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp])",
+              }));
 }
 
 TEST_F(UpdateRun, AProductInTwoContextsOfOneAccountIsPatchedInOneAndTheCheckAfterTheCommitFailsTheRun)
@@ -583,8 +603,9 @@ TEST_F(UpdateRun, AProductInTwoContextsOfOneAccountIsPatchedInOneAndTheCheckAfte
     EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"), std::vector<std::wstring>{L"MsiEndTransaction(1)"})
         << "the check comes after the commit and does not touch the transaction";
     std::vector<std::wstring> log = Log();
-    EXPECT_EQ(log.back(), L"Windows Installer does not list update 'a.msp' as installed for 'Product A' "
-                          L"(per-machine) after the commit.");
+    EXPECT_EQ(log.back(),
+              L"Windows Installer does not list update 'a.msp' as installed for 'Product A' "
+              L"(per-machine) after the commit.");
     EXPECT_EQ(std::count(log.begin(), log.end(), committed), 0) << "the run did not succeed";
     ASSERT_EQ(runRecord.products.size(), 2u);
     EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::NotRegistered);
@@ -671,7 +692,8 @@ TEST_F(UpdateRun, ASecondRunFindsEveryPatchAppliedAppliesNothingAndCommitsAnEmpt
     ResetRunRecord();  // as in a second process
     EXPECT_EQ(ApplyUpdates(folder, {}), 0);
     EXPECT_TRUE(CallsStartingWith(L"MsiApplyPatchW").empty());
-    EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW({BBBBBBBB-0000-0000-0000-000000000002}, {C}, 4, State)").size(), 1u);
+    EXPECT_EQ(CallsStartingWith(L"MsiGetPatchInfoExW({BBBBBBBB-0000-0000-0000-000000000002}, {C}, 4, State)").size(),
+              1u);
     std::vector<std::wstring> tail(fake.calls.end() - 2, fake.calls.end());
     EXPECT_EQ(tail, (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiCloseHandle(transaction)"}));
     std::vector<std::wstring> log = Log();
@@ -733,8 +755,8 @@ TEST_F(UpdateRun, ReportsEveryPatchAndInstallationToTheRunsRecord)
                                             MSIINSTALLCONTEXT_USERUNMANAGED}));
     // In record order: {A} a.msp, b.msp; {B} a.msp; {C} b.msp; {A} per user a.msp, b.msp.
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotApplicable,
-                                                     PatchStatus::NotApplicable, PatchStatus::RolledBack,
-                                                     PatchStatus::NotAttempted, PatchStatus::NotAttempted}));
+                                                    PatchStatus::NotApplicable, PatchStatus::RolledBack,
+                                                    PatchStatus::NotAttempted, PatchStatus::NotAttempted}));
     EXPECT_EQ(runRecord.patches[0].resultCode, 1603u);
     EXPECT_EQ(runRecord.patches[1].resultCode, 1642u);
     EXPECT_FALSE(runRecord.patches[2].hasResult);

@@ -209,8 +209,8 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database)
 
 UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCount, MSIHANDLE* summary)
 {
-    std::wstring line = L"MsiGetSummaryInformationW(" + Label(database) + L", " + Text(path) + L", " +
-                        Number(updateCount) + L")";
+    std::wstring line =
+        L"MsiGetSummaryInformationW(" + Label(database) + L", " + Text(path) + L", " + Number(updateCount) + L")";
     if (summary == nullptr || *summary != 0)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
@@ -341,8 +341,8 @@ UINT WINAPI MsiGetProductInfoExW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEX
 UINT WINAPI MsiEnumProductsExW(LPCWSTR code, LPCWSTR userSid, DWORD contexts, DWORD index, LPWSTR installedCode,
                                MSIINSTALLCONTEXT* installedContext, LPWSTR sid, LPDWORD sidCount)
 {
-    std::wstring line = L"MsiEnumProductsExW(" + Text(code) + L", " + Text(userSid) + L", " + Number(contexts) +
-                        L", " + Number(index) + L")";
+    std::wstring line = L"MsiEnumProductsExW(" + Text(code) + L", " + Text(userSid) + L", " + Number(contexts) + L", " +
+                        Number(index) + L")";
     if (installedCode == nullptr || installedContext == nullptr || sid == nullptr || sidCount == nullptr)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
@@ -437,8 +437,8 @@ UINT WINAPI MsiEndTransaction(DWORD state)
 UINT WINAPI MsiDeterminePatchSequenceW(LPCWSTR code, LPCWSTR userSid, MSIINSTALLCONTEXT context, DWORD count,
                                        PMSIPATCHSEQUENCEINFOW sequence)
 {
-    std::wstring line = L"MsiDeterminePatchSequenceW(" + Text(code) + L", " + Text(userSid) + L", " +
-                        Number(context) + L", [";
+    std::wstring line =
+        L"MsiDeterminePatchSequenceW(" + Text(code) + L", " + Text(userSid) + L", " + Number(context) + L", [";
     bool argumentsOk = true;
     for (DWORD i = 0; i < count; ++i) {
         line += (i == 0 ? L"" : L", ") + Text(sequence[i].szPatchData);
@@ -478,13 +478,11 @@ INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window)
 
 UINT WINAPI MsiEnableLogW(DWORD mode, LPCWSTR logFile, DWORD attributes)
 {
-    fake.calls.push_back(L"MsiEnableLogW(" + Number(mode) + L", " + Text(logFile) + L", " + Number(attributes) +
-                         L")");
+    fake.calls.push_back(L"MsiEnableLogW(" + Number(mode) + L", " + Text(logFile) + L", " + Number(attributes) + L")");
     return ERROR_SUCCESS;
 }
 
-UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALLTYPE installType,
-                           LPCWSTR commandLine)
+UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALLTYPE installType, LPCWSTR commandLine)
 {
     fake.calls.push_back(L"MsiApplyPatchW(" + Text(patchPackage) + L", " + Text(installPackage) + L", " +
                          Number(installType) + L", " + Text(commandLine) + L")");

@@ -46,8 +46,8 @@ BOOL WINAPI FakeOpenProcessToken(HANDLE process, DWORD access, HANDLE* token)
 
 BOOL WINAPI FakeLookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, LUID* luid)
 {
-    fake.calls.push_back(L"LookupPrivilegeValueW(" + std::wstring(system == nullptr ? L"null" : system) + L", " +
-                         name + L")");
+    fake.calls.push_back(L"LookupPrivilegeValueW(" + std::wstring(system == nullptr ? L"null" : system) + L", " + name +
+                         L")");
     if (!fake.lookupResult) {
         SetLastError(ERROR_NO_SUCH_PRIVILEGE);
         return FALSE;
@@ -68,8 +68,8 @@ BOOL WINAPI FakeAdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVI
                 std::to_wstring(newState->Privileges[0].Attributes);
     fake.calls.push_back(L"AdjustTokenPrivileges(" + std::wstring(token == fake.token ? L"token" : L"other") + L", " +
                          std::to_wstring(disableAll) + L", " + state + L", " + std::to_wstring(length) + L", " +
-                         (previous == nullptr ? L"null" : L"set") + L", " + (returnLength == nullptr ? L"null" : L"set") +
-                         L")");
+                         (previous == nullptr ? L"null" : L"set") + L", " +
+                         (returnLength == nullptr ? L"null" : L"set") + L")");
     return TRUE;
 }
 
@@ -95,7 +95,8 @@ std::vector<const void*> livePatchData;
 
 // The import pointers of the replaced functions, under their assembler names.
 extern "C" {
-decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__(TV_IMPORT_STDCALL(OpenProcessToken, 12)) = FakeOpenProcessToken;
+decltype(&FakeOpenProcessToken) fakeOpenProcessToken __asm__(TV_IMPORT_STDCALL(OpenProcessToken,
+                                                                               12)) = FakeOpenProcessToken;
 decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__(TV_IMPORT_STDCALL(LookupPrivilegeValueW, 12)) =
     FakeLookupPrivilegeValueW;
 decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__(TV_IMPORT_STDCALL(AdjustTokenPrivileges, 24)) =
@@ -121,10 +122,8 @@ void __wrap_free(void* block)
 }
 
 static const bool seamsInPlace =
-    RequireSeam("advapi32.dll", "OpenProcessToken") &&
-    RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
-    RequireSeam("advapi32.dll", "AdjustTokenPrivileges") &&
-    RequireSeam("user32.dll", "ExitWindowsEx");
+    RequireSeam("advapi32.dll", "OpenProcessToken") && RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
+    RequireSeam("advapi32.dll", "AdjustTokenPrivileges") && RequireSeam("user32.dll", "ExitWindowsEx");
 
 void WatchPatchData(const void* copy)
 {

@@ -70,11 +70,11 @@ struct FakeSystem {
     int extractResult = 0;
     std::vector<FakePatch> patches;
     std::map<std::wstring, FakeProduct> products;  // codes not here are unknown (state -1)
-    UINT enumerateResult = ERROR_NO_MORE_ITEMS;  // MsiEnumProductsExW's answer past the last
+    UINT enumerateResult = ERROR_NO_MORE_ITEMS;    // MsiEnumProductsExW's answer past the last
     UINT beginResult = ERROR_SUCCESS;
     UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
-    std::vector<UINT> applyResults;  // one per MsiApplyPatchW call, then ERROR_SUCCESS
+    std::vector<UINT> applyResults;       // one per MsiApplyPatchW call, then ERROR_SUCCESS
     // Windows Installer as Windows documents it rather than as Wine behaves: a patch with a
     // restart action fails inside the transaction (Wine applies it and answers 3010), and a
     // transaction is over once a commit was tried, so a later MsiEndTransaction is refused

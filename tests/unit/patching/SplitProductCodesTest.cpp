@@ -10,14 +10,10 @@ TEST(SplitProductCodes, CutsAtEverySemicolonKeepingEmptyPieces)
         std::vector<std::wstring> pieces;
     };
     const Case cases[] = {
-        {L"A;B", {L"A", L"B"}},
-        {L"A;B;", {L"A", L"B"}},
-        {L";A", {L"", L"A"}},
-        {L"A;;B", {L"A", L"", L"B"}},
-        {L";", {L""}},
-        {L"", {}},
-        {L"A", {L"A"}},
-        {L" A ; B", {L" A ", L" B"}},
+        {L"A;B", {L"A", L"B"}}, {L"A;B;", {L"A", L"B"}},
+        {L";A", {L"", L"A"}},   {L"A;;B", {L"A", L"", L"B"}},
+        {L";", {L""}},          {L"", {}},
+        {L"A", {L"A"}},         {L" A ; B", {L" A ", L" B"}},
     };
     for (const Case& c : cases) {
         std::vector<std::wstring> pieces;

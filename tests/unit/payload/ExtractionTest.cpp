@@ -201,9 +201,9 @@ TEST_F(Extraction, OutputFolderThatCannotBeMade)
 {
     WriteAllBytes(folder / L"file", {1});
     const std::vector<std::wstring> folders = {
-        L"",                                          // no folder at all
-        L"tv-missing-relative-folder",                // one relative level, nothing to start from
-        folder / L"file\\below",                      // a level below a file
+        L"",                                                          // no folder at all
+        L"tv-missing-relative-folder",                                // one relative level, nothing to start from
+        folder / L"file\\below",                                      // a level below a file
         folder / std::wstring(260 - folder.path().size() - 1, L'x'),  // 260 characters
     };
     for (const std::wstring& out : folders) {
@@ -229,7 +229,8 @@ TEST_F(Extraction, ExistingFilesAreNeverOverwritten)
     EXPECT_EQ(FileAt(folder / L"out\\b.msp"), Bytes({7, 7}));
 
     Again();
-    EXPECT_EQ(Extract(TableAndData({{L"twice.msp", Pattern(3, 13)}, {L"twice.msp", Pattern(3, 14)}}), folder / L"dup"), 1);
+    EXPECT_EQ(Extract(TableAndData({{L"twice.msp", Pattern(3, 13)}, {L"twice.msp", Pattern(3, 14)}}), folder / L"dup"),
+              1);
     EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to create update file."}));
     EXPECT_EQ(FileAt(folder / L"dup\\twice.msp"), Pattern(3, 13));
 }

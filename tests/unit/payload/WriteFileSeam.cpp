@@ -23,8 +23,8 @@ WriteFileFunction RealWriteFile()
 
 void PlantFile()
 {
-    HANDLE planted = CreateFileW(plantPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+    HANDLE planted =
+        CreateFileW(plantPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     RealWriteFile()(planted, plantContent.data(), static_cast<DWORD>(plantContent.size()), &written, nullptr);
     CloseHandle(planted);
@@ -54,8 +54,7 @@ BOOL WINAPI SeamWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD writt
 extern "C" WriteFileFunction seamWriteFile __asm__(TV_IMPORT_STDCALL(WriteFile, 20));
 WriteFileFunction seamWriteFile = SeamWriteFile;
 
-static const bool seamInPlace =
-    RequireSeam("kernel32.dll", "WriteFile");
+static const bool seamInPlace = RequireSeam("kernel32.dll", "WriteFile");
 
 ArmedWriteFault::ArmedWriteFault(WriteFault fault, int passedWrites)
 {

@@ -52,15 +52,15 @@ TEST(JsonWriter, WritesUtf8ForEveryPlaneAndEscapesSurrogatesWithoutAPartner)
         std::wstring text;
         std::string json;
     } cases[] = {
-        {L"\u00e9", "\"\xc3\xa9\""},                   // two bytes
-        {L"\u20ac\u2713", "\"\xe2\x82\xac\xe2\x9c\x93\""},  // three bytes
-        {L"\xffff", "\"\xef\xbf\xbf\""},               // the last BMP code point
-        {L"\xd83d\xde00", "\"\xf0\x9f\x98\x80\""},     // a pair: U+1F600, four bytes
-        {L"\xdbff\xdfff", "\"\xf4\x8f\xbf\xbf\""},     // U+10FFFF
-        {L"a\xd800", "\"a\\ud800\""},                  // high surrogate at the end
-        {L"\xd800z", "\"\\ud800z\""},                  // high surrogate before a non-surrogate
-        {L"\xdc00z", "\"\\udc00z\""},                  // low surrogate alone
-        {L"\xdc00\xd800", "\"\\udc00\\ud800\""},       // a pair in the wrong order
+        {L"\u00e9", "\"\xc3\xa9\""},                             // two bytes
+        {L"\u20ac\u2713", "\"\xe2\x82\xac\xe2\x9c\x93\""},       // three bytes
+        {L"\xffff", "\"\xef\xbf\xbf\""},                         // the last BMP code point
+        {L"\xd83d\xde00", "\"\xf0\x9f\x98\x80\""},               // a pair: U+1F600, four bytes
+        {L"\xdbff\xdfff", "\"\xf4\x8f\xbf\xbf\""},               // U+10FFFF
+        {L"a\xd800", "\"a\\ud800\""},                            // high surrogate at the end
+        {L"\xd800z", "\"\\ud800z\""},                            // high surrogate before a non-surrogate
+        {L"\xdc00z", "\"\\udc00z\""},                            // low surrogate alone
+        {L"\xdc00\xd800", "\"\\udc00\\ud800\""},                 // a pair in the wrong order
         {L"\xd800\xd800\xdc00", "\"\\ud800\xf0\x90\x80\x80\""},  // a lone high, then a pair
     };
     for (const Case& c : cases)
@@ -93,21 +93,22 @@ TEST(JsonWriter, LaysOutNestedMembersOneToALine)
     EXPECT_FALSE(json.Complete()) << "the outermost object is still open";
     json.EndObject();
     EXPECT_TRUE(json.Complete());
-    EXPECT_EQ(Text(json), "{\n"
-                          "  \"zero\": 0,\n"
-                          "  \"max\": 4294967295,\n"
-                          "  \"yes\": true,\n"
-                          "  \"no\": false,\n"
-                          "  \"nothing\": null,\n"
-                          "  \"mode\": \"extract\",\n"
-                          "  \"empty\": [],\n"
-                          "  \"items\": [\n"
-                          "    {\n"
-                          "      \"log\": \"a.msp {\\\"}\"\n"
-                          "    },\n"
-                          "    {}\n"
-                          "  ]\n"
-                          "}\n");
+    EXPECT_EQ(Text(json),
+              "{\n"
+              "  \"zero\": 0,\n"
+              "  \"max\": 4294967295,\n"
+              "  \"yes\": true,\n"
+              "  \"no\": false,\n"
+              "  \"nothing\": null,\n"
+              "  \"mode\": \"extract\",\n"
+              "  \"empty\": [],\n"
+              "  \"items\": [\n"
+              "    {\n"
+              "      \"log\": \"a.msp {\\\"}\"\n"
+              "    },\n"
+              "    {}\n"
+              "  ]\n"
+              "}\n");
 }
 
 TEST(JsonWriter, GrowsItsBufferForLongDocuments)

@@ -77,7 +77,8 @@ TEST(Sha256, MatchesTheStandardsTestVectorsOnEveryPathThisProcessorHas)
         Sha256 hash(path);
         for (const Case& c : cases) {
             std::string shown = c.message.substr(0, 20);
-            EXPECT_EQ(DigestInPieces(hash, c.message, {c.message.size() + 1}), c.digest) << PathName(path) << ": " << shown;
+            EXPECT_EQ(DigestInPieces(hash, c.message, {c.message.size() + 1}), c.digest)
+                << PathName(path) << ": " << shown;
             // The object starts over after each digest, so the same one serves again.
             EXPECT_EQ(DigestInPieces(hash, c.message, {0x8000}), c.digest) << PathName(path) << ": " << shown;
             EXPECT_EQ(DigestInPieces(hash, c.message, {1, 63, 65, 1000, 4097, 64, 127}), c.digest)

@@ -126,9 +126,9 @@ TEST_F(ResultDocument, DescribesTheCarriedFilesWithTheirDigestsCodesAndTargets)
               (std::vector<std::string>{"\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\"",
                                         "\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\"",
                                         "\"2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881\""}));
-    EXPECT_EQ(Values(document, "patchCode"), (std::vector<std::string>{"\"{AAAAAAAA-0000-0000-0000-000000000000}\"",
-                                                                       "null",
-                                                                       "\"{CCCCCCCC-0000-0000-0000-000000000000}\""}));
+    EXPECT_EQ(Values(document, "patchCode"),
+              (std::vector<std::string>{"\"{AAAAAAAA-0000-0000-0000-000000000000}\"", "null",
+                                        "\"{CCCCCCCC-0000-0000-0000-000000000000}\""}));
     EXPECT_NE(document.find("\"targets\": [\n        \"{A}\",\n        \"{C}\"\n      ]"), std::string::npos);
 }
 
@@ -194,12 +194,11 @@ TEST_F(ResultDocument, PatchesOfProductsTheRunNeverReachedAreNotAttempted)
                L"{C}", 1610u);
     LogFailure(RunStep::Committing, 1, L"a later failure is logged but not recorded");
     std::string document = Document(1);
-    EXPECT_EQ(Values(document, "status"), (std::vector<std::string>{"\"not-attempted\"", "\"not-attempted\"",
-                                                                    "\"not-applicable\"", "\"not-attempted\"",
-                                                                    "\"not-attempted\""}));
+    EXPECT_EQ(Values(document, "status"),
+              (std::vector<std::string>{"\"not-attempted\"", "\"not-attempted\"", "\"not-applicable\"",
+                                        "\"not-attempted\"", "\"not-attempted\""}));
     EXPECT_EQ(Value(document, "step"), "\"reading-product\"");
-    EXPECT_EQ(Value(document, "message"),
-              "\"Reading the installed package of product '{C}' failed with error=1610.\"");
+    EXPECT_EQ(Value(document, "message"), "\"Reading the installed package of product '{C}' failed with error=1610.\"");
 }
 
 TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContradict)
@@ -380,14 +379,14 @@ TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateO
     EXPECT_EQ(Value(document, "installationsNotPatched"), "1");
     EXPECT_EQ(Value(document, "restartRequested"), "false");
     // {A} machine, {B}, {C}, then {A} for the other account with both of its patches.
-    EXPECT_EQ(Values(document, "userSid"), (std::vector<std::string>{"null", "null", "null",
-                                                                      "\"S-1-5-21-1-2-3-1001\""}));
-    EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "null", "\"machine\"",
-                                                                     "\"user-unmanaged\""}));
-    EXPECT_EQ(Values(document, "status"),
-              (std::vector<std::string>{"\"superseded\"", "\"not-registered\"", "\"not-applicable\"",
-                                        "\"not-attempted\"", "\"not-attempted\"", "\"other-account\"",
-                                        "\"other-account\""}));
+    EXPECT_EQ(Values(document, "userSid"),
+              (std::vector<std::string>{"null", "null", "null", "\"S-1-5-21-1-2-3-1001\""}));
+    EXPECT_EQ(Values(document, "context"),
+              (std::vector<std::string>{"\"machine\"", "null", "\"machine\"", "\"user-unmanaged\""}));
+    EXPECT_EQ(
+        Values(document, "status"),
+        (std::vector<std::string>{"\"superseded\"", "\"not-registered\"", "\"not-applicable\"", "\"not-attempted\"",
+                                  "\"not-attempted\"", "\"other-account\"", "\"other-account\""}));
     EXPECT_EQ(Values(document, "patchState")[0], "2");
     EXPECT_EQ(Values(document, "patchState")[1], "null");
     EXPECT_EQ(Values(document, "verboseLog")[1], "\"b.msp {A}.log\"") << "a patch not registered was applied";

@@ -35,8 +35,7 @@ void ShowStatus(const UpdateProgress& progress, const std::wstring& text)
 namespace {
 
 using CoCreateGuidFunction = HRESULT(WINAPI*)(GUID*);
-using BeginThreadFunction = uintptr_t(__cdecl*)(void*, unsigned, _beginthreadex_proc_type, void*, unsigned,
-                                                unsigned*);
+using BeginThreadFunction = uintptr_t(__cdecl*)(void*, unsigned, _beginthreadex_proc_type, void*, unsigned, unsigned*);
 
 HRESULT WINAPI FakeCoCreateGuid(GUID* guid)
 {
@@ -47,8 +46,8 @@ HRESULT WINAPI FakeCoCreateGuid(GUID* guid)
     return real(guid);
 }
 
-uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginthreadex_proc_type start,
-                                    void* argument, unsigned flags, unsigned* threadId)
+uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginthreadex_proc_type start, void* argument,
+                                    unsigned flags, unsigned* threadId)
 {
     if (failThreads)
         return 0;
@@ -73,8 +72,8 @@ BOOL WINAPI FakeCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember)
 }  // namespace
 
 extern "C" {
-extern CheckTokenMembershipFunction fakeCheckTokenMembershipPointer __asm__(
-    TV_IMPORT_STDCALL(CheckTokenMembership, 12));
+extern CheckTokenMembershipFunction fakeCheckTokenMembershipPointer __asm__(TV_IMPORT_STDCALL(CheckTokenMembership,
+                                                                                              12));
 CheckTokenMembershipFunction fakeCheckTokenMembershipPointer = FakeCheckTokenMembership;
 extern CoCreateGuidFunction fakeCoCreateGuidPointer __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4));
 CoCreateGuidFunction fakeCoCreateGuidPointer = FakeCoCreateGuid;
@@ -82,6 +81,6 @@ extern BeginThreadFunction fakeBeginThreadPointer __asm__(TV_IMPORT_CDECL(_begin
 BeginThreadFunction fakeBeginThreadPointer = FakeBeginThreadEx;
 }
 
-static const bool seamsInPlace =
-    RequireSeam("advapi32.dll", "CheckTokenMembership") && RequireSeam("ole32.dll", "CoCreateGuid") &&
-    RequireSeam("msvcrt.dll", "_beginthreadex");
+static const bool seamsInPlace = RequireSeam("advapi32.dll", "CheckTokenMembership") &&
+                                 RequireSeam("ole32.dll", "CoCreateGuid") &&
+                                 RequireSeam("msvcrt.dll", "_beginthreadex");

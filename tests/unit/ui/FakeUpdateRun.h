@@ -19,7 +19,6 @@ struct FakeUpdateRun {
     std::wstring folder;
     bool folderExisted = false;
     void* watcher = nullptr;  // the progress's watcher, once it answers both its functions
-
 };
 extern FakeUpdateRun fakeRun;
 

@@ -44,8 +44,8 @@ BOOL WINAPI SeamCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
             MakeSelfRelativeSD(attributes->lpSecurityDescriptor, folderSeams.descriptor.data(), &size);
         }
     }
-    static auto real = reinterpret_cast<CreateDirectoryFunction>(
-        reinterpret_cast<void*>(RealKernelFunction("CreateDirectoryW")));
+    static auto real =
+        reinterpret_cast<CreateDirectoryFunction>(reinterpret_cast<void*>(RealKernelFunction("CreateDirectoryW")));
     return real(path, attributes);
 }
 

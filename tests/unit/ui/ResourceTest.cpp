@@ -293,12 +293,11 @@ TEST_F(UpdaterResources, TheManifestRequestsElevationAndCommonControlsSixOnly)
     std::string text(bytes.begin(), bytes.end());
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>", 0), 0u);
-    for (const char* part :
-         {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",
-          "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
-          "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>", "type=\"win32\"",
-          "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"", "processorArchitecture=\"*\"",
-          "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""}) {
+    for (const char* part : {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">",
+                             "<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\">",
+                             "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>",
+                             "type=\"win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+                             "processorArchitecture=\"*\"", "publicKeyToken=\"6595b64144ccf1df\"", "language=\"*\""}) {
         EXPECT_NE(text.find(part), std::string::npos) << part;
     }
 
@@ -384,8 +383,12 @@ TEST_F(UpdaterResources, NothingElseIsCarriedAndEverythingIsUsEnglish)
 {
     std::set<uintptr_t> types;
     EnumResourceTypesW(module, AddType, reinterpret_cast<LONG_PTR>(&types));
-    const std::set<uintptr_t> expected = {3 /* RT_ICON */, 5 /* RT_DIALOG */, 6 /* RT_STRING */,
-                                          9 /* RT_ACCELERATOR */, 14 /* RT_GROUP_ICON */, 16 /* RT_VERSION */,
+    const std::set<uintptr_t> expected = {3 /* RT_ICON */,
+                                          5 /* RT_DIALOG */,
+                                          6 /* RT_STRING */,
+                                          9 /* RT_ACCELERATOR */,
+                                          14 /* RT_GROUP_ICON */,
+                                          16 /* RT_VERSION */,
                                           24 /* RT_MANIFEST */};
     EXPECT_EQ(types, expected) << "no menu, nothing named; the version resource names the release";
 

@@ -21,7 +21,6 @@
 
 namespace {
 
-
 LONG Style(HWND window)
 {
     return GetWindowLongW(window, GWL_STYLE);

@@ -21,7 +21,10 @@ protected:
     bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 60000);
     // Pumps until nothing is left to handle.
     void PumpPending();
-    bool PumpUntilQuit() { return PumpUntil([this] { return quitCode >= 0; }); }
+    bool PumpUntilQuit()
+    {
+        return PumpUntil([this] { return quitCode >= 0; });
+    }
 
     HWND Window() const { return dialog.GetHwnd(); }
     HWND Item(int id) const { return GetDlgItem(dialog.GetHwnd(), id); }
