@@ -14,7 +14,7 @@
 # Usage: extract.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-9}
 here=$(cd "$(dirname "$0")/.." && pwd)
 pack="$build/host/pack/tessarvane-pack"
 flavour=${BENCH_FLAVOUR:-x86}

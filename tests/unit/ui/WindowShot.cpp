@@ -11,7 +11,6 @@
 #include "FakeUpdateRun.h"
 #include "MessageLoop.h"
 #include "UpdaterDialog.h"
-#include "UpdaterMessages.h"
 #include "resource.h"
 
 static Gate runMayEnd;
