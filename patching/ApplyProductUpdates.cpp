@@ -122,14 +122,11 @@ int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const Upda
     LogFormattedMessage(L"Product '%s' is installed %s.", displayName.c_str(), InstallContextName(context));
 
     PatchSequence sequence;
-    std::vector<int32_t> indexes;       // the installation's patches, parallel to sequence
     std::vector<const wchar_t*> names;  // lent by table, parallel to sequence
     for (uint32_t j = 0; j < patchCount; ++j) {
-        int32_t index = InstallationPatch(installation, j).index;
-        const wchar_t* fileName = table[static_cast<size_t>(index)].fileName;
+        const wchar_t* fileName = table[static_cast<size_t>(InstallationPatch(installation, j).index)].fileName;
         if (!sequence.Append(std::wstring(folder) + L"\\" + fileName))
             return 1;
-        indexes.push_back(index);
         names.push_back(fileName);
     }
 
@@ -168,7 +165,8 @@ int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const Upda
 
     std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
     for (DWORD j : applicable) {
-        int32_t state = ReadPatchState(RecordedPatchCode(indexes[j]), productCode, context);
+        int32_t state =
+            ReadPatchState(RecordedPatchCode(InstallationPatch(installation, j).index), productCode, context);
         const ListedPatchState* listed = nullptr;
         for (const ListedPatchState& known : listedPatchStates) {
             if (known.state == state)

@@ -178,7 +178,7 @@ unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
     progress.confirmRestart = ConfirmRestart;
     int result = dialog->updateRun(dialog->workingFolder.c_str(), progress);
     RecordRunResult(result);
-    SendMessageW(window, RunResultSucceeded(runRecord.runResult) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
+    SendMessageW(window, RunResultSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
                  static_cast<WPARAM>(result), 0);
     return 0;
 }
