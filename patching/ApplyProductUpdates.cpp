@@ -1,7 +1,8 @@
 // One product installation's patches, on the worker thread: name lookup, sequencing by
-// Windows Installer in the context the product is installed in, then one MsiApplyPatchW per
-// applicable patch in the order it gave, passing over patches that are applied already.
-// Owns the heap copies of the patch paths in the sequence array for the length of one call.
+// Windows Installer in the context the product is installed in and each patch's state before
+// the transaction; then one MsiApplyMultiplePatchesW per patch to apply, in the order Windows
+// Installer gave. Owns the heap copies of the patch paths in the sequence array for the length
+// of one sequencing.
 #include "ApplyProductUpdates.h"
 
 #include <windows.h>
@@ -9,10 +10,7 @@
 #include <msi.h>
 #include <strsafe.h>
 
-#include <algorithm>
-#include <cwchar>
 #include <cstdlib>
-#include <vector>
 
 #include "AppState.h"
 #include "Installations.h"
@@ -24,10 +22,8 @@
 
 namespace {
 
-const wchar_t patchCommandLine[] = L"REINSTALL=ALL REINSTALLMODE=omus";
-
 // The sequence array handed to MsiDeterminePatchSequenceW. Each szPatchData is a _wcsdup
-// copy freed here, so every way out of ApplyProductUpdates releases them.
+// copy freed here, so every way out of the sequencing releases them.
 class PatchSequence {
 public:
     PatchSequence() = default;
@@ -92,22 +88,38 @@ const ListedPatchState listedPatchStates[] = {
     {MSIPATCHSTATE_OBSOLETED, PatchStatus::Obsolete, IDS_OBSOLETE_FORMAT},
 };
 
+const ListedPatchState* ListedState(int32_t state)
+{
+    for (const ListedPatchState& known : listedPatchStates) {
+        if (known.state == state)
+            return &known;
+    }
+    return nullptr;
+}
+
 // Formats a patch's status line (the patch's file name, then the product's name), logs it and
 // shows it.
-void ReportStatus(const std::wstring& format, const wchar_t* fileName, const std::wstring& displayName,
-                  const UpdateProgress& progress)
+void ReportStatus(UINT format, const wchar_t* fileName, const std::wstring& displayName, const UpdateProgress& progress)
 {
     wchar_t status[512];
-    StringCchPrintfW(status, ARRAYSIZE(status), format.c_str(), fileName, displayName.c_str());
+    StringCchPrintfW(status, ARRAYSIZE(status), LoadResString(format).c_str(), fileName, displayName.c_str());
     LogMessage(status);
     progress.ShowStatus(status);
 }
 
+// Whether the status leaves the patch in place on the installation, as far as the run knows.
+bool InPlace(PatchStatus status)
+{
+    return status == PatchStatus::AlreadyApplied || status == PatchStatus::Superseded ||
+           status == PatchStatus::Obsolete;
+}
+
 }  // namespace
 
-int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const UpdateTable& table,
-                        const UpdateProgress& progress, bool* rebootRequired)
+int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+                       InstallationPlan& plan)
 {
+    const uint32_t installation = plan.installation;
     const ProductRecord& record = runRecord.products[installation];
     const uint32_t patchCount = record.patchCount;
     if (patchCount == 0)
@@ -115,19 +127,17 @@ int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const Upda
     const std::wstring productCode = RecordedText(record.code);
     const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.context);
 
-    std::wstring displayName = ReadDisplayName(productCode, context);
-    RecordInstallationName(installation, displayName);
-    std::wstring line = L"Determining update application order for product '" + displayName + L"'.";
+    plan.displayName = ReadDisplayName(productCode, context);
+    RecordInstallationName(installation, plan.displayName);
+    std::wstring line = L"Determining update application order for product '" + plan.displayName + L"'.";
     LogMessage(line.c_str());
-    LogFormattedMessage(L"Product '%s' is installed %s.", displayName.c_str(), InstallContextName(context));
+    LogFormattedMessage(L"Product '%s' is installed %s.", plan.displayName.c_str(), InstallContextName(context));
 
     PatchSequence sequence;
-    std::vector<const wchar_t*> names;  // lent by table, parallel to sequence
     for (uint32_t j = 0; j < patchCount; ++j) {
         const wchar_t* fileName = table[static_cast<size_t>(InstallationPatch(installation, j).index)].fileName;
         if (!sequence.Append(std::wstring(folder) + L"\\" + fileName))
             return 1;
-        names.push_back(fileName);
     }
 
     UINT sequenced =
@@ -137,56 +147,96 @@ int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const Upda
         return 1;
     }
 
-    // The applicable entries in application order: by dwOrder, entries that share one in
-    // index-list order. Sorting rather than walking every level up to the highest keeps a
-    // huge dwOrder from turning into billions of empty levels.
-    std::vector<DWORD> applicable;
-    for (DWORD j = 0; j < sequence.Count(); ++j) {
-        if (sequence[j].uStatus == 0 && SignedOrder(sequence[j]) >= 0)
-            applicable.push_back(j);
-        else
-            RecordPatchAnswer(installation, j, PatchStatus::NotApplicable, sequence[j].uStatus);
-    }
-    if (applicable.empty()) {
-        LogMessage(L"No updates required.");
-        return 0;
-    }
-    // Into dwOrder order, keeping index-list order among equals: an insertion sort, since a
-    // product has few patches and std::stable_sort would add its merge sort to the program.
-    for (size_t i = 1; i < applicable.size(); ++i) {
-        DWORD entry = applicable[i];
-        size_t k = i;
-        for (; k > 0 && SignedOrder(sequence[applicable[k - 1]]) > SignedOrder(sequence[entry]); --k)
-            applicable[k] = applicable[k - 1];
-        applicable[k] = entry;
-    }
-
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-
-    std::wstring installingFormat = LoadResString(IDS_INSTALLING_FORMAT);
-    for (DWORD j : applicable) {
-        int32_t state =
-            ReadPatchState(RecordedPatchCode(InstallationPatch(installation, j).index), productCode, context);
-        const ListedPatchState* listed = nullptr;
-        for (const ListedPatchState& known : listedPatchStates) {
-            if (known.state == state)
-                listed = &known;
+    // Each entry as Windows Installer sequenced it: one to apply has an order and status 0; one
+    // left out with status 0 is superseded or obsolete; any other status does not apply.
+    bool anyTargetNotFound = false;
+    for (uint32_t j = 0; j < patchCount; ++j) {
+        const MSIPATCHSEQUENCEINFOW& entry = sequence[j];
+        const PatchRecord& patch = InstallationPatch(installation, j);
+        if (entry.uStatus != ERROR_SUCCESS) {
+            anyTargetNotFound = anyTargetNotFound || entry.uStatus == ERROR_PATCH_TARGET_NOT_FOUND;
+            RecordPatchAnswer(installation, j, PatchStatus::NotApplicable, entry.uStatus);
+            continue;
         }
+        int32_t state = ReadPatchState(RecordedPatchCode(patch.index), productCode, context);
+        const ListedPatchState* listed = ListedState(state);
+        if (listed == nullptr && SignedOrder(entry) < 0)
+            listed = ListedState(MSIPATCHSTATE_SUPERSEDED);
+        const wchar_t* fileName = table[static_cast<size_t>(patch.index)].fileName;
         if (listed != nullptr) {
             // A second run changes nothing.
-            ReportStatus(LoadResString(listed->format), names[j], displayName, progress);
+            ReportStatus(listed->format, fileName, plan.displayName, progress);
             RecordPatchState(installation, j, listed->status, state);
             continue;
         }
+        plan.toApply.push_back(j);
+    }
+    // Into dwOrder order, keeping index-list order among equals: an insertion sort, since a
+    // product has few patches and std::stable_sort would add its merge sort to the program.
+    std::vector<uint32_t>& order = plan.toApply;
+    for (size_t i = 1; i < order.size(); ++i) {
+        uint32_t entry = order[i];
+        size_t k = i;
+        for (; k > 0 && SignedOrder(sequence[order[k - 1]]) > SignedOrder(sequence[entry]); --k)
+            order[k] = order[k - 1];
+        order[k] = entry;
+    }
 
+    // Made for this product at another baseline or language, and nothing else fits it: a run
+    // that said "up to date" here would leave the installation unpatched for good.
+    bool anyInPlace = false;
+    for (uint32_t j = 0; j < patchCount; ++j)
+        anyInPlace = anyInPlace || InPlace(InstallationPatch(installation, j).status);
+    if (order.empty() && !anyInPlace && anyTargetNotFound) {
+        plan.targetNotFound = true;
+        for (uint32_t j = 0; j < patchCount; ++j) {
+            PatchRecord& patch = InstallationPatch(installation, j);
+            if (patch.status != PatchStatus::NotApplicable || patch.resultCode != ERROR_PATCH_TARGET_NOT_FOUND)
+                continue;
+            patch.status = PatchStatus::TargetNotFound;
+            LogFailure(RunStep::Sequencing, ERROR_PATCH_TARGET_NOT_FOUND,
+                       L"Update '%s' does not apply to '%s' as installed.",
+                       table[static_cast<size_t>(patch.index)].fileName, plan.displayName.c_str());
+        }
+    } else if (order.empty()) {
+        LogMessage(L"No updates required.");
+    }
+
+    for (uint32_t j : order) {
+        int32_t index = InstallationPatch(installation, j).index;
+        std::wstring action = RecordedPatchRestartAction(index);
+        if (action.empty() || !plan.restartAction.empty())
+            continue;
+        plan.restartAction = action;
+        LogFormattedMessage(
+            L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
+            L"the updates of '%s' are applied after the transaction, on their own.",
+            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str());
+    }
+    return 0;
+}
+
+int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+                        const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired)
+{
+    const uint32_t installation = plan.installation;
+    const std::wstring productCode = RecordedText(runRecord.products[installation].code);
+    for (uint32_t j : plan.toApply) {
+        const wchar_t* fileName = table[static_cast<size_t>(InstallationPatch(installation, j).index)].fileName;
+        std::wstring path = std::wstring(folder) + L"\\" + fileName;
         if (!appState.logFolder.empty()) {
-            std::wstring logName = appState.logFolder + names[j] + L" " + productCode + L".log";
+            std::wstring logName = appState.logFolder + fileName + L" " + productCode + L".log";
             MsiEnableLogW(INSTALLLOGMODE_VERBOSE, VerboseLogInWorkingFolder(folder, logName).c_str(), 0);
         }
 
-        ReportStatus(installingFormat, names[j], displayName, progress);
+        ReportStatus(IDS_INSTALLING_FORMAT, fileName, plan.displayName, progress);
 
-        UINT result = MsiApplyPatchW(sequence[j].szPatchData, nullptr, INSTALLTYPE_DEFAULT, patchCommandLine);
+        // To this product only: MsiApplyPatchW without a product applies the patch to every
+        // product it names at once, which would patch an x86 product during an x64 product's
+        // turn, out of the 64-bit-first order, and leave the second turn nothing to do but to
+        // overwrite the first turn's verbose log. The path holds no ';', which would split this
+        // list of one (the run refuses such a name before it begins).
+        UINT result = MsiApplyMultiplePatchesW(path.c_str(), productCode.c_str(), properties);
         if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {

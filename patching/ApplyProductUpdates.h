@@ -1,19 +1,42 @@
-// Applying to one installed product every carried patch that targets it, in the order
-// Windows Installer works out, inside the run's open transaction. Worker thread only.
+// One product installation's patches, in two turns on the worker thread. Before the
+// transaction: Windows Installer orders them in the installation's context, and the run reads
+// which of them are there already. Then, inside the transaction or on their own after it: the
+// rest are applied one at a time, to that product only.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "UpdateProgress.h"
 #include "UpdateTable.h"
 
-// installation is the installation's place in the run's record, which names the product, the
-// context it is installed in and its patches' positions in table (ascending, repeats allowed);
-// what becomes of each patch goes there too. Each step is logged, and each patch's status line
-// shown through progress. A patch that Windows Installer already lists as applied to the
-// product in that context (or as superseded or obsolete) is not applied again. Sets
-// *rebootRequired when a patch asks for a restart and never clears it.
-// 0 when every applicable patch was applied or was so already (or none applied),
-// MsiApplyPatchW's error when a patch failed, 1 when the patches could not be sequenced.
-int ApplyProductUpdates(const wchar_t* folder, uint32_t installation, const UpdateTable& table,
-                        const UpdateProgress& progress, bool* rebootRequired);
+// What the first turn found for one installation of the running account.
+struct InstallationPlan {
+    uint32_t installation = 0;  // its place in the run's record
+    std::wstring displayName;   // as the log and the window name it
+    // Positions in its index list of the patches to apply, in application order.
+    std::vector<uint32_t> toApply;
+    // None of its patches fits it, and at least one was made for it as it was at another
+    // version or language (ERROR_PATCH_TARGET_NOT_FOUND): the run must not end as a success.
+    bool targetNotFound = false;
+    // Why its patches cannot go into the transaction: a restart action of the installed
+    // package or of a patch, as the log names it. Empty for most.
+    std::wstring restartAction;
+};
+
+// The first turn. Logs the product's name and context, has Windows Installer order every patch
+// of the installation, and records each one's status: a patch that Windows Installer lists on
+// the installation already (applied, superseded or obsolete) and one that the order leaves out
+// as superseded or obsolete is not applied again and gets its status line; one that does not
+// apply is not applicable; the rest go into plan.toApply. A patch to apply whose transforms add
+// a restart action sets plan.restartAction. 0, or 1 when the patches could not be sequenced.
+int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+                       InstallationPlan& plan);
+
+// The second turn: applies plan.toApply in order, with properties as the command line, each to
+// the installation's product only, with its verbose log and its status line. Sets
+// *rebootRequired when a patch asks for a restart and never clears it. 0 when every one was
+// applied, or the error of the first that failed (later ones are not started).
+int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+                        const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);

@@ -1,9 +1,10 @@
 // The update run on the worker thread: extraction, the patches' target lists and codes, every
 // installation of the targets on the machine (the running account's sorted by platform, other
-// accounts' listed), one Windows Installer transaction around every installation's patches,
-// committed when all of them succeeded and rolled back otherwise, and the check that what was
-// applied is registered. What happens goes into the run's record as it happens. Owns the
-// update table, the product map and the transaction handle for one run.
+// accounts' listed), each installation's patches ordered and checked before anything changes,
+// one Windows Installer transaction around every installation that can take part in one, and
+// the check that what was applied is registered. What happens goes into the run's record as it
+// happens. Owns the update table, the product map, the installations' plans and the
+// transaction handle for one run.
 #include "ApplyUpdates.h"
 
 #include <windows.h>
@@ -18,13 +19,16 @@
 
 #include "ApplyProductUpdates.h"
 #include "Extraction.h"
+#include "InstalledPackage.h"
 #include "Installations.h"
 #include "Log.h"
 #include "MsiHandle.h"
+#include "PatchRestartActions.h"
 #include "ProductPatchMap.h"
 #include "RestartSystem.h"
 #include "RunRecord.h"
 #include "SplitProductCodes.h"
+#include "SummaryInformation.h"
 
 namespace {
 
@@ -32,45 +36,26 @@ namespace {
 // wide interface, so the sum is taken on the pointer, giving the value 32.
 const LPCWSTR patchOpenMode = MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE;
 
-// Reads a text property of summary information with the two-call protocol: the size query
-// must answer ERROR_MORE_DATA. buffer receives the terminated value. ERROR_SUCCESS, or the
-// error of the call that failed; a size query that answers success (no such string) gives
-// ERROR_INVALID_DATA.
-UINT ReadSummaryText(MSIHANDLE summary, UINT property, std::vector<wchar_t>& buffer)
-{
-    UINT dataType = 0;
-    wchar_t empty[1] = L"";
-    DWORD count = 0;
-    UINT result = MsiSummaryInfoGetPropertyW(summary, property, &dataType, nullptr, nullptr, empty, &count);
-    if (result != ERROR_MORE_DATA)
-        return result == ERROR_SUCCESS ? ERROR_INVALID_DATA : result;
-    count += 1;
-    buffer.assign(count, L'\0');
-    result = MsiSummaryInfoGetPropertyW(summary, property, &dataType, nullptr, nullptr, buffer.data(), &count);
-    if (result != ERROR_SUCCESS)
-        return result;
-    buffer.back() = L'\0';
-    return ERROR_SUCCESS;
-}
-
-// A patch's own code: the braced GUID that begins its revision number, which may go on with
-// the codes of the patches it supersedes. Empty when there is no such value.
-std::wstring ReadPatchCode(MSIHANDLE summary)
-{
-    const size_t guidLength = 38;
-    std::vector<wchar_t> buffer;
-    if (ReadSummaryText(summary, PID_REVNUMBER, buffer) != ERROR_SUCCESS)
-        return std::wstring();
-    std::wstring value = buffer.data();
-    if (value.size() < guidLength || value[0] != L'{' || value[guidLength - 1] != L'}')
-        return std::wstring();
-    return value.substr(0, guidLength);
-}
+// Every patch's command line. Outside a transaction Windows Installer may restart Windows by
+// itself when a package asks for it; the run must never do that, so there a restart need comes
+// back as 3010 instead, as it does from inside a transaction.
+const wchar_t patchProperties[] = L"REINSTALL=ALL REINSTALLMODE=omus";
+const wchar_t patchPropertiesOnTheirOwn[] = L"REINSTALL=ALL REINSTALLMODE=omus REBOOT=ReallySuppress";
 
 // Adds index to the list of every product that the patch at path targets, and records its
-// patch code and targets. 0, or 1 after logging why the patch could not be read.
+// patch code, its targets and any restart action its transforms add. 0, or 1 after logging
+// why the patch could not be read.
 int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index, ProductPatchMap& productPatches)
 {
+    // Windows Installer takes a list of patches separated by ';', and such a name would be cut
+    // into two paths halfway through the transaction. The packer refuses such names; an
+    // updater packed before it did still extracts the file with -x.
+    if (wcschr(fileName, L';') != nullptr) {
+        LogFailure(RunStep::ReadingPatch, ERROR_INVALID_NAME,
+                   L"Update file name '%s' holds a ';', which Windows Installer takes as the end of a patch's path.",
+                   fileName);
+        return 1;
+    }
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
     if (result != ERROR_SUCCESS) {
@@ -97,33 +82,25 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     // The summary information goes before the database it was read from.
     summary.reset();
     database.reset();
+
+    // The packer warned of such a patch already; this finds it in an updater packed without
+    // the warning being heeded. A patch Windows Installer could open but this reader cannot
+    // read goes into the transaction as before.
+    std::wstring action;
+    std::wstring reason;
+    if (!FindPatchRestartAction(path, action, reason))
+        LogFormattedMessage(L"The transforms of patch '%s' could not be read for restart actions: %s.", fileName,
+                            reason.c_str());
+    else if (!action.empty())
+        RecordPatchRestartAction(index, action);
     return 0;
 }
 
-// The contexts of the running account's own installations, in the order they are patched: the
-// machine's first. The platform groups come before this order: a per-user x64 installation is
-// still patched before a per-machine x86 one, since 64-bit packages must go first in one
-// transaction.
-const MSIINSTALLCONTEXT installContexts[] = {MSIINSTALLCONTEXT_MACHINE, MSIINSTALLCONTEXT_USERMANAGED,
-                                             MSIINSTALLCONTEXT_USERUNMANAGED};
-
-// The installed package's template, which names the product's platform: ERROR_SUCCESS or
-// the error of the call that failed.
-UINT ReadPackageTemplate(const std::wstring& productCode, MSIINSTALLCONTEXT context, std::vector<wchar_t>& buffer)
-{
-    UINT result = ReadInstalledProperty(productCode, context, INSTALLPROPERTY_LOCALPACKAGE, buffer);
-    if (result != ERROR_SUCCESS)
-        return result;
-
-    MsiHandle summary;
-    result = MsiGetSummaryInformationW(0, buffer.data(), 0, summary.put());
-    if (result != ERROR_SUCCESS)
-        return result;
-    return ReadSummaryText(summary.get(), PID_TEMPLATE, buffer);
-}
-
-// Installations of the running account to patch, by their places in the run's record.
-using InstallationGroup = std::vector<uint32_t>;
+// The contexts of the running account, in the order Windows Installer looks for a product
+// there: of one product in several of them, it patches the first it finds, whatever context
+// the caller had in mind (no patching call takes one).
+const MSIINSTALLCONTEXT searchOrder[] = {MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED,
+                                         MSIINSTALLCONTEXT_MACHINE};
 
 // What the machine holds of the run's targets: every listed installation and the running
 // account, against which per-user installations are told apart.
@@ -172,15 +149,20 @@ bool RecordOtherAccount(const std::wstring& productCode, uint32_t product, const
     return true;
 }
 
-// Records each installation of the product (product: its place in the run's record): the
-// running account's ones go into the x64 or the x86 group by their installed package's
-// template, other accounts' ones are listed. Sets *found when the product is installed
-// anywhere. 0 on success, 1 after logging that a package or its template cannot be read.
+using InstallationPlans = std::vector<InstallationPlan>;
+
+// Plans the installation of the product (product: its place in the run's record) that Windows
+// Installer will patch for the running account, in the x64 or the x86 group by its installed
+// package's platform; records the account's installations in other contexts, which it will not
+// patch, and lists other accounts' ones. Sets *found when the product is installed anywhere. 0
+// on success, 1 after logging that a package cannot be read.
 int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, const MachineInstallations& machine,
-                          InstallationGroup& x64Products, InstallationGroup& x86Products, bool* found)
+                          InstallationPlans& x64Plans, InstallationPlans& x86Plans, bool* found)
 {
     *found = false;
-    for (MSIINSTALLCONTEXT context : installContexts) {
+    bool patched = false;
+    MSIINSTALLCONTEXT patchedContext = MSIINSTALLCONTEXT_NONE;
+    for (MSIINSTALLCONTEXT context : searchOrder) {
         for (const ListedInstallation& listed : machine.listed) {
             if (listed.context != context || !SameProductCode(listed.productCode, productCode) ||
                 !OwnInstallation(listed, machine.accountSid))
@@ -189,18 +171,37 @@ int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, con
             if (ReadInstallationState(productCode, nullptr, context) != L"5")
                 continue;
             *found = true;
-            std::vector<wchar_t> buffer;
-            UINT result = ReadPackageTemplate(productCode, context, buffer);
+            if (patched) {
+                LogFormattedMessage(
+                    L"Product '%s' is also installed %s; Windows Installer patches only its %s "
+                    L"installation for this account, so this run cannot patch that one.",
+                    productCode.c_str(), InstallContextName(context), InstallContextName(patchedContext));
+                RecordOtherContextInstallation(product, context, listed.userSid);
+                break;
+            }
+            InstalledPackage package;
+            UINT result = ReadInstalledPackage(productCode, context, package);
             if (result != ERROR_SUCCESS) {
                 LogFailure(RunStep::ReadingProduct, result,
                            L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
                            result);
                 return 1;
             }
-            // The platform part of a template such as "x64;1033"; the test is case-sensitive.
-            bool x64 = wcsstr(buffer.data(), L"x64") != nullptr;
-            InstallationGroup& group = x64 ? x64Products : x86Products;
-            group.push_back(RecordInstallation(product, context, listed.userSid, x64));
+            InstallationPlan plan;
+            plan.installation = RecordInstallation(product, context, listed.userSid, package.platform);
+            if (!package.restartAction.empty()) {
+                plan.restartAction = package.restartAction;
+                LogFormattedMessage(
+                    L"Product '%s' has %s in its InstallExecuteSequence, which Windows Installer does "
+                    L"not run inside an MSI transaction; its updates are applied after the "
+                    L"transaction, on their own.",
+                    productCode.c_str(), package.restartAction.c_str());
+            }
+            // A 64-bit package after a 32-bit one in one transaction would get its folders
+            // redirected, so every 64-bit platform goes first, not only x64.
+            (Is64BitPlatform(package.platform) ? x64Plans : x86Plans).push_back(plan);
+            patched = true;
+            patchedContext = context;
             break;  // one installation per context for one account
         }
     }
@@ -213,12 +214,17 @@ int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, con
     return 0;
 }
 
-// 0, or the failure code of the first installation that failed; later ones are not started.
-int ApplyGroup(const wchar_t* folder, const InstallationGroup& installations, const UpdateTable& table,
-               const UpdateProgress& progress, bool* rebootRequired)
+// The plans whose patches are applied in the same way, in the run's order.
+using PlanList = std::vector<const InstallationPlan*>;
+
+// Applies each plan's patches with properties, noting on each installation how; 0, or the
+// failure code of the first installation that failed (later ones are not started).
+int ApplyPlans(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress, const PlanList& plans,
+               const wchar_t* properties, TransactionUse use, bool* rebootRequired)
 {
-    for (uint32_t installation : installations) {
-        int result = ApplyProductUpdates(folder, installation, table, progress, rebootRequired);
+    for (const InstallationPlan* plan : plans) {
+        runRecord.products[plan->installation].transaction = use;
+        int result = ApplyProductUpdates(folder, table, progress, *plan, properties, rebootRequired);
         if (result != 0)
             return result;
     }
@@ -247,45 +253,83 @@ void RollBackTransaction()
     }
 }
 
-// A commit that fails has ended the transaction: Windows Installer rolls back what it could
-// not commit itself and takes no further MsiEndTransaction for it.
-void ReportFailedCommit(UINT result)
+// The name the run gives an installation in the log: its product's name, or its code when that
+// could not be read.
+std::wstring InstallationName(const ProductRecord& product)
 {
-    LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
-    if (result == ERROR_ROLLBACK_DISABLED) {
-        LogMessage(L"Windows Installer rolled the MSI transaction back as far as rollback was enabled.");
-        return;
-    }
-    LogMessage(L"Windows Installer rolled the MSI transaction back.");
-    MarkRolledBack();
+    return RecordedText(product.displayName.length != 0 ? product.displayName : product.code);
 }
 
-// After the commit, every patch the run applied must be listed by Windows Installer on its
-// installation as applied, or as superseded or obsolete by another patch of the same run.
-// MsiApplyPatchW takes no context: where the running account has the product in several,
-// Windows Installer patches the first it finds (user-managed, user-unmanaged, machine), and
-// the others are left as they were. ERROR_SUCCESS, or ERROR_INSTALL_FAILURE after logging
-// each patch of the group's installations that is not listed.
-int VerifyRegistration(const UpdateTable& table, const InstallationGroup& installations)
+// A commit that failed: the documentation lists its errors without saying what they leave
+// undone. The run asks for the rollback once more (and trusts its answer no more than the
+// commit's), then asks Windows Installer about every patch it applied and records what it
+// lists: still applied, gone (rolled back), or unknown where the state cannot be read.
+void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& plans)
 {
-    int result = ERROR_SUCCESS;
-    for (uint32_t installation : installations) {
-        const ProductRecord& product = runRecord.products[installation];
-        for (uint32_t j = 0; j < product.patchCount; ++j) {
-            PatchRecord& patch = InstallationPatch(installation, j);
+    LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
+    UINT rolledBack = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
+    LogFormattedMessage(
+        L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
+        L"%u.",
+        rolledBack);
+    for (const InstallationPlan* plan : plans) {
+        const ProductRecord& product = runRecord.products[plan->installation];
+        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
+        std::wstring name = InstallationName(product);
+        for (uint32_t j : plan->toApply) {
+            PatchRecord& patch = InstallationPatch(plan->installation, j);
             if (patch.status != PatchStatus::Applied)
                 continue;
-            MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
+            const wchar_t* fileName = table[static_cast<size_t>(patch.index)].fileName;
+            UINT answer = ERROR_SUCCESS;
+            int32_t state =
+                ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
+            patch.patchState = state;
+            if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
+                state == MSIPATCHSTATE_OBSOLETED) {
+                LogFormattedMessage(
+                    L"After the failed commit, Windows Installer lists update '%s' as installed for "
+                    L"'%s' (%s).",
+                    fileName, name.c_str(), InstallContextName(context));
+            } else if (answer == ERROR_UNKNOWN_PATCH || answer == ERROR_UNKNOWN_PRODUCT) {
+                patch.status = PatchStatus::RolledBack;
+                LogFormattedMessage(
+                    L"After the failed commit, Windows Installer no longer lists update '%s' for '%s' "
+                    L"(%s).",
+                    fileName, name.c_str(), InstallContextName(context));
+            } else {
+                patch.status = PatchStatus::Unknown;
+                LogFormattedMessage(
+                    L"After the failed commit, the state of update '%s' for '%s' (%s) cannot be read: "
+                    L"error=%u.",
+                    fileName, name.c_str(), InstallContextName(context), answer);
+            }
+        }
+    }
+}
+
+// Once every patch is in, each one the run applied must be listed by Windows Installer on its
+// installation as applied, or as superseded or obsolete by another patch of the same run.
+// ERROR_SUCCESS, or ERROR_INSTALL_FAILURE after logging each patch that is not listed.
+int VerifyRegistration(const UpdateTable& table, const InstallationPlans& plans)
+{
+    int result = ERROR_SUCCESS;
+    for (const InstallationPlan& plan : plans) {
+        const ProductRecord& product = runRecord.products[plan.installation];
+        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
+        for (uint32_t j : plan.toApply) {
+            PatchRecord& patch = InstallationPatch(plan.installation, j);
+            if (patch.status != PatchStatus::Applied)
+                continue;
             int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context);
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED || state == MSIPATCHSTATE_OBSOLETED)
                 continue;
             patch.status = PatchStatus::NotRegistered;
             patch.patchState = state;
-            // The run names a product by its code when its name could not be read.
-            std::wstring name = RecordedText(product.displayName.length != 0 ? product.displayName : product.code);
             LogFailure(RunStep::Verifying, ERROR_INSTALL_FAILURE,
                        L"Windows Installer does not list update '%s' as installed for '%s' (%s) after the commit.",
-                       table[static_cast<size_t>(patch.index)].fileName, name.c_str(), InstallContextName(context));
+                       table[static_cast<size_t>(patch.index)].fileName, InstallationName(product).c_str(),
+                       InstallContextName(context));
             result = ERROR_INSTALL_FAILURE;
         }
     }
@@ -319,13 +363,13 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
     MachineInstallations machine;
     if (!productPatches.empty() && FindMachineInstallations(machine) != 0)
         return 1;
-    InstallationGroup x64Products;
-    InstallationGroup x86Products;
+    InstallationPlans x64Plans;
+    InstallationPlans x86Plans;
     size_t next = 0;
     for (const auto& product : productPatches) {
         uint32_t place = products[next++];
         bool found = false;
-        if (GroupInstalledProduct(product.first, place, machine, x64Products, x86Products, &found) != 0)
+        if (GroupInstalledProduct(product.first, place, machine, x64Plans, x86Plans, &found) != 0)
             return 1;
         if (!found) {
             LogFormattedMessage(L"Product '%s' is not installed.", product.first.c_str());
@@ -333,41 +377,93 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
         }
     }
 
-    // The change-of-owner event is not used. It is not closed either: Wine hands back a
-    // made-up value for it, and the run happens once per process.
-    MsiHandle transaction;
-    HANDLE ownerChangeEvent = nullptr;
-    UINT begun = MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent);
-    if (begun != ERROR_SUCCESS) {
-        LogFailure(RunStep::Beginning, begun, L"Beginning MSI transaction failed with error=%u.", begun);
-        return static_cast<int>(begun);
+    // Every installation ordered and checked before anything changes: the x64 group first.
+    InstallationPlans plans = x64Plans;
+    plans.insert(plans.end(), x86Plans.begin(), x86Plans.end());
+    bool targetNotFound = false;
+    for (InstallationPlan& plan : plans) {
+        if (PlanProductUpdates(folder, table, progress, plan) != 0)
+            return 1;
+        targetNotFound = targetNotFound || plan.targetNotFound;
     }
+    // What msiexec answers for such a patch: a run that changed nothing here is no success.
+    if (targetNotFound)
+        return ERROR_PATCH_TARGET_NOT_FOUND;
+
+    // The installations that can share the transaction, and those that must go on their own
+    // after it, each in the run's order.
+    PlanList inside;
+    PlanList onTheirOwn;
+    for (const InstallationPlan& plan : plans) {
+        if (!plan.toApply.empty())
+            (plan.restartAction.empty() ? inside : onTheirOwn).push_back(&plan);
+    }
+    if (inside.empty() && onTheirOwn.empty()) {
+        LogMessage(L"No update needs applying; no MSI transaction was begun.");
+        return 0;
+    }
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
 
     bool rebootRequired = false;
-    int result = ApplyGroup(folder, x64Products, table, progress, &rebootRequired);
-    if (result == 0)
-        result = ApplyGroup(folder, x86Products, table, progress, &rebootRequired);
-    if (result != 0) {
-        RollBackTransaction();
-        return result;
+    MsiHandle transaction;
+    if (!inside.empty()) {
+        // The change-of-owner event is not used. It is not closed either: Wine hands back a
+        // made-up value for it, and the run happens once per process.
+        HANDLE ownerChangeEvent = nullptr;
+        UINT begun = MsiBeginTransactionW(L"TessarvaneUpdater", 0, transaction.put(), &ownerChangeEvent);
+        if (begun == ERROR_ROLLBACK_DISABLED) {
+            // Where rollback is disabled (a policy or the DisableRollback property) Windows
+            // Installer keeps no transaction; msiexec /p still patches there, and so does the
+            // run, one installation after the other, stopping at the first failure. Nothing
+            // can undo what was applied before it.
+            LogMessage(
+                L"Beginning MSI transaction failed with error=1653: rollback is disabled on this machine. "
+                L"The updates are applied one at a time without a transaction.");
+            runRecord.transaction = TransactionUse::Outside;
+            for (const InstallationPlan* plan : onTheirOwn)
+                inside.push_back(plan);
+            int result = ApplyPlans(folder, table, progress, inside, patchPropertiesOnTheirOwn, TransactionUse::Outside,
+                                    &rebootRequired);
+            if (result != 0)
+                return result;
+            onTheirOwn.clear();
+        } else if (begun != ERROR_SUCCESS) {
+            LogFailure(RunStep::Beginning, begun, L"Beginning MSI transaction failed with error=%u.", begun);
+            return static_cast<int>(begun);
+        } else {
+            runRecord.transaction = TransactionUse::Inside;
+            int result =
+                ApplyPlans(folder, table, progress, inside, patchProperties, TransactionUse::Inside, &rebootRequired);
+            if (result != 0) {
+                RollBackTransaction();
+                return result;
+            }
+            // Inside a transaction Windows never restarts by itself: a restart that the commit
+            // found needed comes back as 3010, a success.
+            UINT committed = MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT);
+            if (committed == ERROR_SUCCESS_REBOOT_REQUIRED) {
+                rebootRequired = true;
+            } else if (committed != ERROR_SUCCESS) {
+                ReportFailedCommit(committed, table, inside);
+                return static_cast<int>(committed);
+            }
+        }
     }
 
-    // Inside a transaction Windows never restarts by itself: a restart that the commit found
-    // needed comes back as 3010, a success.
-    UINT committed = MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT);
-    if (committed == ERROR_SUCCESS_REBOOT_REQUIRED) {
-        rebootRequired = true;
-    } else if (committed != ERROR_SUCCESS) {
-        ReportFailedCommit(committed);
-        return static_cast<int>(committed);
-    }
+    // Installations whose package or patch restarts Windows: once the transaction is over,
+    // each on its own.
+    int result = ApplyPlans(folder, table, progress, onTheirOwn, patchPropertiesOnTheirOwn, TransactionUse::Outside,
+                            &rebootRequired);
+    if (result != 0)
+        return result;
+
     // Checked only now: a failed check must not break the transaction.
-    int verified = VerifyRegistration(table, x64Products);
-    if (VerifyRegistration(table, x86Products) != ERROR_SUCCESS)
-        verified = ERROR_INSTALL_FAILURE;
-    if (verified != ERROR_SUCCESS)
-        return verified;
-    LogMessage(L"All updates applied successfully and MSI transaction committed.");
+    if (VerifyRegistration(table, plans) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    if (runRecord.transaction == TransactionUse::Inside)
+        LogMessage(L"All updates applied successfully and MSI transaction committed.");
+    else
+        LogMessage(L"All updates applied successfully.");
 
     if (!rebootRequired)
         return 0;

@@ -108,15 +108,23 @@ std::wstring ReadInstallationState(const std::wstring& productCode, const wchar_
     return result == ERROR_SUCCESS ? std::wstring(state) : std::wstring();
 }
 
-int32_t ReadPatchState(const std::wstring& patchCode, const std::wstring& productCode, MSIINSTALLCONTEXT context)
+int32_t ReadPatchState(const std::wstring& patchCode, const std::wstring& productCode, MSIINSTALLCONTEXT context,
+                       UINT* answer)
 {
+    UINT ignored = 0;
+    UINT& result = answer != nullptr ? *answer : ignored;
+    result = ERROR_UNKNOWN_PATCH;
     if (patchCode.empty())
         return -1;
     wchar_t state[16] = L"";
     DWORD count = ARRAYSIZE(state);
-    UINT result = MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr, context,
-                                     INSTALLPROPERTY_PATCHSTATE, state, &count);
-    if (result != ERROR_SUCCESS || state[0] < L'0' || state[0] > L'9' || state[1] != L'\0')
+    result = MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr, context, INSTALLPROPERTY_PATCHSTATE,
+                                state, &count);
+    if (result != ERROR_SUCCESS)
         return -1;
+    if (state[0] < L'0' || state[0] > L'9' || state[1] != L'\0') {
+        result = ERROR_INVALID_DATA;
+        return -1;
+    }
     return state[0] - L'0';
 }

@@ -45,5 +45,8 @@ const wchar_t* InstallContextName(MSIINSTALLCONTEXT context);
 
 // The state Windows Installer lists the patch with on the running account's installation in
 // context (INSTALLPROPERTY_PATCHSTATE: 1 applied, 2 superseded, 4 obsolete), or -1 when it
-// lists none there, the answer cannot be read, or the patch has no code.
-int32_t ReadPatchState(const std::wstring& patchCode, const std::wstring& productCode, MSIINSTALLCONTEXT context);
+// lists none there, the answer cannot be read, or the patch has no code. answer, when given,
+// receives MsiGetPatchInfoExW's result (ERROR_UNKNOWN_PATCH for a patch without a code,
+// ERROR_INVALID_DATA for a state that is not one digit).
+int32_t ReadPatchState(const std::wstring& patchCode, const std::wstring& productCode, MSIINSTALLCONTEXT context,
+                       UINT* answer = nullptr);

@@ -71,3 +71,17 @@ struct KernelHandleTraits {
     static bool Close(Handle handle) { return CloseHandle(handle) != FALSE; }
 };
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
+
+// COM interfaces, released when their owner goes away.
+template <typename Interface>
+struct ComTraits {
+    using Handle = Interface*;
+    static Handle None() { return nullptr; }
+    static bool Close(Handle handle)
+    {
+        handle->Release();
+        return true;
+    }
+};
+template <typename Interface>
+using ComPointer = UniqueHandle<ComTraits<Interface>>;

@@ -15,5 +15,9 @@ enum class PatchStatus : uint8_t {
     Obsolete,        // Windows Installer lists it as obsolete on the installation (state 4)
     OtherAccount,    // installed per-user for another account, which this run cannot patch
     NotRegistered,   // applied, yet not listed as installed once the transaction committed
+    TargetNotFound,  // Windows Installer finds nothing of the installation it was made for
+    OtherContext,    // the account's installation in another context, which Windows Installer
+                     // does not patch while the account has the product in the one it prefers
+    Unknown,         // applied, then a commit failed and its state could not be read back
 };
-const int patchStatusCount = 10;
+const int patchStatusCount = 13;

@@ -30,9 +30,10 @@ const char* const stepNames[] = {nullptr,           "command-line", "payload",  
                                  "working-folder",  "worker",       "elevation", "verifying"};
 static_assert(sizeof(stepNames) / sizeof(stepNames[0]) == runStepCount, "one name for each RunStep");
 
-const char* const statusNames[] = {"not-attempted", "applied",       "already-applied", "not-applicable",
-                                   "failed",        "rolled-back",   "superseded",      "obsolete",
-                                   "other-account", "not-registered"};
+const char* const statusNames[] = {"not-attempted", "applied",        "already-applied",  "not-applicable",
+                                   "failed",        "rolled-back",    "superseded",       "obsolete",
+                                   "other-account", "not-registered", "target-not-found", "other-context",
+                                   "unknown"};
 static_assert(sizeof(statusNames) / sizeof(statusNames[0]) == patchStatusCount, "one name for each PatchStatus");
 
 // MSIINSTALLCONTEXT_USERMANAGED (1), _USERUNMANAGED (2), _MACHINE (4).
@@ -67,6 +68,38 @@ const char* Outcome(int exitCode)
             return "succeeded";
     }
     return "nothing-to-do";
+}
+
+const char* PlatformName(PackagePlatform platform)
+{
+    switch (platform) {
+    case PackagePlatform::X86:
+        return "x86";
+    case PackagePlatform::X64:
+        return "x64";
+    case PackagePlatform::Arm64:
+        return "arm64";
+    case PackagePlatform::Ia64:
+        return "ia64";
+    default:
+        return nullptr;
+    }
+}
+
+// null where the run asked for no transaction.
+void Transaction(JsonWriter& json, TransactionUse use)
+{
+    if (use == TransactionUse::None)
+        json.Null("transaction");
+    else
+        json.Boolean("transaction", use == TransactionUse::Inside);
+}
+
+// Windows Installer was given a verbose log wherever it was asked to apply a patch.
+bool ApplyWasAsked(PatchStatus status)
+{
+    return status == PatchStatus::Applied || status == PatchStatus::Failed || status == PatchStatus::RolledBack ||
+           status == PatchStatus::NotRegistered || status == PatchStatus::Unknown;
 }
 
 void Time(JsonWriter& json, const char* name, const SYSTEMTIME& time)
@@ -160,7 +193,8 @@ void Products(JsonWriter& json)
             json.Boolean("installed", product.installed != 0);
         AsciiOrNull(json, "context", ContextName(product.context));
         Pooled(json, "userSid", product.userSid);
-        AsciiOrNull(json, "platform", product.platform == 0 ? nullptr : product.platform == 64 ? "x64" : "x86");
+        AsciiOrNull(json, "platform", PlatformName(product.platform));
+        Transaction(json, product.transaction);
         json.BeginArray("patches");
         for (uint32_t i = 0; i < product.patchCount; ++i) {
             const PatchRecord& patch = runRecord.patches[product.firstPatch + i];
@@ -179,10 +213,8 @@ void Products(JsonWriter& json)
                 json.Number("patchState", static_cast<uint32_t>(patch.patchState));
             else
                 json.Null("patchState");
-            // Windows Installer was given a verbose log wherever it was asked to apply a patch:
             // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
-            if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Failed ||
-                patch.status == PatchStatus::RolledBack || patch.status == PatchStatus::NotRegistered) {
+            if (ApplyWasAsked(patch.status)) {
                 json.BeginString("verboseLog");
                 json.AppendText(pool.data() + name.offset, name.length);
                 json.AppendText(L" ", 1);
@@ -215,6 +247,7 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
     json.Ascii("outcome", outcome);
     json.Boolean("restartRequired", runRecord.runEnded && runRecord.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
     json.Boolean("restartRequested", runRecord.restartRequested);
+    Transaction(json, runRecord.transaction);
     Text(json, "productName", appState.productName.data(), appState.productName.size());
     Text(json, "productVersion", appState.productVersion.data(), appState.productVersion.size());
     if (appState.runMode == RunMode::Extract)
@@ -223,10 +256,7 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
         json.Null("extractFolder");
     Entries(json);
     Products(json);
-    uint32_t notPatched = 0;
-    for (const ProductRecord& product : runRecord.products)
-        notPatched += product.otherAccount ? 1 : 0;
-    json.Number("installationsNotPatched", notPatched);
+    json.Number("installationsNotPatched", InstallationsNotPatched());
     if (outcome[0] != 'f') {
         json.Null("failure");
     } else {

@@ -28,6 +28,7 @@ void ResetRunRecord()
     runRecord.runStarted = false;
     runRecord.runEnded = false;
     runRecord.restartRequested = false;
+    runRecord.transaction = TransactionUse::None;
     runRecord.runResult = 1;
     runRecord.failedStep = RunStep::None;
     runRecord.failureCode = 0;
@@ -115,6 +116,19 @@ std::wstring RecordedPatchCode(int32_t index)
     return runRecord.files[static_cast<size_t>(index)].patchCode;
 }
 
+void RecordPatchRestartAction(int32_t index, const std::wstring& action)
+{
+    if (index >= 0 && static_cast<size_t>(index) < runRecord.files.size())
+        runRecord.files[static_cast<size_t>(index)].restartAction = Pool(action.data(), action.size());
+}
+
+std::wstring RecordedPatchRestartAction(int32_t index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= runRecord.files.size())
+        return std::wstring();
+    return RecordedText(runRecord.files[static_cast<size_t>(index)].restartAction);
+}
+
 uint32_t RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
 {
     uint32_t place = static_cast<uint32_t>(runRecord.products.size());
@@ -152,8 +166,10 @@ static uint32_t InstallationRecord(uint32_t product, DWORD context, const std::w
         ProductRecord& added = runRecord.products.Append();
         added = first;
         added.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
-        added.platform = 0;
+        added.platform = PackagePlatform::Unknown;
         added.otherAccount = false;
+        added.otherContext = false;
+        added.transaction = TransactionUse::None;
         for (uint32_t i = 0; i < first.patchCount; ++i) {
             int32_t index = runRecord.patches[first.firstPatch + i].index;
             runRecord.patches.Append() = PatchRecord{index, PatchStatus::NotAttempted, false, 0, -1};
@@ -166,19 +182,39 @@ static uint32_t InstallationRecord(uint32_t product, DWORD context, const std::w
     return place;
 }
 
-uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, bool x64)
+uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, PackagePlatform platform)
 {
     uint32_t installation = InstallationRecord(product, context, userSid);
-    runRecord.products[installation].platform = x64 ? 64 : 32;
+    runRecord.products[installation].platform = platform;
     return installation;
+}
+
+// An installation the run leaves alone: every patch of it gets status.
+static ProductRecord& RecordInstallationNotPatched(uint32_t product, DWORD context, const std::wstring& userSid,
+                                                   PatchStatus status)
+{
+    ProductRecord& record = runRecord.products[InstallationRecord(product, context, userSid)];
+    for (uint32_t i = 0; i < record.patchCount; ++i)
+        runRecord.patches[record.firstPatch + i].status = status;
+    return record;
 }
 
 void RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
 {
-    ProductRecord& record = runRecord.products[InstallationRecord(product, context, userSid)];
-    record.otherAccount = true;
-    for (uint32_t i = 0; i < record.patchCount; ++i)
-        runRecord.patches[record.firstPatch + i].status = PatchStatus::OtherAccount;
+    RecordInstallationNotPatched(product, context, userSid, PatchStatus::OtherAccount).otherAccount = true;
+}
+
+void RecordOtherContextInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
+{
+    RecordInstallationNotPatched(product, context, userSid, PatchStatus::OtherContext).otherContext = true;
+}
+
+uint32_t InstallationsNotPatched()
+{
+    uint32_t count = 0;
+    for (const ProductRecord& product : runRecord.products)
+        count += product.otherAccount || product.otherContext ? 1 : 0;
+    return count;
 }
 
 void RecordInstallationName(uint32_t installation, const std::wstring& displayName)

@@ -49,8 +49,9 @@ struct CarriedFileRecord {
     bool written;      // every byte is in the output folder; sha256 holds their digest
     bool summaryRead;  // patchCode and targets come from the patch
     uint8_t sha256[32];
-    wchar_t patchCode[39];  // empty: the revision number does not begin with a GUID
-    PooledText targets;     // the target list as the patch gives it, codes between semicolons
+    wchar_t patchCode[39];     // empty: the revision number does not begin with a GUID
+    PooledText targets;        // the target list as the patch gives it, codes between semicolons
+    PooledText restartAction;  // the first restart action its transforms add; empty: none
 };
 
 struct PatchRecord {
@@ -64,17 +65,26 @@ struct PatchRecord {
     int32_t patchState;  // the MSIPATCHSTATE Windows Installer listed it with; -1: none read
 };
 
+// The platform an installed package is built for, as its template names it.
+enum class PackagePlatform : uint8_t { Unknown, X86, X64, Arm64, Ia64 };
+
+// Whether patches went through the run's transaction: not asked (nothing was applied, or the
+// run did not get so far), inside it, or applied on their own without one.
+enum class TransactionUse : uint8_t { None, Inside, Outside };
+
 // One target product, or one installation of it when it is installed in several contexts or
 // for several accounts.
 struct ProductRecord {
-    PooledText code;         // as the patches spell it
-    PooledText displayName;  // empty: not read
-    int8_t installed;        // -1: the run did not get as far as asking
-    uint8_t platform;        // 0 unknown, else 32 or 64
-    DWORD context;           // an MSIINSTALLCONTEXT; 0 while unknown
-    PooledText userSid;      // the account of a per-user installation; empty for the machine
-    bool otherAccount;       // another account's per-user installation: not patched by this run
-    uint32_t firstPatch;     // its patches: one per entry of its index list, in that order
+    PooledText code;           // as the patches spell it
+    PooledText displayName;    // empty: not read
+    int8_t installed;          // -1: the run did not get as far as asking
+    PackagePlatform platform;  // of the installed package; Unknown where not read
+    DWORD context;             // an MSIINSTALLCONTEXT; 0 while unknown
+    PooledText userSid;        // the account of a per-user installation; empty for the machine
+    bool otherAccount;         // another account's per-user installation: not patched by this run
+    bool otherContext;         // the account's installation that Windows Installer does not patch
+    TransactionUse transaction;
+    uint32_t firstPatch;  // its patches: one per entry of its index list, in that order
     uint32_t patchCount;
 };
 
@@ -94,6 +104,9 @@ struct RunRecord {
     bool runStarted = false;
     bool runEnded = false;
     bool restartRequested = false;  // the restart question was answered Yes
+    // Inside: the run began a transaction; Outside: Windows Installer refused one because
+    // rollback is disabled, and the run applied its patches without.
+    TransactionUse transaction = TransactionUse::None;
     int runResult = 1;
     RunStep failedStep = RunStep::None;
     uint32_t failureCode = 0;
@@ -126,6 +139,9 @@ void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* 
 // The patch code of the carried file at index, as RecordPatchTargets noted it; empty when it
 // has none or was not read.
 std::wstring RecordedPatchCode(int32_t index);
+// The restart action that the patch's transforms add, as the log names it, and its reading.
+void RecordPatchRestartAction(int32_t index, const std::wstring& action);
+std::wstring RecordedPatchRestartAction(int32_t index);
 
 // Each product the patches target, with its index list, in the run's order. Gives the
 // product's place in the record, which is also its first installation's.
@@ -136,10 +152,17 @@ void RecordProductNotInstalled(uint32_t product);
 // package's platform: the product's own record for its first installation, a record of its
 // own (after all others, with the same patches) for each further one. Gives the
 // installation's place.
-uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, bool x64);
+uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, PackagePlatform platform);
 // Another account's per-user installation, which the run cannot patch: every patch of it is
 // recorded as such.
 void RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid);
+// The running account's installation in a context that Windows Installer does not patch,
+// since the account has the product in the context it prefers too: every patch of it is
+// recorded as such.
+void RecordOtherContextInstallation(uint32_t product, DWORD context, const std::wstring& userSid);
+// The number of installations that this run could not patch: other accounts' ones and the
+// account's own in a context Windows Installer does not patch.
+uint32_t InstallationsNotPatched();
 // The name the run gave the installation (the product code itself when none could be read,
 // which is recorded as no name).
 void RecordInstallationName(uint32_t installation, const std::wstring& displayName);

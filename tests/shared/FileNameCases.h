@@ -28,6 +28,9 @@ inline const std::vector<FileNameCase>& FileNameCases()
         {u"COM10.msp", ""},
         {u"com10.msp", ""},
         {u"lpt0.msp", ""},
+        // A Windows file name, so an updater that carries one still extracts it; only the
+        // packer's patch-list check refuses to pack it.
+        {u"fix;1.msp", ""},
         {std::u16string(259, u'x'), ""},
         {u"", "empty"},
         {u".", "dot or a space"},

@@ -98,6 +98,8 @@ bool CheckFile(const std::string& argument, const BuildRequest& request, Input& 
         return false;
     }
     std::string nameProblem = CheckWindowsFileName(input.entry.fileName);
+    if (nameProblem.empty())
+        nameProblem = CheckPatchListName(input.entry.fileName);
     if (!nameProblem.empty()) {
         error = which + nameProblem;
         return false;

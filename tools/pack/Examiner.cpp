@@ -76,6 +76,9 @@ void CollectWarnings(UpdaterReport& report)
         std::string nameProblem = CheckWindowsFileName(entry.record.fileName);
         if (!nameProblem.empty())
             report.warnings.push_back(which + nameProblem);
+        std::string listProblem = CheckPatchListName(entry.record.fileName);
+        if (!listProblem.empty())
+            report.warnings.push_back(which + listProblem + "; the updater can only extract it");
         if (entry.record.reserved != 0)
             report.warnings.push_back(which + "its reserved field is not 0");
         if (!entry.targetsProblem.empty())

@@ -88,6 +88,13 @@ std::string CheckWindowsFileName(const std::u16string& name)
     return "";
 }
 
+std::string CheckPatchListName(const std::u16string& name)
+{
+    if (name.find(u';') != std::u16string::npos)
+        return "the file name holds ';', which Windows Installer takes as the end of a patch's path";
+    return "";
+}
+
 bool SameWindowsFileName(const std::u16string& a, const std::u16string& b)
 {
     return a.size() == b.size() && Upper(a) == Upper(b);

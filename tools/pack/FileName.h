@@ -12,6 +12,11 @@ constexpr size_t kMaxFileNameUnits = 259;  // 260 units in the record, one for t
 // Empty when Windows accepts the name as a plain file name, otherwise the reason.
 std::string CheckWindowsFileName(const std::u16string& name);
 
+// Empty when Windows Installer can take the name as one patch of a list, otherwise the reason:
+// it separates the patches of a list with ';' ("MsiApplyPatch" says the delimiter must not
+// appear in file names), and the updater hands it each patch's path in such a list.
+std::string CheckPatchListName(const std::u16string& name);
+
 // Whether Windows takes two names for the same file: it compares names without regard to
 // case, by upper-casing each UTF-16 unit on its own.
 bool SameWindowsFileName(const std::u16string& a, const std::u16string& b);

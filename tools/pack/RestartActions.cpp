@@ -1,34 +1,14 @@
-// Reading the sequence-table rows of a patch's transforms. Each row is led by a 16-bit mask,
-// described where ScanSequenceTable walks them; strings are ids into the transform's own
-// string pool, whose 4-byte entries (length, reference count) follow a 4-byte header. Wine's
-// dlls/msi/table.c and string.c read transforms and string pools the same way.
+// Reading the sequence-table rows of a patch's transforms, whose layout TransformFormat.h
+// describes (the updater reads them by the same description); strings are ids into the
+// transform's own string pool.
 #include "RestartActions.h"
 
 #include "MsiStreamName.h"
+#include "TransformFormat.h"
 
 namespace pack {
 
 namespace {
-
-// A transform's pool and tables stay far below this; a stream claiming more is damaged and
-// is not read into memory.
-constexpr uint64_t kMaxStreamSize = 16u << 20;
-
-const char* const kSequenceTables[] = {"InstallExecuteSequence", "InstallUISequence", "AdminExecuteSequence",
-                                       "AdminUISequence", "AdvtExecuteSequence"};
-
-bool IsRestartAction(const std::string& action)
-{
-    return action == "ForceReboot" || action == "ScheduleReboot";
-}
-
-uint32_t Little(const compound::Bytes& bytes, size_t at, size_t width)
-{
-    uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i)
-        value |= uint32_t(bytes[at + i]) << (8 * i);
-    return value;
-}
 
 // A transform's strings by id (id 1 is strings[0]) and the width of a reference to one.
 struct StringPool {
@@ -43,7 +23,7 @@ bool ReadStream(const compound::Reader& reader, const compound::Entry& storage, 
     present = entry != nullptr && entry->type == compound::EntryType::Stream;
     if (!present)
         return true;
-    if (entry->size > kMaxStreamSize) {
+    if (entry->size > compound::kMaxTransformStreamSize) {
         error = name + " holds " + std::to_string(entry->size) + " bytes, far more than a transform needs";
         return false;
     }
@@ -57,24 +37,17 @@ bool ReadStream(const compound::Reader& reader, const compound::Entry& storage, 
 
 bool ReadStringPool(const compound::Bytes& pool, const compound::Bytes& data, StringPool& strings, std::string& error)
 {
-    if (pool.size() < 4 || pool.size() % 4 != 0) {
+    if (pool.size() < compound::kStringPoolHeaderSize || pool.size() % 4 != 0) {
         error = "its string pool is " + std::to_string(pool.size()) + " bytes, not a header and whole entries";
         return false;
     }
-    // Bit 15 of the header's high word: references to strings take 3 bytes instead of 2.
-    strings.referenceWidth = (Little(pool, 2, 2) & 0x8000) ? 3 : 2;
+    strings.referenceWidth = compound::StringReferenceWidth(pool.data());
     size_t dataOffset = 0;
-    for (size_t at = 4; at < pool.size(); at += 4) {
-        uint32_t length = Little(pool, at, 2);
-        uint32_t references = Little(pool, at + 2, 2);
-        if (length == 0 && references != 0) {
-            // A string of 64 KiB or more: its length is the next entry, low word first.
-            at += 4;
-            if (at >= pool.size()) {
-                error = "its string pool ends inside a long string's entry";
-                return false;
-            }
-            length = Little(pool, at, 2) | (Little(pool, at + 2, 2) << 16);
+    for (size_t at = compound::kStringPoolHeaderSize; at < pool.size();) {
+        uint32_t length = 0;
+        if (!compound::NextPoolString(pool.data(), pool.size(), at, length)) {
+            error = "its string pool ends inside a long string's entry";
+            return false;
         }
         if (length > data.size() - dataOffset) {
             error = "its string pool names more string data than there is";
@@ -91,44 +64,33 @@ bool ScanSequenceTable(const compound::Bytes& rows, const StringPool& pool, cons
                        const std::string& table, std::vector<RestartAction>& found, std::string& error)
 {
     const size_t w = pool.referenceWidth;
-    const size_t widths[] = {w, w, 2};  // Action, Condition, Sequence
-    const size_t columns = sizeof widths / sizeof widths[0];
     size_t at = 0;
     while (at < rows.size()) {
         if (rows.size() - at < 2) {
             error = table + " ends inside a row's mask";
             return false;
         }
-        uint32_t mask = Little(rows, at, 2);
-        size_t size = 2;
-        if (mask & 1) {
-            // A whole row (inserted, or replacing the row with its key): the column count is
-            // in the high byte.
-            size_t count = mask >> 8;
-            if (count == 0 || count > columns) {
-                error = table + " has a row of " + std::to_string(count) + " columns; the table has " +
-                        std::to_string(columns);
-                return false;
-            }
-            for (size_t i = 0; i < count; ++i)
-                size += widths[i];
-        } else {
-            // The key, always present, and each column whose bit is set; mask 0 deletes a row.
-            for (size_t i = 0; i < columns; ++i)
-                if (i == 0 || (mask & (1u << i)))
-                    size += widths[i];
+        uint32_t mask = compound::LittleEndian(rows.data() + at, 2);
+        size_t size = compound::SequenceRowSize(mask, w);
+        if (size == 0) {
+            error = table + " has a row of " + std::to_string(mask >> 8) + " columns; the table has " +
+                    std::to_string(compound::kSequenceColumnCount);
+            return false;
         }
         if (rows.size() - at < size) {
             error = table + " ends inside a row";
             return false;
         }
-        uint32_t id = Little(rows, at + 2, w);
+        uint32_t id = compound::LittleEndian(rows.data() + at + 2, w);
         if (id > pool.strings.size()) {
             error = table + " refers to string " + std::to_string(id) + " of " + std::to_string(pool.strings.size());
             return false;
         }
-        if (mask != 0 && id != 0 && IsRestartAction(pool.strings[id - 1]))
-            found.push_back(RestartAction{transform, table, pool.strings[id - 1]});
+        if (mask != 0 && id != 0) {
+            const std::string& action = pool.strings[id - 1];
+            if (compound::IsRestartAction(action.data(), action.size()))
+                found.push_back(RestartAction{transform, table, action});
+        }
         at += size;
     }
     return true;
@@ -140,7 +102,7 @@ bool ScanTransform(const compound::Reader& reader, const compound::Entry& storag
     std::string name = compound::DecodeMsiStreamName(storage.name);
     std::string which = "transform " + name + ": ";
     std::vector<std::pair<std::string, compound::Bytes>> tables;
-    for (const char* table : kSequenceTables) {
+    for (const char* table : compound::kSequenceTables) {
         bool present = false;
         compound::Bytes rows;
         if (!ReadStream(reader, storage, table, present, rows, error)) {

@@ -251,6 +251,8 @@ TEST_F(Build, RefusesFileNamesWindowsCannotExtract)
         {"lpt3", "reserved Windows device name"},
         {"a:b.msp", "':'"},
         {"trailing.", "ends in a dot"},
+        // Windows keeps it, but Windows Installer would cut the patch list there.
+        {"fix;1.msp", "holds ';', which Windows Installer takes as the end of a patch's path"},
     };
     for (const Case& c : cases) {
         request.files = {folder.Write(c.name, patch)};

@@ -59,7 +59,7 @@ TEST(Inspect, RecognisesACertificateTableBehindAlignmentPadding)
 
 TEST(Inspect, WarnsAboutWhatWouldMakeTheUpdaterFail)
 {
-    Bytes file = Updater({{u"a.msp", 2}, {u"A.MSP", 0}, {u"nul.txt", 0}}, {'h', 'i', 9, 9});
+    Bytes file = Updater({{u"a.msp", 2}, {u"A.MSP", 0}, {u"nul.txt", 0}, {u"fix;1.msp", 0}}, {'h', 'i', 9, 9});
     file[0x800] = 15;  // odd name length: one more byte, which belongs to no character
     file.insert(file.begin() + 0x800 + 15, 'z');
     pack::UpdaterReport report;
@@ -72,6 +72,10 @@ TEST(Inspect, WarnsAboutWhatWouldMakeTheUpdaterFail)
     EXPECT_NE(all.find("entry 0: the file is not a compound file"), std::string::npos) << all;
     EXPECT_NE(all.find("entry 1: its name equals that of entry 0"), std::string::npos) << all;
     EXPECT_NE(all.find("entry 2: the file name is a reserved Windows device name"), std::string::npos) << all;
+    EXPECT_NE(all.find("entry 3: the file name holds ';', which Windows Installer takes as the end of a patch's path; "
+                       "the updater can only extract it"),
+              std::string::npos)
+        << all;
     EXPECT_NE(all.find("unexpected bytes follow the payload"), std::string::npos) << all;
     EXPECT_EQ(report.trailer.size, 2u);
 }

@@ -1,5 +1,7 @@
-// One product's patches: naming, sequencing, application order, the per-patch log, the
-// status texts, the restart flag and the release of every patch path copy.
+// One installation's patches: naming, sequencing and the states read before the transaction
+// (what is applied already, superseded, obsolete, or made for another baseline), then the
+// application order, each patch applied to that product only, the per-patch log, the status
+// texts, the restart flag and the release of every patch path copy.
 #include <gtest/gtest.h>
 
 #include <strsafe.h>
@@ -43,7 +45,8 @@ protected:
     }
 
     // The run's record as the update run leaves it when the installation's turn comes: the
-    // carried files with their codes, the product with its index list, its installation.
+    // carried files with their codes, the product with its index list, its installation. Both
+    // turns, as the run takes them: the planning's failure, or the applying's result.
     int Apply(const std::vector<int32_t>& indexes, const UpdateProgress& progress = {},
               MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
     {
@@ -51,10 +54,16 @@ protected:
         for (size_t i = 0; i < table.size(); ++i) {
             RecordCarriedFile(table[i].fileName, ARRAYSIZE(table[i].fileName), 0);
             RecordPatchTargets(static_cast<int32_t>(i), i < patchCodes.size() ? patchCodes[i].c_str() : L"", product);
+            if (i < restartActions.size())
+                RecordPatchRestartAction(static_cast<int32_t>(i), restartActions[i]);
         }
         std::wstring sid = context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid();
-        installation = RecordInstallation(RecordProduct(product, indexes), context, sid, false);
-        return ApplyProductUpdates(folder, installation, table, progress, &rebootRequired);
+        installation = RecordInstallation(RecordProduct(product, indexes), context, sid, PackagePlatform::X86);
+        plan = InstallationPlan();
+        plan.installation = installation;
+        if (PlanProductUpdates(folder, table, progress, plan) != 0)
+            return 1;
+        return ApplyProductUpdates(folder, table, progress, plan, properties, &rebootRequired);
     }
 
     const PatchRecord& Patch(size_t position) const { return InstallationPatch(installation, position); }
@@ -69,18 +78,21 @@ protected:
 
     std::vector<std::wstring> Log() { return ReadLogMessages(logs / L"TessarvaneUpdater.log"); }
 
-    // The file names that MsiApplyPatchW got, in order.
+    // The file names that MsiApplyMultiplePatchesW got, in order.
     std::vector<std::wstring> Applied()
     {
         std::vector<std::wstring> names;
-        for (const std::wstring& call : CallsStartingWith(L"MsiApplyPatchW("))
+        for (const std::wstring& call : CallsStartingWith(L"MsiApplyMultiplePatchesW("))
             names.push_back(call.substr(call.find(L"\\work\\") + 6, 5));
         return names;
     }
 
+    const wchar_t* properties = L"REINSTALL=ALL REINSTALLMODE=omus";
     TempFolder logs;
     UpdateTable table;
-    std::vector<std::wstring> patchCodes;  // each carried file's code; none where left out
+    std::vector<std::wstring> patchCodes;      // each carried file's code; none where left out
+    std::vector<std::wstring> restartActions;  // what each carried file's transforms add
+    InstallationPlan plan;
     uint32_t installation = 0;
     bool rebootRequired = false;
 };
@@ -88,8 +100,9 @@ protected:
 const wchar_t determining[] = L"Determining update application order for product 'Sample Product'.";
 const wchar_t perMachine[] = L"Product 'Sample Product' is installed per-machine.";
 
-const wchar_t applyA[] = L"MsiApplyPatchW(C:\\work\\a.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
-const wchar_t applyB[] = L"MsiApplyPatchW(C:\\work\\b.msp, null, 0, REINSTALL=ALL REINSTALLMODE=omus)";
+const wchar_t applyA[] = L"MsiApplyMultiplePatchesW(C:\\work\\a.msp, {A}, REINSTALL=ALL REINSTALLMODE=omus)";
+const wchar_t applyB[] = L"MsiApplyMultiplePatchesW(C:\\work\\b.msp, {A}, REINSTALL=ALL REINSTALLMODE=omus)";
+const DWORD none = 0xFFFFFFFF;
 
 }  // namespace
 
@@ -115,13 +128,12 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 15)",
                               L"MsiDeterminePatchSequenceW({A}, null, 4, [C:\\work\\a.msp, C:\\work\\b.msp])",
-                              L"MsiSetInternalUI(2, null)",
+                              L"free(C:\\work\\a.msp)",
+                              L"free(C:\\work\\b.msp)",
                               L"MsiEnableLogW(4096, " + logA + L", 0)",
                               applyA,
                               L"MsiEnableLogW(4096, " + logB + L", 0)",
                               applyB,
-                              L"free(C:\\work\\a.msp)",
-                              L"free(C:\\work\\b.msp)",
                           }));
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          determining,
@@ -167,7 +179,6 @@ TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
 {
     fake.products[product].sequenceResult = ERROR_PATCH_NO_SEQUENCE;
     EXPECT_EQ(Apply({0, 1}), 1);
-    EXPECT_TRUE(CallsStartingWith(L"MsiSetInternalUI").empty());
     EXPECT_TRUE(Applied().empty());
     EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
@@ -179,7 +190,6 @@ TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
 
 TEST_F(ProductUpdates, AppliesByOrderThenByIndexListAndNeverTheInapplicable)
 {
-    const DWORD none = 0xFFFFFFFF;
     struct Case {
         const char* what;
         std::vector<FakeSequenceEntry> sequence;  // for indexes 0, 1, 2
@@ -200,27 +210,119 @@ TEST_F(ProductUpdates, AppliesByOrderThenByIndexListAndNeverTheInapplicable)
         fake.products[product].sequence = c.sequence;
         EXPECT_EQ(Apply({0, 1, 2}), 0);
         EXPECT_EQ(Applied(), c.applied);
-        EXPECT_EQ(CallsStartingWith(L"MsiSetInternalUI").size(), 1u);
     }
 }
 
-TEST_F(ProductUpdates, NothingApplicableIsNoUpdatesRequiredWithoutInstallerUi)
+TEST_F(ProductUpdates, NothingApplicableIsNoUpdatesRequired)
 {
-    const DWORD none = 0xFFFFFFFF;
-    const std::vector<FakeSequenceEntry> sequences[] = {{{1, 0}, {2, 1}}, {{0, none}, {0, none}}};
-    for (const std::vector<FakeSequenceEntry>& sequence : sequences) {
+    fake.products[product].sequence = {{ERROR_PATCH_PACKAGE_INVALID, none}, {ERROR_PATCH_NO_SEQUENCE, none}};
+    EXPECT_EQ(Apply({0, 1}), 0);
+    EXPECT_TRUE(Applied().empty());
+    EXPECT_FALSE(plan.targetNotFound);
+    EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+    EXPECT_EQ(Log(), (std::vector<std::wstring>{determining, perMachine, L"No updates required."}));
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::NotApplicable, PatchStatus::NotApplicable}));
+}
+
+// "MsiDeterminePatchSequence": a patch left at -1 with ERROR_SUCCESS is obsolete or
+// superseded for the product; the state Windows Installer lists tells which.
+TEST_F(ProductUpdates, APatchTheSequenceLeavesOutWithSuccessIsSupersededOrObsoleteNotInapplicable)
+{
+    patchCodes = {L"{11111111-1111-1111-1111-111111111111}", L"{22222222-2222-2222-2222-222222222222}"};
+    fake.patchStates[AppliedKey(patchCodes[1], product, MSIINSTALLCONTEXT_MACHINE)] = L"4";
+    fake.products[product].sequence = {{ERROR_SUCCESS, none}, {ERROR_SUCCESS, none}};
+    StatusWatcher watcher;
+    EXPECT_EQ(Apply({0, 1}, watcher.get()), 0);
+    EXPECT_TRUE(Applied().empty());
+    EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Superseded, PatchStatus::Obsolete}));
+    EXPECT_EQ(Patch(0).patchState, -1) << "not listed by Windows Installer";
+    EXPECT_EQ(Patch(1).patchState, 4);
+    EXPECT_EQ(watcher.texts(), (std::vector<std::wstring>{
+                                   L"Update 'a.msp' is superseded by an update installed for 'Sample Product'.",
+                                   L"Update 'b.msp' is obsolete for 'Sample Product'.",
+                               }));
+    EXPECT_EQ(Log().back(), L"No updates required.");
+}
+
+// ERROR_PATCH_TARGET_NOT_FOUND in a patch's uStatus: the patch is for this product, at another
+// version or language ("MsiDeterminePatchSequence"); msiexec /p answers 1642 for it.
+TEST_F(ProductUpdates, PatchesAllMadeForAnotherBaselineLeaveTheInstallationNotFoundAndSaySo)
+{
+    struct Case {
+        const char* what;
+        std::vector<FakeSequenceEntry> sequence;  // for a.msp, b.msp
+        bool applied;                             // b.msp is registered already
+        bool notFound;
+        std::vector<PatchStatus> statuses;
+    };
+    const Case cases[] = {
+        {"every patch for another baseline",
+         {{1642, none}, {1642, none}},
+         false,
+         true,
+         {PatchStatus::TargetNotFound, PatchStatus::TargetNotFound}},
+        {"one for another baseline, one that does not apply",
+         {{1642, none}, {ERROR_PATCH_PACKAGE_INVALID, none}},
+         false,
+         true,
+         {PatchStatus::TargetNotFound, PatchStatus::NotApplicable}},
+        {"one for another baseline, one that applies",
+         {{1642, none}, {0, 0}},
+         false,
+         false,
+         {PatchStatus::NotApplicable, PatchStatus::Applied}},
+        {"one for another baseline, one applied already",
+         {{1642, none}, {0, 0}},
+         true,
+         false,
+         {PatchStatus::NotApplicable, PatchStatus::AlreadyApplied}},
+        {"one for another baseline, one superseded",
+         {{1642, none}, {0, none}},
+         false,
+         false,
+         {PatchStatus::NotApplicable, PatchStatus::Superseded}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ResetFake();
         fake.folder = folder;
-        fake.products[product].sequence = sequence;
-        EXPECT_EQ(Apply({0, 1}), 0);
-        EXPECT_TRUE(CallsStartingWith(L"MsiSetInternalUI").empty());
-        EXPECT_TRUE(Applied().empty());
-        EXPECT_EQ(CallsStartingWith(L"free(").size(), 2u);
+        fake.products[product].name = L"Sample Product";
+        fake.products[product].sequence = c.sequence;
+        patchCodes = {L"{11111111-1111-1111-1111-111111111111}", L"{22222222-2222-2222-2222-222222222222}"};
+        if (c.applied)
+            fake.appliedPatches = {AppliedKey(patchCodes[1], product, MSIINSTALLCONTEXT_MACHINE)};
+        size_t before = Log().size();
+        EXPECT_EQ(Apply({0, 1}), 0) << "the run, not the installation, ends with 1642";
+        EXPECT_EQ(plan.targetNotFound, c.notFound);
+        EXPECT_EQ(Statuses(), c.statuses);
+        EXPECT_EQ(Patch(0).resultCode, 1642u);
+        std::vector<std::wstring> log = Log();
+        const std::wstring line = L"Update 'a.msp' does not apply to 'Sample Product' as installed.";
+        EXPECT_EQ(std::count(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(), line), c.notFound ? 1 : 0);
+        if (c.notFound) {
+            EXPECT_TRUE(Applied().empty());
+            EXPECT_EQ(runRecord.failedStep, RunStep::Sequencing);
+            EXPECT_EQ(runRecord.failureCode, 1642u);
+        }
     }
-    std::vector<std::wstring> log = Log();
-    ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[2], L"No updates required.");
-    EXPECT_EQ(log[5], L"No updates required.");
+}
+
+// Windows Installer refuses ForceReboot and ScheduleReboot inside a transaction of several
+// packages ("Multiple-Package Installations"): a patch to apply that adds one keeps the
+// installation out of the transaction; one that is not applied does not.
+TEST_F(ProductUpdates, APatchToApplyThatAddsARestartActionKeepsTheInstallationOutOfTheTransaction)
+{
+    restartActions = {L"", L"ScheduleReboot in InstallExecuteSequence (transform T1)"};
+    EXPECT_EQ(Apply({0, 1}), 0);
+    EXPECT_EQ(plan.restartAction, L"ScheduleReboot in InstallExecuteSequence (transform T1)");
+    EXPECT_EQ(Log()[2],
+              L"Update 'b.msp' adds ScheduleReboot in InstallExecuteSequence (transform T1), which Windows "
+              L"Installer does not run inside an MSI transaction; the updates of 'Sample Product' are "
+              L"applied after the transaction, on their own.");
+
+    fake.products[product].sequence = {{0, 0}, {ERROR_PATCH_PACKAGE_INVALID, none}};
+    EXPECT_EQ(Apply({0, 1}), 0);
+    EXPECT_TRUE(plan.restartAction.empty()) << "b.msp is not applied here";
 }
 
 TEST_F(ProductUpdates, ARestartRequestSetsTheFlagAndGoesOn)
@@ -245,7 +347,7 @@ TEST_F(ProductUpdates, AFailedPatchStopsTheProductWithItsErrorAndStaysOutOfTheWi
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"a.msp"});
     EXPECT_EQ(Statuses(), (std::vector<PatchStatus>{PatchStatus::Failed, PatchStatus::NotAttempted}));
     EXPECT_EQ(Patch(0).resultCode, 1603u);
-    EXPECT_EQ(fake.calls.back(), L"free(C:\\work\\b.msp)");
+    EXPECT_EQ(fake.calls.back(), applyA) << "b.msp is not started";
     EXPECT_EQ(Log(), (std::vector<std::wstring>{
                          determining,
                          perMachine,
@@ -373,7 +475,6 @@ TEST_F(ProductUpdates, ASupersededOrObsoletePatchIsNotAppliedAgainAndCountsAsASu
 
 TEST_F(ProductUpdates, TheRecordGivesEachPatchItsStatusAndInstallerResult)
 {
-    const DWORD none = 0xFFFFFFFF;
     fake.products[product].sequence = {{0, 0}, {ERROR_PATCH_TARGET_NOT_FOUND, none}, {0, 1}};
     fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS};
     EXPECT_EQ(Apply({0, 1, 2}), 0);

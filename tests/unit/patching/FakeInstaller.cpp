@@ -82,6 +82,10 @@ const FakeProduct* ProductFor(LPCWSTR code)
     return product == fake.products.end() ? nullptr : &product->second;
 }
 
+// The product and context whose cached package lies at path.
+const FakeProduct* PackageAt(LPCWSTR path, std::wstring& code);
+MSIINSTALLCONTEXT PackageContext(const std::wstring& code, const std::wstring& path);
+
 // What a summary handle answers for PID_TEMPLATE, by the label it was opened under.
 struct TemplateAnswer {
     std::wstring text;
@@ -157,6 +161,42 @@ std::wstring PackagePath(const std::wstring& code, const FakeProduct& product, M
     return product.localPackage.empty() ? L"C:\\cache\\" + code + L".msi" : product.localPackage;
 }
 
+namespace {
+
+const FakeProduct* PackageAt(LPCWSTR path, std::wstring& code)
+{
+    for (const auto& product : fake.products) {
+        for (MSIINSTALLCONTEXT context : product.second.contexts) {
+            if (path != nullptr && PackagePath(product.first, product.second, context) == path) {
+                code = product.first;
+                return &product.second;
+            }
+        }
+    }
+    return nullptr;
+}
+
+MSIINSTALLCONTEXT PackageContext(const std::wstring& code, const std::wstring& path)
+{
+    const FakeProduct& product = fake.products[code];
+    for (MSIINSTALLCONTEXT context : product.contexts) {
+        if (PackagePath(code, product, context) == path)
+            return context;
+    }
+    return MSIINSTALLCONTEXT_NONE;
+}
+
+// The package a view, a record or a database handle belongs to, by its label.
+const FakeProduct* PackageOf(MSIHANDLE handle)
+{
+    std::wstring label = Label(handle);
+    size_t colon = label.find(L':');
+    std::wstring code;
+    return colon == std::wstring::npos ? nullptr : PackageAt(label.substr(colon + 1).c_str(), code);
+}
+
+}  // namespace
+
 std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context)
 {
     return patchCode + L"|" + product + L"|" + Number(context);
@@ -198,6 +238,16 @@ UINT WINAPI MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database)
 {
     fake.calls.push_back(L"MsiOpenDatabaseW(" + Text(path) + L", " + Number(reinterpret_cast<uintptr_t>(persist)) +
                          L")");
+    if (persist == MSIDBOPEN_READONLY) {
+        std::wstring code;
+        const FakeProduct* product = PackageAt(path, code);
+        if (product == nullptr)
+            return ERROR_OPEN_FAILED;
+        if (product->packageOpenResult != ERROR_SUCCESS)
+            return product->packageOpenResult;
+        *database = OpenHandle(L"package:" + Text(path));
+        return ERROR_SUCCESS;
+    }
     const FakePatch* patch = PatchAt(path);
     if (patch == nullptr)
         return ERROR_OPEN_FAILED;
@@ -227,19 +277,20 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
                 label = L"summary:" + patch.fileName;
             }
         }
-    } else {
-        for (const auto& product : fake.products) {
-            const FakeProduct& p = product.second;
-            for (MSIINSTALLCONTEXT context : p.contexts) {
-                if (path != nullptr && PackagePath(product.first, p, context) == path) {
-                    result = p.summaryResult;
-                    auto own = p.contextTemplates.find(context);
-                    const std::wstring& text = own == p.contextTemplates.end() ? p.packageTemplate : own->second;
-                    answer = {text, p.templateSizeResult, p.templateReadResult, L""};
-                    label = L"summary:" + PackagePath(product.first, p, context);
-                }
-            }
-        }
+    }
+    // A cached package's, opened as a database or by its path.
+    std::wstring packagePath = path != nullptr ? std::wstring(path) : std::wstring();
+    std::wstring databaseLabel = Label(database);
+    if (databaseLabel.compare(0, 8, L"package:") == 0)
+        packagePath = databaseLabel.substr(8);
+    std::wstring code;
+    const FakeProduct* package = PackageAt(packagePath.c_str(), code);
+    if (package != nullptr) {
+        result = package->summaryResult;
+        auto own = package->contextTemplates.find(PackageContext(code, packagePath));
+        const std::wstring& text = own == package->contextTemplates.end() ? package->packageTemplate : own->second;
+        answer = {text, package->templateSizeResult, package->templateReadResult, L""};
+        label = L"summary:" + packagePath;
     }
     if (result != ERROR_SUCCESS)
         return result;
@@ -398,6 +449,9 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
     if (Text(property) != INSTALLPROPERTY_PATCHSTATE)
         return ERROR_UNKNOWN_PROPERTY;
     std::wstring key = AppliedKey(Text(patchCode), code, context);
+    auto error = fake.patchStateErrors.find(key);
+    if (error != fake.patchStateErrors.end())
+        return error->second;
     auto listed = fake.patchStates.find(key);
     if (listed != fake.patchStates.end())
         return CopyOut(listed->second, buffer, count);
@@ -414,6 +468,7 @@ UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* tran
     fake.calls.push_back(line);
     if (fake.beginResult != ERROR_SUCCESS)
         return fake.beginResult;
+    fake.transactionOpen = true;
     *transaction = OpenHandle(L"transaction");
     *event = reinterpret_cast<HANDLE>(0xdeadbeef);  // what Wine answers
     return ERROR_SUCCESS;
@@ -422,11 +477,14 @@ UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* tran
 UINT WINAPI MsiEndTransaction(DWORD state)
 {
     fake.calls.push_back(L"MsiEndTransaction(" + Number(state) + L")");
-    // Once a commit was tried there is no transaction left to end; the documentation names
-    // no code for that, so the fake picks one that no other path gives.
-    if (fake.windowsTransactions && fake.transactionEnded)
-        return ERROR_INVALID_HANDLE_STATE;
-    fake.transactionEnded = state == MSITRANSACTIONSTATE_COMMIT;
+    // What a transaction is after a failed commit, the documentation does not say: every
+    // later call answers as the test scripts it.
+    fake.transactionOpen = false;
+    if (state == MSITRANSACTIONSTATE_COMMIT && fake.commitResult != ERROR_SUCCESS &&
+        fake.commitResult != ERROR_SUCCESS_REBOOT_REQUIRED) {
+        for (const std::wstring& key : fake.undoneByFailedCommit)
+            fake.appliedPatches.erase(key);
+    }
     if (state == MSITRANSACTIONSTATE_COMMIT)
         return fake.commitResult;
     if (state == MSITRANSACTIONSTATE_ROLLBACK)
@@ -482,54 +540,97 @@ UINT WINAPI MsiEnableLogW(DWORD mode, LPCWSTR logFile, DWORD attributes)
     return ERROR_SUCCESS;
 }
 
-UINT WINAPI MsiApplyPatchW(LPCWSTR patchPackage, LPCWSTR installPackage, INSTALLTYPE installType, LPCWSTR commandLine)
+UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode, LPCWSTR properties)
 {
-    fake.calls.push_back(L"MsiApplyPatchW(" + Text(patchPackage) + L", " + Text(installPackage) + L", " +
-                         Number(installType) + L", " + Text(commandLine) + L")");
+    std::wstring line = L"MsiApplyMultiplePatchesW(" + Text(patchPackages) + L", " + Text(productCode) + L", " +
+                        Text(properties) + L")";
+    const FakePatch* patch = PatchAt(patchPackages);
+    if (patch != nullptr && patch->restartAction && fake.transactionOpen)
+        line += L" RESTART-ACTION-IN-TRANSACTION";
+    fake.calls.push_back(line);
     size_t call = fake.applyCount++;
-    const FakePatch* patch = PatchAt(patchPackage);
     UINT result = call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
-    if (patch != nullptr && patch->restartAction)
-        // Windows stops and rolls back a package with a restart action inside a multiple-
-        // package transaction ("ScheduleReboot action", "ForceReboot action"); Wine applies
-        // it and asks for the restart.
-        result = fake.windowsTransactions ? ERROR_INSTALL_FAILURE : ERROR_SUCCESS_REBOOT_REQUIRED;
-    if (patch != nullptr && (result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED)) {
-        std::wstring prefix = PatchCode(*patch) + L"|";
-        for (auto entry = fake.patchStatesOnceApplied.begin(); entry != fake.patchStatesOnceApplied.end();) {
-            if (entry->first.compare(0, prefix.size(), prefix) == 0) {
-                fake.patchStates[entry->first] = entry->second;
-                entry = fake.patchStatesOnceApplied.erase(entry);
-            } else {
-                ++entry;
-            }
+    if (patch == nullptr || patch->appliesNothing ||
+        (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED))
+        return result;
+    std::wstring prefix = PatchCode(*patch) + L"|";
+    for (auto entry = fake.patchStatesOnceApplied.begin(); entry != fake.patchStatesOnceApplied.end();) {
+        if (entry->first.compare(0, prefix.size(), prefix) == 0) {
+            fake.patchStates[entry->first] = entry->second;
+            entry = fake.patchStatesOnceApplied.erase(entry);
+        } else {
+            ++entry;
         }
     }
-    if (patch != nullptr && (result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED) &&
-        !PatchCode(*patch).empty()) {
-        std::vector<std::wstring> targets;
-        for (size_t start = 0; start <= patch->targets.size();) {
-            size_t end = patch->targets.find(L';', start);
-            if (end == std::wstring::npos)
-                end = patch->targets.size();
-            targets.push_back(patch->targets.substr(start, end - start));
-            start = end + 1;
-        }
-        // MsiApplyPatchW takes no context: Windows Installer patches the running account's
-        // installation that it finds first ("MsiApplyPatch", "Installation Context").
-        const MSIINSTALLCONTEXT searchOrder[] = {MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED,
-                                                 MSIINSTALLCONTEXT_MACHINE};
-        for (const std::wstring& target : targets) {
-            const FakeProduct* product = ProductFor(target.c_str());
-            for (MSIINSTALLCONTEXT context : searchOrder) {
-                if (product != nullptr && Has(InstalledContexts(*product), context)) {
-                    fake.appliedPatches.insert(AppliedKey(PatchCode(*patch), target, context));
-                    break;
-                }
-            }
-        }
+    // "Only to the specified product" (MsiApplyMultiplePatches), and no call takes a context:
+    // Windows Installer patches the running account's installation it finds first, in the
+    // order of "Installation Context" and the DisableUserInstalls policy.
+    const FakeProduct* product = ProductFor(productCode);
+    const MSIINSTALLCONTEXT searchOrder[] = {MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED,
+                                             MSIINSTALLCONTEXT_MACHINE};
+    bool targeted = patch->targets.find(Text(productCode)) != std::wstring::npos;
+    for (MSIINSTALLCONTEXT context : searchOrder) {
+        if (product == nullptr || !targeted || PatchCode(*patch).empty() || !Has(InstalledContexts(*product), context))
+            continue;
+        fake.appliedPatches.insert(AppliedKey(PatchCode(*patch), productCode, context));
+        break;
     }
     return result;
+}
+
+UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view)
+{
+    const std::wstring restartQuery =
+        L"SELECT `Action` FROM `InstallExecuteSequence` WHERE `Action` = "
+        L"'ForceReboot' OR `Action` = 'ScheduleReboot'";
+    std::wstring line = L"MsiDatabaseOpenViewW(" + Label(database) + L", " +
+                        (Text(query) == restartQuery ? std::wstring(L"restart actions") : Text(query)) + L")";
+    if (view == nullptr || *view != 0)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+    const FakeProduct* package = PackageOf(database);
+    if (package == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (package->viewResult != ERROR_SUCCESS)
+        return package->viewResult;
+    *view = OpenHandle(L"view:" + Label(database).substr(8));
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)
+{
+    fake.calls.push_back(L"MsiViewExecute(" + Label(view) + L", " + Label(record) + L")");
+    const FakeProduct* package = PackageOf(view);
+    return package == nullptr ? ERROR_INVALID_HANDLE : package->executeResult;
+}
+
+UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record)
+{
+    std::wstring line = L"MsiViewFetch(" + Label(view) + L")";
+    if (record == nullptr || *record != 0)
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+    const FakeProduct* package = PackageOf(view);
+    if (package == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (package->fetchResult != ERROR_SUCCESS)
+        return package->fetchResult;
+    if (package->restartAction.empty())
+        return ERROR_NO_MORE_ITEMS;
+    *record = OpenHandle(L"record:" + Label(view).substr(5));
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, LPDWORD count)
+{
+    fake.calls.push_back(L"MsiRecordGetStringW(" + Label(record) + L", " + Number(field) + L", " +
+                         (count == nullptr ? L"null" : Number(*count)) + L")");
+    const FakeProduct* package = PackageOf(record);
+    if (package == nullptr || count == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (field != 1)
+        return ERROR_INVALID_FIELD;
+    return CopyOut(package->restartAction, buffer, count);
 }
 
 }  // extern "C"

@@ -1,16 +1,22 @@
 // Stand-ins for the restart: the program calls these user32 and advapi32 functions through
 // their import pointers, and here the pointers lead to fakes. The real ExitWindowsEx is
-// therefore never reachable from this binary. Also the extraction, which fills the update
-// table from the script instead of reading a payload, a free that notes when a patch path
-// copy handed to MsiDeterminePatchSequenceW is released, and the run's watcher.
+// therefore never reachable from this binary. Also StgOpenStorage, which opens for each
+// scripted patch a real structured storage made in memory with a transform as the script
+// describes it; the extraction, which fills the update table from the script instead of
+// reading a payload; a free that notes when a patch path copy handed to
+// MsiDeterminePatchSequenceW is released; and the run's watcher.
+#include <objbase.h>
 #include <strsafe.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "AppState.h"
 #include "Extraction.h"
 #include "Fakes.h"
 #include "ImportSeam.h"
+#include "TransformFormat.h"
 #include "RunRecord.h"
 #include "TestFiles.h"
 
@@ -88,6 +94,77 @@ BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
     return TRUE;
 }
 
+void PutBytes(std::vector<uint8_t>& out, uint32_t value, size_t width)
+{
+    for (size_t i = 0; i < width; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+bool AddStream(IStorage* storage, const char* name, const std::vector<uint8_t>& bytes)
+{
+    wchar_t stored[64];
+    compound::EncodeStreamName(name, true, stored, ARRAYSIZE(stored));
+    IStream* stream = nullptr;
+    if (FAILED(storage->CreateStream(stored, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream)))
+        return false;
+    ULONG written = 0;
+    HRESULT result = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+    stream->Release();
+    return SUCCEEDED(result) && written == bytes.size();
+}
+
+// A patch package as a structured storage in memory, with one transform T1 that holds a string
+// pool and, for a patch with a restart action, an InstallExecuteSequence row that inserts
+// ScheduleReboot; for one whose transforms cannot be read, a row that claims more columns
+// than the table has.
+HRESULT MakePatchStorage(const FakePatch& patch, IStorage** root)
+{
+    ILockBytes* bytes = nullptr;
+    HRESULT result = CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes);
+    if (FAILED(result))
+        return result;
+    result = StgCreateDocfileOnILockBytes(bytes, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root);
+    bytes->Release();
+    if (FAILED(result))
+        return result;
+    IStorage* transform = nullptr;
+    result = (*root)->CreateStorage(L"T1", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &transform);
+    if (FAILED(result))
+        return result;
+    const std::string strings[] = {"ScheduleReboot", "NOT Installed"};
+    std::vector<uint8_t> pool, data;
+    PutBytes(pool, 1252, 4);  // the code page; 2-byte string references
+    for (const std::string& text : strings) {
+        PutBytes(pool, static_cast<uint32_t>(text.size()), 2);
+        PutBytes(pool, 1, 2);
+        data.insert(data.end(), text.begin(), text.end());
+    }
+    bool made = AddStream(transform, "_StringPool", pool) && AddStream(transform, "_StringData", data);
+    if (patch.restartAction || patch.transformsUnreadable) {
+        std::vector<uint8_t> rows;
+        PutBytes(rows, patch.transformsUnreadable ? 0x0501 : 0x0301, 2);  // a whole row of 3 (or 5) columns
+        PutBytes(rows, 1, 2);                                             // Action: ScheduleReboot
+        PutBytes(rows, 2, 2);                                             // Condition
+        PutBytes(rows, 0x8000 + 6590, 2);                                 // Sequence
+        made = made && AddStream(transform, "InstallExecuteSequence", rows);
+    }
+    transform->Release();
+    return made ? S_OK : E_FAIL;
+}
+
+HRESULT WINAPI FakeStgOpenStorage(const WCHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
+                                  IStorage** storage)
+{
+    *storage = nullptr;
+    if (priority != nullptr || exclude != nullptr || reserved != 0 || mode != (STGM_READ | STGM_SHARE_DENY_WRITE))
+        return STG_E_INVALIDPARAMETER;
+    for (const FakePatch& patch : fake.patches) {
+        if (name != nullptr && fake.folder + L"\\" + patch.fileName == name)
+            return MakePatchStorage(patch, storage);
+    }
+    return STG_E_FILENOTFOUND;
+}
+
 // Live copies handed to MsiDeterminePatchSequenceW, not yet freed.
 std::vector<const void*> livePatchData;
 
@@ -102,6 +179,7 @@ decltype(&FakeLookupPrivilegeValueW) fakeLookupPrivilegeValueW __asm__(TV_IMPORT
 decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__(TV_IMPORT_STDCALL(AdjustTokenPrivileges, 24)) =
     FakeAdjustTokenPrivileges;
 decltype(&FakeExitWindowsEx) fakeExitWindowsEx __asm__(TV_IMPORT_STDCALL(ExitWindowsEx, 8)) = FakeExitWindowsEx;
+decltype(&FakeStgOpenStorage) fakeStgOpenStorage __asm__(TV_IMPORT_STDCALL(StgOpenStorage, 24)) = FakeStgOpenStorage;
 
 // The link wraps free (-Wl,--wrap=free): every free of this binary comes through here.
 void __real_free(void* block);
@@ -123,7 +201,8 @@ void __wrap_free(void* block)
 
 static const bool seamsInPlace =
     RequireSeam("advapi32.dll", "OpenProcessToken") && RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
-    RequireSeam("advapi32.dll", "AdjustTokenPrivileges") && RequireSeam("user32.dll", "ExitWindowsEx");
+    RequireSeam("advapi32.dll", "AdjustTokenPrivileges") && RequireSeam("user32.dll", "ExitWindowsEx") &&
+    RequireSeam("ole32.dll", "StgOpenStorage");
 
 void WatchPatchData(const void* copy)
 {

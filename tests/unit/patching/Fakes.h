@@ -23,7 +23,11 @@ struct FakePatch {
     // The PID_REVNUMBER value: the patch code, then superseded codes; empty: a code made from
     // the file name (FakePatchCode); "-": no such property.
     std::wstring revision = std::wstring();
-    bool restartAction = false;  // its transforms add ForceReboot or ScheduleReboot
+    bool restartAction = false;         // its transforms add ForceReboot or ScheduleReboot
+    bool transformsUnreadable = false;  // the run's own reading of its transforms fails
+    // MsiApplyMultiplePatchesW answers with success and registers nothing, as its
+    // documentation says it does where none of the patches applies.
+    bool appliesNothing = false;
     UINT openResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     UINT sizeResult = ERROR_MORE_DATA;
@@ -52,11 +56,18 @@ struct FakeProduct {
     std::wstring localPackage;  // per-machine; empty: "C:\cache\" + code + ".msi"
     UINT packageSizeResult = ERROR_SUCCESS;
     UINT packageReadResult = ERROR_SUCCESS;
+    UINT packageOpenResult = ERROR_SUCCESS;  // MsiOpenDatabaseW of the cached package
     UINT summaryResult = ERROR_SUCCESS;
     std::wstring packageTemplate = L"Intel;1033";
     std::map<MSIINSTALLCONTEXT, std::wstring> contextTemplates;  // in place of packageTemplate
     UINT templateSizeResult = ERROR_MORE_DATA;
     UINT templateReadResult = ERROR_SUCCESS;
+    // The package's InstallExecuteSequence: the restart action it holds (empty: none), and
+    // what the query's calls answer where they do not simply succeed.
+    std::wstring restartAction;
+    UINT viewResult = ERROR_SUCCESS;
+    UINT executeResult = ERROR_SUCCESS;
+    UINT fetchResult = ERROR_SUCCESS;  // in place of the row or ERROR_NO_MORE_ITEMS
     // InstalledProductName; Windows answers a product without one with success and an empty
     // text. nameResult, when not ERROR_SUCCESS, is the lookup's error instead.
     std::wstring name;
@@ -74,34 +85,38 @@ struct FakeSystem {
     UINT beginResult = ERROR_SUCCESS;
     UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
-    std::vector<UINT> applyResults;       // one per MsiApplyPatchW call, then ERROR_SUCCESS
-    // Windows Installer as Windows documents it rather than as Wine behaves: a patch with a
-    // restart action fails inside the transaction (Wine applies it and answers 3010), and a
-    // transaction is over once a commit was tried, so a later MsiEndTransaction is refused
-    // (Wine's stubs accept any call).
-    bool windowsTransactions = false;
+    std::vector<UINT> applyResults;       // one per MsiApplyMultiplePatchesW call, then ERROR_SUCCESS
     // "patch code|product code|context" of every patch registered as applied; a successful
-    // MsiApplyPatchW adds its patch to each installed target in the one context Windows
-    // Installer picks for the running account: the first of user-managed, user-unmanaged and
-    // machine that has the product.
+    // MsiApplyMultiplePatchesW adds its patch to the product it names, in the one context
+    // Windows Installer picks for the running account: the first of user-managed,
+    // user-unmanaged and machine where the product is installed.
     std::set<std::wstring> appliedPatches;
     // Other states by the same key: 2 superseded, 4 obsolete; those of patchStatesOnceApplied
-    // join them when MsiApplyPatchW applies their patch.
+    // join them when MsiApplyMultiplePatchesW applies their patch.
     std::map<std::wstring, std::wstring> patchStates;
     std::map<std::wstring, std::wstring> patchStatesOnceApplied;
+    // MsiGetPatchInfoExW's error for a key, in place of any state.
+    std::map<std::wstring, UINT> patchStateErrors;
+    // What Windows Installer no longer lists once a commit has failed: the documentation does
+    // not say what a failed commit undoes, so each test says it.
+    std::set<std::wstring> undoneByFailedCommit;
     BOOL openTokenResult = TRUE;
     BOOL lookupResult = TRUE;
 
     // What the system saw. Calls are one line each, such as
     // "MsiOpenDatabaseW(C:\w\a.msp, 32)"; a line ends in " BAD-ARGS" when an argument that
-    // never varies is off (a null that should not be, a buffer not zero-filled...).
+    // never varies is off (a null that should not be, a buffer not zero-filled...), and in
+    // " RESTART-ACTION-IN-TRANSACTION" for a patch with a restart action applied inside a
+    // transaction: Windows stops and rolls back such a package ("ScheduleReboot action",
+    // "ForceReboot action") without naming the code it then answers, so the fake answers none
+    // of its own and marks the call, which the run must never make.
     std::vector<std::wstring> calls;
     std::map<MSIHANDLE, std::wstring> openHandles;  // by label, such as "summary:a.msp"
     MSIHANDLE nextHandle = 100;
     std::wstring folder;  // given to ExtractUpdates
     size_t applyCount = 0;
-    bool transactionEnded = false;
-    HANDLE token = nullptr;  // a real event standing in for the process token
+    bool transactionOpen = false;  // begun, and not ended since
+    HANDLE token = nullptr;        // a real event standing in for the process token
 };
 
 extern FakeSystem fake;

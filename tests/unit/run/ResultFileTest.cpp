@@ -100,9 +100,9 @@ protected:
         productA = RecordProduct(L"{A}", {0, 1});
         uint32_t productB = RecordProduct(L"{B}", {2});
         productC = RecordProduct(L"{C}", {0, 1});
-        RecordInstallation(productA, MSIINSTALLCONTEXT_MACHINE, L"", false);
+        RecordInstallation(productA, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
         RecordProductNotInstalled(productB);
-        RecordInstallation(productC, MSIINSTALLCONTEXT_MACHINE, L"", true);
+        RecordInstallation(productC, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X64);
         RecordRunStarted();
     }
 };
@@ -235,7 +235,7 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
         RecordFiles({{L"a.msp", 0}});
         RecordPatchTargets(0, L"", L"{A}");
         uint32_t installation =
-            RecordInstallation(RecordProduct(L"{A}", {0}), MSIINSTALLCONTEXT_USERUNMANAGED, L"", false);
+            RecordInstallation(RecordProduct(L"{A}", {0}), MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X86);
         if (c.applied)
             RecordPatchAnswer(installation, 0, PatchStatus::Applied, 0);
         if (c.started)
@@ -258,8 +258,8 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
     RecordPatchTargets(0, L"", L"{A}");
     RecordPatchTargets(1, L"", L"{A}");
     uint32_t product = RecordProduct(L"{A}", {0, 1});
-    uint32_t machine = RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", false);
-    uint32_t user = RecordInstallation(product, MSIINSTALLCONTEXT_USERUNMANAGED, L"", true);
+    uint32_t machine = RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
+    uint32_t user = RecordInstallation(product, MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X64);
     RecordPatchAnswer(user, 1, PatchStatus::Applied, 0);
     RecordPatchState(machine, 0, PatchStatus::AlreadyApplied, -1);
     std::string document = Document(0);
@@ -282,8 +282,8 @@ TEST_F(ResultDocument, KeepsEveryInstallationsPatchesWhileItsRecordsGrow)
         products.push_back(RecordProduct(codes.back(), {i % 3, (i + 1) % 3}));
     }
     for (uint32_t product : products) {
-        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", false), product);
-        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_USERMANAGED, L"", true), 40 + product);
+        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86), product);
+        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_USERMANAGED, L"", PackagePlatform::X64), 40 + product);
     }
     ASSERT_EQ(runRecord.products.size(), 80u);
     for (size_t i = 0; i < 40; ++i) {
@@ -392,4 +392,32 @@ TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateO
     EXPECT_EQ(Values(document, "verboseLog")[1], "\"b.msp {A}.log\"") << "a patch not registered was applied";
     EXPECT_EQ(Value(document, "outcome"), "\"failed\"");
     EXPECT_EQ(Value(document, "step"), "\"verifying\"");
+}
+
+// What a deployment tool reads of a run that Windows Installer kept from patching some
+// installations together: the run without a transaction, an installation patched on its own,
+// the account's installation Windows Installer does not patch, 64-bit platforms by name, and
+// patches that were made for another baseline or whose state a failed commit left unknown.
+TEST_F(ResultDocument, TellsWhatWentOutsideTheTransactionWhatWasNotPatchedAndTheNewStatuses)
+{
+    RecordThreePatchesThreeProducts();
+    runRecord.transaction = TransactionUse::Outside;
+    runRecord.products[productC].transaction = TransactionUse::Outside;
+    runRecord.products[productC].platform = PackagePlatform::Arm64;
+    RecordOtherContextInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
+    RecordPatchAnswer(productA, 0, PatchStatus::Unknown, 0);
+    RecordPatchAnswer(productA, 1, PatchStatus::TargetNotFound, ERROR_PATCH_TARGET_NOT_FOUND);
+    RecordFailure(RunStep::Committing, 1603, L"Committing MSI transaction failed with error=1603.");
+    RecordRunResult(1603);
+    std::string document = Document(1603);
+    EXPECT_EQ(Values(document, "transaction"), (std::vector<std::string>{"false", "null", "null", "false", "null"}))
+        << "the run's, then {A}, {B}, {C} and {A}'s other context";
+    EXPECT_EQ(Values(document, "platform"), (std::vector<std::string>{"\"x86\"", "null", "\"arm64\"", "null"}));
+    EXPECT_EQ(Value(document, "installationsNotPatched"), "1");
+    EXPECT_EQ(
+        Values(document, "status"),
+        (std::vector<std::string>{"\"unknown\"", "\"target-not-found\"", "\"not-applicable\"", "\"not-attempted\"",
+                                  "\"not-attempted\"", "\"other-context\"", "\"other-context\""}));
+    EXPECT_EQ(Values(document, "verboseLog")[0], "\"a.msp {A}.log\"") << "Windows Installer was asked to apply it";
+    EXPECT_EQ(Values(document, "verboseLog")[1], "null");
 }
