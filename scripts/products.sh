@@ -31,16 +31,22 @@ product_code() {  # product_code CODE: the full product code
 
 products_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-# install_product DIR NAME: a silent install; returns msiexec's result. msiexec runs on Wine's
-# 64-bit loader, which installs x86 and x64 packages alike and is never emulated.
-# A failed install is tried once more: seen once in many runs (the set-up, not the updater,
-# is what such a failure would stop), and msiexec rolls a failed install back first.
+# install_product DIR NAME: a silent install; 0 when msiexec installed the product. msiexec
+# runs on Wine's 64-bit loader, which installs x86 and x64 packages alike and is never
+# emulated. An install that asks for a restart (3010, of which Wine's Unix exit status keeps the
+# low byte, 194) is installed too. A failed install is tried once more: seen once in many runs
+# (the set-up, not the updater, is what such a failure would stop), and msiexec rolls a failed
+# install back first.
 install_product() {
-  local package
+  local package status
   package=$(winepath -w "$1/$2.msi" 2>/dev/null)
-  "$products_scripts/wine64" msiexec /i "$package" /qn >/dev/null 2>&1 && return 0
-  sleep 1
-  "$products_scripts/wine64" msiexec /i "$package" /qn >/dev/null 2>&1
+  for attempt in 1 2; do
+    "$products_scripts/wine64" msiexec /i "$package" /qn >/dev/null 2>&1
+    status=$?
+    [[ $status == 0 || $status == 194 ]] && return 0
+    sleep 1
+  done
+  return "$status"
 }
 
 # installed_file NAME ARCH FILE: the unix path of an installed file.

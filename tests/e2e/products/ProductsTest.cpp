@@ -169,14 +169,14 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
         L"Product '{7E550000-0000-4000-8000-0000000000A3}' is not installed.",
         L"Determining update application order for product 'Tess Wide'.",
         L"Product 'Tess Wide' is installed per-machine.",
-        L"Installing update 'wide.msp' for 'Tess Wide'.",
-        L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Alpha'.",
         L"Product 'Tess Alpha' is installed per-machine.",
-        L"Installing update 'alpha.msp' for 'Tess Alpha'.",
-        L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Beta'.",
         L"Product 'Tess Beta' is installed per-machine.",
+        L"Installing update 'wide.msp' for 'Tess Wide'.",
+        L"MsiApplyPatch succeeded.",
+        L"Installing update 'alpha.msp' for 'Tess Alpha'.",
+        L"MsiApplyPatch succeeded.",
         L"Installing update 'beta.msp' for 'Tess Beta'.",
         L"MsiApplyPatch succeeded.",
         L"All updates applied successfully and MSI transaction committed.",
@@ -196,15 +196,16 @@ TEST(RealInstaller, UnattendedRunPatchesEveryInstalledTargetX64First)
 // A product installed without ALLUSERS is installed per-user for the account that installed
 // it; the run asks for it, its package and its patch sequence in that context.
 // The same updater once more: Windows Installer has every patch registered already, so the
-// run applies nothing and succeeds.
+// run applies nothing, begins no transaction and succeeds.
 TEST(RealInstaller, ASecondUnattendedRunFindsEveryPatchAlreadyApplied)
 {
     std::wstring logs = Work() + L"\\logs-main-again";
     EXPECT_EQ(RunUnattended(L"main.exe", logs), 0u);
     EXPECT_TRUE(Patched(L"Wide", true));
     EXPECT_TRUE(Patched(L"Alpha"));
-    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
-                         L"Update 'alpha.msp' is already installed for 'Tess Alpha'."));
+    std::vector<std::wstring> log = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(log, L"Update 'alpha.msp' is already installed for 'Tess Alpha'."));
+    EXPECT_EQ(log.back(), L"No update needs applying; no MSI transaction was begun.");
     KeepResultFile(logs);
 }
 
@@ -219,10 +220,10 @@ TEST(RealInstaller, UnattendedRunPatchesAPerUserAndAPerMachineProductEachInItsCo
         L"Determining applicable patches.",
         L"Determining update application order for product 'Tess Company'.",
         L"Product 'Tess Company' is installed per-machine.",
-        L"Installing update 'company.msp' for 'Tess Company'.",
-        L"MsiApplyPatch succeeded.",
         L"Determining update application order for product 'Tess Personal'.",
         L"Product 'Tess Personal' is installed per-user.",
+        L"Installing update 'company.msp' for 'Tess Company'.",
+        L"MsiApplyPatch succeeded.",
         L"Installing update 'personal.msp' for 'Tess Personal'.",
         L"MsiApplyPatch succeeded.",
         L"All updates applied successfully and MSI transaction committed.",
@@ -252,6 +253,74 @@ TEST(RealInstaller, UnattendedRunPatchesTheMachinesInstallationsAndListsAnotherA
     EXPECT_TRUE(Contains(log, L"Product 'Tess Advert' is installed per-machine."));
     EXPECT_FALSE(Contains(log, L"Product 'Tess Advert' is installed per-user.")) << "advertised only";
     EXPECT_EQ(log.back(), L"All updates applied successfully and MSI transaction committed.");
+    KeepResultFile(logs);
+}
+
+// One patch that names an x64 and an x86 product is applied to each of them on its own, the x64
+// one first, each with a verbose log of its own; an x64 package whose template still says AMD64
+// goes with the x64 ones.
+TEST(RealInstaller, APatchForAnX64AndAnX86ProductIsAppliedToEachOnItsOwnX64First)
+{
+    std::wstring logs = Work() + L"\\logs-platforms";
+    EXPECT_EQ(RunUnattended(L"platforms.exe", logs), 0u);
+    EXPECT_TRUE(Patched(L"Twin64", true));
+    EXPECT_TRUE(Patched(L"Twin32"));
+    EXPECT_TRUE(Patched(L"Legacy", true)) << "installed by Wine as a 64-bit package";
+    const std::vector<std::wstring> expected = {
+        L"Extracting update files.",
+        L"Determining applicable patches.",
+        L"Determining update application order for product 'Tess Twin64'.",
+        L"Product 'Tess Twin64' is installed per-machine.",
+        L"Determining update application order for product 'Tess Legacy'.",
+        L"Product 'Tess Legacy' is installed per-machine.",
+        L"Determining update application order for product 'Tess Twin32'.",
+        L"Product 'Tess Twin32' is installed per-machine.",
+        L"Installing update 'twin.msp' for 'Tess Twin64'.",
+        L"MsiApplyPatch succeeded.",
+        L"Installing update 'legacy.msp' for 'Tess Legacy'.",
+        L"MsiApplyPatch succeeded.",
+        L"Installing update 'twin.msp' for 'Tess Twin32'.",
+        L"MsiApplyPatch succeeded.",
+        L"All updates applied successfully and MSI transaction committed.",
+    };
+    EXPECT_EQ(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), expected);
+    for (const wchar_t* code : {L"0000000000C2", L"0000000000C3"}) {
+        Bytes bytes;
+        EXPECT_TRUE(ReadAllBytes(logs + L"\\twin.msp " + Code(code) + L".log", bytes) && !bytes.empty())
+            << "no verbose log of its own for " << testing::PrintToString(std::wstring(code));
+        EXPECT_EQ(AppliedPatches(Code(code)).size(), 1u);
+    }
+    KeepResultFile(logs);
+}
+
+// Windows refuses ForceReboot and ScheduleReboot inside a transaction of several packages; Wine
+// runs them there. So under Wine this proves the run's order and reports: the product whose own
+// sequence schedules a restart, and the one whose patch adds a restart action, are patched
+// after the plain one's transaction, each on its own, with REBOOT=ReallySuppress.
+TEST(RealInstaller, ProductsThatScheduleARestartArePatchedAfterTheTransactionEachOnItsOwn)
+{
+    std::wstring logs = Work() + L"\\logs-restarts";
+    DWORD exitCode = RunUnattended(L"restarts.exe", logs);
+    EXPECT_TRUE(exitCode == 0 || exitCode == 3010) << exitCode;
+    EXPECT_TRUE(Patched(L"Booter"));
+    EXPECT_TRUE(Patched(L"Restarter"));
+    EXPECT_TRUE(Patched(L"Plain"));
+    std::vector<std::wstring> log = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(log, L"Product '{7E550000-0000-4000-8000-0000000000D3}' has ScheduleReboot in its "
+                              L"InstallExecuteSequence, which Windows Installer does not run inside an MSI "
+                              L"transaction; its updates are applied after the transaction, on their own."));
+    EXPECT_TRUE(Contains(log, L"Update 'restarter.msp' adds ScheduleReboot in InstallExecuteSequence (transform T1), "
+                              L"which Windows Installer does not run inside an MSI transaction; the updates of 'Tess "
+                              L"Restarter' are applied after the transaction, on their own."));
+    std::vector<std::wstring> installing;
+    for (const std::wstring& line : log) {
+        if (line.compare(0, 18, L"Installing update ") == 0)
+            installing.push_back(line);
+    }
+    EXPECT_EQ(installing, (std::vector<std::wstring>{L"Installing update 'plain.msp' for 'Tess Plain'.",
+                                                     L"Installing update 'booter.msp' for 'Tess Booter'.",
+                                                     L"Installing update 'restarter.msp' for 'Tess Restarter'."}))
+        << "the transaction's installation first, though its code sorts last";
     KeepResultFile(logs);
 }
 

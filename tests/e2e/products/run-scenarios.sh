@@ -49,16 +49,35 @@ products=(
   "Company 0000000000B4 x64 yes"
   "Shared 0000000000B5 x64 yes"
   "Advert 0000000000B6 x86 yes"
+  "Twin64 0000000000C2 x64 yes"
+  "Twin32 0000000000C3 x86 yes"
+  "Legacy 0000000000C4 x64 yes"
+  "Booter 0000000000D3 x86 yes"
+  "Restarter 0000000000D4 x86 yes"
+  "Plain 0000000000D5 x86 yes"
 )
 for entry in "${products[@]}"; do
   read -r name code arch install scope <<<"$entry"
   make_product "$work" "$name" "$code" "$arch" "${scope:-perMachine}" || die "wixl $name"
+  case $name in
+  Legacy)
+    # An x64 package whose template names its platform by the older name AMD64.
+    uuid=$(msiinfo suminfo "$work/Legacy.msi" | sed -n 's/^Revision number (UUID): //p')
+    msibuild "$work/Legacy.msi" -s "Installation Database" Tessarvane "AMD64;1033" "$uuid" || die "Legacy's template"
+    ;;
+  Booter)
+    # A product whose own sequence schedules a restart, as drivers and services do.
+    msibuild "$work/Booter.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) \
+VALUES ('ScheduleReboot', '', 6590)" || die "Booter's ScheduleReboot"
+    ;;
+  esac
   if [[ $install == yes ]]; then install_product "$work" "$name" || die "installing $name"; fi
   printf '%s app, version 2\r\n' "$name" >"$work/new/$name-app.txt"
   # Reboot and Silent ask for a restart because the tests hold their app.txt open while the
   # patch runs, not through a restart action (which Windows refuses inside a transaction).
   flags=()
   [[ $name == Refused ]] && flags=(--broken-cabinet)
+  [[ $name == Restarter ]] && flags=(--restart)
   lower=$(echo "$name" | tr 'A-Z' 'a-z')
   "$mkpatch" --output "$work/$lower.msp" "${flags[@]}" --target "$work/$name.msi" \
     --replace "app.txt=$work/new/$name-app.txt" >/dev/null || die "mkpatch $name"
@@ -77,6 +96,13 @@ pack_updater signed-unsigned 2.3 "$work/signed.msp"
 pack_updater silent-reboot 2.4 "$work/silent.msp"
 pack_updater contexts 2.6 "$work/personal.msp" "$work/company.msp"
 pack_updater accounts 2.7 "$work/shared.msp" "$work/advert.msp"
+# One patch for an x64 and an x86 product, and an x64 product whose template says AMD64.
+"$mkpatch" --output "$work/twin.msp" --target "$work/Twin64.msi" --replace "app.txt=$work/new/Twin64-app.txt" \
+  --target "$work/Twin32.msi" --replace "app.txt=$work/new/Twin32-app.txt" >/dev/null || die "mkpatch twin"
+pack_updater platforms 2.8 "$work/twin.msp" "$work/legacy.msp"
+# A product that schedules a restart itself, a patch that adds a restart action, and one that
+# does neither.
+pack_updater restarts 2.9 "$work/booter.msp" "$work/restarter.msp" "$work/plain.msp"
 
 # Shared, installed per-machine, is also registered as another account's per-user (managed)
 # installation, and Advert, installed per-machine, as advertised per-user for this account:

@@ -20,8 +20,9 @@ const int HeaderText = 1001;
 const int StatusText = 1004;
 const int Progress = 1002;
 
+// An updater that carries nothing has nothing to apply and begins no transaction.
 const std::vector<std::wstring> SucceededLog = {L"Extracting update files.", L"Determining applicable patches.",
-                                                L"All updates applied successfully and MSI transaction committed."};
+                                                L"No update needs applying; no MSI transaction was begun."};
 // Wine's Windows Installer answers 1627 (ERROR_FUNCTION_FAILED) when asked to open a file
 // that is no patch as a patch database; Windows' may give another error there, so the code is
 // Wine's and the test claims only that the run stops at the open with the code it was given.

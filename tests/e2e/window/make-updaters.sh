@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Packs the updaters of the window scenarios: one carrying no files (its run commits an
-# empty transaction) and one carrying a file that is not a patch (its run fails).
+# Packs the updaters of the window scenarios: one carrying no files (its run has nothing to
+# apply) and one carrying a file that is not a patch (its run fails).
 # Usage: make-updaters.sh PACKER STUB OUTDIR
 set -euo pipefail
 pack=$1 stub=$2 out=$3
