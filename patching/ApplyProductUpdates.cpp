@@ -237,7 +237,10 @@ int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const U
         // overwrite the first turn's verbose log. The path holds no ';', which would split this
         // list of one (the run refuses such a name before it begins).
         UINT result = MsiApplyMultiplePatchesW(path.c_str(), productCode.c_str(), properties);
-        if (result == ERROR_SUCCESS_REBOOT_REQUIRED) {
+        // 1641 means Windows Installer began a restart itself, which it never does inside a
+        // transaction nor with REBOOT=ReallySuppress: should it come all the same, the patch is
+        // in and a restart is due, as with 3010.
+        if (result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.

@@ -231,28 +231,6 @@ int ApplyPlans(const wchar_t* folder, const UpdateTable& table, const UpdateProg
     return 0;
 }
 
-// Records that what this run applied has been undone with the transaction.
-void MarkRolledBack()
-{
-    for (PatchRecord& patch : runRecord.patches) {
-        if (patch.status == PatchStatus::Applied)
-            patch.status = PatchStatus::RolledBack;
-    }
-}
-
-// Undoes what the open transaction changed, so that a failed run leaves every product as
-// it found it. Called by the thread that began the transaction, before its handle closes.
-void RollBackTransaction()
-{
-    UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
-    if (result == ERROR_SUCCESS) {
-        LogMessage(L"MSI transaction rolled back.");
-        MarkRolledBack();
-    } else {
-        LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
-    }
-}
-
 // The name the run gives an installation in the log: its product's name, or its code when that
 // could not be read.
 std::wstring InstallationName(const ProductRecord& product)
@@ -260,18 +238,12 @@ std::wstring InstallationName(const ProductRecord& product)
     return RecordedText(product.displayName.length != 0 ? product.displayName : product.code);
 }
 
-// A commit that failed: the documentation lists its errors without saying what they leave
-// undone. The run asks for the rollback once more (and trusts its answer no more than the
-// commit's), then asks Windows Installer about every patch it applied and records what it
-// lists: still applied, gone (rolled back), or unknown where the state cannot be read.
-void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& plans)
+// After a transaction that failed to end as asked, what Windows Installer lists of every patch
+// the run applied in it: still applied, gone (rolled back), or unknown where the state cannot be
+// read. The documentation lists the errors of MsiEndTransaction without saying what they leave
+// undone, so the run records what it reads instead of what it would assume.
+void ReadBackTransaction(const wchar_t* when, const UpdateTable& table, const PlanList& plans)
 {
-    LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
-    UINT rolledBack = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
-    LogFormattedMessage(
-        L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
-        L"%u.",
-        rolledBack);
     for (const InstallationPlan* plan : plans) {
         const ProductRecord& product = runRecord.products[plan->installation];
         MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
@@ -282,30 +254,57 @@ void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& p
                 continue;
             const wchar_t* fileName = table[static_cast<size_t>(patch.index)].fileName;
             UINT answer = ERROR_SUCCESS;
-            int32_t state =
-                ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
+            int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
             patch.patchState = state;
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
                 state == MSIPATCHSTATE_OBSOLETED) {
-                LogFormattedMessage(
-                    L"After the failed commit, Windows Installer lists update '%s' as installed for "
-                    L"'%s' (%s).",
-                    fileName, name.c_str(), InstallContextName(context));
+                LogFormattedMessage(L"After the %s, Windows Installer lists update '%s' as installed for '%s' (%s).",
+                                    when, fileName, name.c_str(), InstallContextName(context));
             } else if (answer == ERROR_UNKNOWN_PATCH || answer == ERROR_UNKNOWN_PRODUCT) {
                 patch.status = PatchStatus::RolledBack;
-                LogFormattedMessage(
-                    L"After the failed commit, Windows Installer no longer lists update '%s' for '%s' "
-                    L"(%s).",
-                    fileName, name.c_str(), InstallContextName(context));
+                LogFormattedMessage(L"After the %s, Windows Installer no longer lists update '%s' for '%s' (%s).", when,
+                                    fileName, name.c_str(), InstallContextName(context));
             } else {
                 patch.status = PatchStatus::Unknown;
-                LogFormattedMessage(
-                    L"After the failed commit, the state of update '%s' for '%s' (%s) cannot be read: "
-                    L"error=%u.",
-                    fileName, name.c_str(), InstallContextName(context), answer);
+                LogFormattedMessage(L"After the %s, the state of update '%s' for '%s' (%s) cannot be read: error=%u.",
+                                    when, fileName, name.c_str(), InstallContextName(context), answer);
             }
         }
     }
+}
+
+// Undoes what the open transaction changed, so that a failed run leaves every product as it
+// found it ("MsiEndTransaction": a rollback undoes every installation of the transaction). A
+// rollback that fails is read back patch by patch. Called by the thread that began the
+// transaction, before its handle closes.
+void RollBackTransaction(const UpdateTable& table, const PlanList& plans)
+{
+    UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
+    if (result != ERROR_SUCCESS) {
+        LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
+        ReadBackTransaction(L"failed rollback", table, plans);
+        return;
+    }
+    LogMessage(L"MSI transaction rolled back.");
+    for (const InstallationPlan* plan : plans) {
+        for (uint32_t j : plan->toApply) {
+            PatchRecord& patch = InstallationPatch(plan->installation, j);
+            if (patch.status == PatchStatus::Applied)
+                patch.status = PatchStatus::RolledBack;
+        }
+    }
+}
+
+// A commit that failed: the run asks for the rollback once more, trusting its answer no more
+// than the commit's, then reads back what Windows Installer lists.
+void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& plans)
+{
+    LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
+    UINT rolledBack = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
+    LogFormattedMessage(L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
+                        L"%u.",
+                        rolledBack);
+    ReadBackTransaction(L"failed commit", table, plans);
 }
 
 // Once every patch is in, each one the run applied must be listed by Windows Installer on its
@@ -435,7 +434,7 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
             int result =
                 ApplyPlans(folder, table, progress, inside, patchProperties, TransactionUse::Inside, &rebootRequired);
             if (result != 0) {
-                RollBackTransaction();
+                RollBackTransaction(table, inside);
                 return result;
             }
             // Inside a transaction Windows never restarts by itself: a restart that the commit

@@ -40,11 +40,12 @@ UINT ReadRestartAction(MSIHANDLE database, std::wstring& action)
         return ERROR_SUCCESS;
     if (result != ERROR_SUCCESS)
         return result;
-    // Both names fit; a longer one could only be another action, which the query excludes.
+    // Both names fit; a longer one could only be another action, which the query excludes. The
+    // row was found whether or not its name can be read.
     wchar_t name[32] = L"";
     DWORD count = ARRAYSIZE(name);
     result = MsiRecordGetStringW(record.get(), 1, name, &count);
-    action = result == ERROR_SUCCESS && name[0] != L'\0' ? name : L"ScheduleReboot";
+    action = result == ERROR_SUCCESS && name[0] != L'\0' ? name : L"ForceReboot or ScheduleReboot";
     return ERROR_SUCCESS;
 }
 

@@ -96,7 +96,10 @@ pack_updater signed-unsigned 2.3 "$work/signed.msp"
 pack_updater silent-reboot 2.4 "$work/silent.msp"
 pack_updater contexts 2.6 "$work/personal.msp" "$work/company.msp"
 pack_updater accounts 2.7 "$work/shared.msp" "$work/advert.msp"
-# One patch for an x64 and an x86 product, and an x64 product whose template says AMD64.
+# One patch for an x64 and an x86 product, and an x64 product whose template says AMD64. The
+# patch's one cabinet keys files by their File key, app.txt in both products: one new content.
+printf 'Twin app, version 2\r\n' >"$work/new/Twin64-app.txt"
+cp "$work/new/Twin64-app.txt" "$work/new/Twin32-app.txt"
 "$mkpatch" --output "$work/twin.msp" --target "$work/Twin64.msi" --replace "app.txt=$work/new/Twin64-app.txt" \
   --target "$work/Twin32.msi" --replace "app.txt=$work/new/Twin32-app.txt" >/dev/null || die "mkpatch twin"
 pack_updater platforms 2.8 "$work/twin.msp" "$work/legacy.msp"

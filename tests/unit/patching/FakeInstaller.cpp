@@ -537,7 +537,7 @@ INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window)
 UINT WINAPI MsiEnableLogW(DWORD mode, LPCWSTR logFile, DWORD attributes)
 {
     fake.calls.push_back(L"MsiEnableLogW(" + Number(mode) + L", " + Text(logFile) + L", " + Number(attributes) + L")");
-    return ERROR_SUCCESS;
+    return fake.enableLogResult;
 }
 
 UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode, LPCWSTR properties)
@@ -550,8 +550,9 @@ UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode,
     fake.calls.push_back(line);
     size_t call = fake.applyCount++;
     UINT result = call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
-    if (patch == nullptr || patch->appliesNothing ||
-        (result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED))
+    bool applied = result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED ||
+                   result == ERROR_SUCCESS_REBOOT_INITIATED;
+    if (patch == nullptr || patch->appliesNothing || !applied)
         return result;
     std::wstring prefix = PatchCode(*patch) + L"|";
     for (auto entry = fake.patchStatesOnceApplied.begin(); entry != fake.patchStatesOnceApplied.end();) {
@@ -630,6 +631,8 @@ UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, LPD
         return ERROR_INVALID_HANDLE;
     if (field != 1)
         return ERROR_INVALID_FIELD;
+    if (package->recordResult != ERROR_SUCCESS)
+        return package->recordResult;
     return CopyOut(package->restartAction, buffer, count);
 }
 

@@ -67,7 +67,8 @@ struct FakeProduct {
     std::wstring restartAction;
     UINT viewResult = ERROR_SUCCESS;
     UINT executeResult = ERROR_SUCCESS;
-    UINT fetchResult = ERROR_SUCCESS;  // in place of the row or ERROR_NO_MORE_ITEMS
+    UINT fetchResult = ERROR_SUCCESS;   // in place of the row or ERROR_NO_MORE_ITEMS
+    UINT recordResult = ERROR_SUCCESS;  // MsiRecordGetStringW of the row's action
     // InstalledProductName; Windows answers a product without one with success and an empty
     // text. nameResult, when not ERROR_SUCCESS, is the lookup's error instead.
     std::wstring name;
@@ -86,6 +87,7 @@ struct FakeSystem {
     UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
     std::vector<UINT> applyResults;       // one per MsiApplyMultiplePatchesW call, then ERROR_SUCCESS
+    UINT enableLogResult = ERROR_SUCCESS;  // MsiEnableLogW
     // "patch code|product code|context" of every patch registered as applied; a successful
     // MsiApplyMultiplePatchesW adds its patch to the product it names, in the one context
     // Windows Installer picks for the running account: the first of user-managed,
