@@ -254,7 +254,8 @@ void ReadBackTransaction(const wchar_t* when, const UpdateTable& table, const Pl
                 continue;
             const wchar_t* fileName = table[static_cast<size_t>(patch.index)].fileName;
             UINT answer = ERROR_SUCCESS;
-            int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
+            int32_t state =
+                ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
             patch.patchState = state;
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
                 state == MSIPATCHSTATE_OBSOLETED) {
@@ -301,9 +302,10 @@ void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& p
 {
     LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
     UINT rolledBack = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
-    LogFormattedMessage(L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
-                        L"%u.",
-                        rolledBack);
+    LogFormattedMessage(
+        L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
+        L"%u.",
+        rolledBack);
     ReadBackTransaction(L"failed commit", table, plans);
 }
 

@@ -314,8 +314,8 @@ TEST(UpdaterImage, ListsEverySystemDllButKernel32AndTheRuntimeAsDelayLoaded)
     std::sort(dlls.begin(), dlls.end());
     EXPECT_EQ(dlls, (std::vector<std::string>{"advapi32.dll", "comctl32.dll", "msi.dll", "ole32.dll", "rpcrt4.dll",
                                               "shell32.dll", "user32.dll"}));
-    for (const char* function : {"MsiApplyMultiplePatchesW", "MsiBeginTransactionW", "CommandLineToArgvW", "MessageBoxW",
-                                 "InitCommonControlsEx", "CheckTokenMembership"})
+    for (const char* function : {"MsiApplyMultiplePatchesW", "MsiBeginTransactionW", "CommandLineToArgvW",
+                                 "MessageBoxW", "InitCommonControlsEx", "CheckTokenMembership"})
         EXPECT_NE(std::find(functions.begin(), functions.end(), function), functions.end()) << function;
 }
 

@@ -306,12 +306,14 @@ TEST(RealInstaller, ProductsThatScheduleARestartArePatchedAfterTheTransactionEac
     EXPECT_TRUE(Patched(L"Restarter"));
     EXPECT_TRUE(Patched(L"Plain"));
     std::vector<std::wstring> log = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
-    EXPECT_TRUE(Contains(log, L"Product '{7E550000-0000-4000-8000-0000000000D3}' has ScheduleReboot in its "
-                              L"InstallExecuteSequence, which Windows Installer does not run inside an MSI "
-                              L"transaction; its updates are applied after the transaction, on their own."));
-    EXPECT_TRUE(Contains(log, L"Update 'restarter.msp' adds ScheduleReboot in InstallExecuteSequence (transform T1), "
-                              L"which Windows Installer does not run inside an MSI transaction; the updates of 'Tess "
-                              L"Restarter' are applied after the transaction, on their own."));
+    EXPECT_TRUE(Contains(log,
+                         L"Product '{7E550000-0000-4000-8000-0000000000D3}' has ScheduleReboot in its "
+                         L"InstallExecuteSequence, which Windows Installer does not run inside an MSI "
+                         L"transaction; its updates are applied after the transaction, on their own."));
+    EXPECT_TRUE(Contains(log,
+                         L"Update 'restarter.msp' adds ScheduleReboot in InstallExecuteSequence (transform T1), "
+                         L"which Windows Installer does not run inside an MSI transaction; the updates of 'Tess "
+                         L"Restarter' are applied after the transaction, on their own."));
     std::vector<std::wstring> installing;
     for (const std::wstring& line : log) {
         if (line.compare(0, 18, L"Installing update ") == 0)

@@ -99,8 +99,8 @@ TEST_F(DocumentedAnswer, AnswersOfMsiSummaryInfoGetProperty)
          ERROR_INVALID_DATA},
         {"package's size query", [](UINT c) { fake.products[L"{A}"].templateSizeResult = c; }, ERROR_INVALID_HANDLE,
          ERROR_INVALID_HANDLE},
-        {"package's size query", [](UINT c) { fake.products[L"{A}"].templateSizeResult = c; },
-         ERROR_UNKNOWN_PROPERTY, ERROR_UNKNOWN_PROPERTY},
+        {"package's size query", [](UINT c) { fake.products[L"{A}"].templateSizeResult = c; }, ERROR_UNKNOWN_PROPERTY,
+         ERROR_UNKNOWN_PROPERTY},
         {"package's template grew", [](UINT c) { fake.products[L"{A}"].templateReadResult = c; }, ERROR_MORE_DATA,
          ERROR_MORE_DATA},
     };
@@ -165,13 +165,15 @@ TEST_F(DocumentedAnswer, AnswersOfMsiGetProductInfoEx)
                   [](UINT) {
                       fake.products[L"{A}"].contexts = {};
                       fake.products[L"{A}"].advertisedIn = {MSIINSTALLCONTEXT_MACHINE};
-                      fake.products[L"{A}"].otherAccounts = {{MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-9-9-9-1001", L""},
-                                                             {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-9-9-9-1002", L"1"}};
+                      fake.products[L"{A}"].otherAccounts = {
+                          {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-9-9-9-1001", L""},
+                          {MSIINSTALLCONTEXT_USERMANAGED, L"S-1-5-21-9-9-9-1002", L"1"}};
                   },
                   0),
               0);
-    EXPECT_EQ(Count(Log(), L"Product '{A}' is installed per-user for another account (S-1-5-21-9-9-9-1001); this run "
-                           L"cannot patch it."),
+    EXPECT_EQ(Count(Log(),
+                    L"Product '{A}' is installed per-user for another account (S-1-5-21-9-9-9-1001); this run "
+                    L"cannot patch it."),
               1u);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"b.msp {C}"});
     EXPECT_EQ(InstallationsNotPatched(), 1u);
@@ -229,8 +231,9 @@ TEST_F(DocumentedAnswer, AnswersOfMsiEndTransaction)
         EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"),
                   (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiEndTransaction(0)"}));
         EXPECT_EQ(runRecord.failedStep, RunStep::Committing);
-        EXPECT_EQ(Log().back(), L"After the failed commit, Windows Installer lists update 'b.msp' as installed for "
-                                L"'Product A' (per-machine).")
+        EXPECT_EQ(Log().back(),
+                  L"After the failed commit, Windows Installer lists update 'b.msp' as installed for "
+                  L"'Product A' (per-machine).")
             << "the fake keeps what it applied, so every patch still reads as applied";
 
         // A rollback after a failed patch that fails itself.
@@ -254,11 +257,11 @@ TEST_F(DocumentedAnswer, AnswersOfMsiEndTransaction)
 // every order is -1. Each documented failure ends the run before the transaction.
 TEST_F(DocumentedAnswer, AnswersOfMsiDeterminePatchSequence)
 {
-    for (UINT code : {ERROR_FUNCTION_FAILED, ERROR_INVALID_PARAMETER, ERROR_PATCH_NO_SEQUENCE,
-                      ERROR_INSTALL_PACKAGE_OPEN_FAILED, ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
-                      ERROR_INVALID_PATCH_XML, ERROR_INSTALL_PACKAGE_INVALID, ERROR_ACCESS_DENIED,
-                      ERROR_BAD_CONFIGURATION, ERROR_UNKNOWN_PRODUCT, ERROR_FUNCTION_NOT_CALLED,
-                      ERROR_CALL_NOT_IMPLEMENTED, ERROR_UNKNOWN_PATCH}) {
+    for (UINT code :
+         {ERROR_FUNCTION_FAILED, ERROR_INVALID_PARAMETER, ERROR_PATCH_NO_SEQUENCE, ERROR_INSTALL_PACKAGE_OPEN_FAILED,
+          ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_PATCH_XML, ERROR_INSTALL_PACKAGE_INVALID,
+          ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION, ERROR_UNKNOWN_PRODUCT, ERROR_FUNCTION_NOT_CALLED,
+          ERROR_CALL_NOT_IMPLEMENTED, ERROR_UNKNOWN_PATCH}) {
         SCOPED_TRACE(code);
         EXPECT_EQ(RunWith([](UINT c) { fake.products[L"{A}"].sequenceResult = c; }, code), 1);
         ExpectEndedBeforeAnythingChanged(L"MsiDeterminePatchSequence failed with error=" + Text(code),
@@ -314,11 +317,14 @@ TEST_F(DocumentedAnswer, AnswersToTheQueryOfTheInstalledPackagesSequence)
         std::vector<UINT> codes;
     };
     const Case cases[] = {
-        {"MsiDatabaseOpenView", [](UINT c) { fake.products[L"{A}"].viewResult = c; },
+        {"MsiDatabaseOpenView",
+         [](UINT c) { fake.products[L"{A}"].viewResult = c; },
          {ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE_STATE, ERROR_GEN_FAILURE}},
-        {"MsiViewExecute", [](UINT c) { fake.products[L"{A}"].executeResult = c; },
+        {"MsiViewExecute",
+         [](UINT c) { fake.products[L"{A}"].executeResult = c; },
          {ERROR_FUNCTION_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE_STATE, ERROR_GEN_FAILURE}},
-        {"MsiViewFetch", [](UINT c) { fake.products[L"{A}"].fetchResult = c; },
+        {"MsiViewFetch",
+         [](UINT c) { fake.products[L"{A}"].fetchResult = c; },
          {ERROR_INVALID_HANDLE_STATE, ERROR_INVALID_HANDLE, ERROR_GEN_FAILURE, ERROR_FUNCTION_FAILED}},
     };
     for (const Case& c : cases) {
@@ -340,9 +346,10 @@ TEST_F(DocumentedAnswer, AnswersToTheQueryOfTheInstalledPackagesSequence)
                       },
                       code),
                   0);
-        EXPECT_EQ(Count(Log(), L"Product '{A}' has ForceReboot or ScheduleReboot in its InstallExecuteSequence, which "
-                               L"Windows Installer does not run inside an MSI transaction; its updates are applied "
-                               L"after the transaction, on their own."),
+        EXPECT_EQ(Count(Log(),
+                        L"Product '{A}' has ForceReboot or ScheduleReboot in its InstallExecuteSequence, which "
+                        L"Windows Installer does not run inside an MSI transaction; its updates are applied "
+                        L"after the transaction, on their own."),
                   1u);
         EXPECT_EQ(RecordedInstallation(L"{A}", MSIINSTALLCONTEXT_MACHINE).transaction, TransactionUse::Outside);
     }

@@ -550,8 +550,8 @@ UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode,
     fake.calls.push_back(line);
     size_t call = fake.applyCount++;
     UINT result = call < fake.applyResults.size() ? fake.applyResults[call] : ERROR_SUCCESS;
-    bool applied = result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED ||
-                   result == ERROR_SUCCESS_REBOOT_INITIATED;
+    bool applied =
+        result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED;
     if (patch == nullptr || patch->appliesNothing || !applied)
         return result;
     std::wstring prefix = PatchCode(*patch) + L"|";

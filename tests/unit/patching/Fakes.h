@@ -84,9 +84,9 @@ struct FakeSystem {
     std::map<std::wstring, FakeProduct> products;  // codes not here are unknown (state -1)
     UINT enumerateResult = ERROR_NO_MORE_ITEMS;    // MsiEnumProductsExW's answer past the last
     UINT beginResult = ERROR_SUCCESS;
-    UINT commitResult = ERROR_SUCCESS;    // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
-    UINT rollbackResult = ERROR_SUCCESS;  // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
-    std::vector<UINT> applyResults;       // one per MsiApplyMultiplePatchesW call, then ERROR_SUCCESS
+    UINT commitResult = ERROR_SUCCESS;     // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
+    UINT rollbackResult = ERROR_SUCCESS;   // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
+    std::vector<UINT> applyResults;        // one per MsiApplyMultiplePatchesW call, then ERROR_SUCCESS
     UINT enableLogResult = ERROR_SUCCESS;  // MsiEnableLogW
     // "patch code|product code|context" of every patch registered as applied; a successful
     // MsiApplyMultiplePatchesW adds its patch to the product it names, in the one context

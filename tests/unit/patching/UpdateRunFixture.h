@@ -73,7 +73,8 @@ inline std::wstring Pooled(const PooledText& text)
 inline const wchar_t properties[] = L"REINSTALL=ALL REINSTALLMODE=omus";
 inline const wchar_t suppressed[] = L"REINSTALL=ALL REINSTALLMODE=omus REBOOT=ReallySuppress";
 
-inline std::wstring Apply(const std::wstring& file, const std::wstring& product, const wchar_t* commandLine = properties)
+inline std::wstring Apply(const std::wstring& file, const std::wstring& product,
+                          const wchar_t* commandLine = properties)
 {
     return L"MsiApplyMultiplePatchesW(C:\\work\\" + file + L", " + product + L", " + commandLine + L")";
 }
@@ -122,4 +123,3 @@ inline size_t Count(const std::vector<std::wstring>& lines, const std::wstring& 
 {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
-
