@@ -123,10 +123,10 @@ TEST_F(TheRun, AsksWhetherToRestartOnceTheTransactionIsOverAndRestartsOnlyOnYesA
         EXPECT_GT(question, commit) << "asked once the transaction is over";
         if (yes) {
             EXPECT_EQ(std::vector<std::wstring>(question + 1, fake.calls.end()),
-                      (std::vector<std::wstring>{L"OpenProcessToken(current, 0x00000028)",
-                                                 L"LookupPrivilegeValueW(null, SeShutdownPrivilege)",
-                                                 L"AdjustTokenPrivileges(token, 0, 1 x luid 19:0 attributes 2, 0, null, null)",
-                                                 L"ExitWindowsEx(2, 0x80040001)"}));
+                      (std::vector<std::wstring>{
+                          L"OpenProcessToken(current, 0x00000028)", L"LookupPrivilegeValueW(null, SeShutdownPrivilege)",
+                          L"AdjustTokenPrivileges(token, 0, 1 x luid 19:0 attributes 2, 0, null, null)",
+                          L"ExitWindowsEx(2, 0x80040001)"}));
             EXPECT_NE(resultAtRestart.find("\"restartRequested\": true"), std::string::npos) << resultAtRestart;
             EXPECT_NE(resultAtRestart.find("\"restartRequired\": true"), std::string::npos);
             EXPECT_NE(resultAtRestart.find("\"exitCode\": 0"), std::string::npos) << "an interactive window's";
@@ -241,7 +241,8 @@ TEST_F(TheRun, AWorkerThatCouldNotStartIsLoggedAndEndsTheRunAsAFailure)
         EXPECT_NE(result.find("\"step\": \"worker\""), std::string::npos) << result;
         EXPECT_NE(result.find("\"errorCode\": 8"), std::string::npos);
     }
-    EXPECT_EQ(Log(), (std::vector<std::wstring>{L"Updater thread creation failed.", L"Updater thread creation failed."}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::wstring>{L"Updater thread creation failed.", L"Updater thread creation failed."}));
 }
 
 // The reports are the run's last act on its own thread; finishing the run at the end of the

@@ -320,8 +320,8 @@ TEST_F(Extraction, RefusedNamesCreateNothingForTheirEntry)
         RemoveTree(folder / L"out");
         Bytes payload;
         Append32(payload, 2);
-        for (const Bytes& record : {Record(L"first.msp", 4), Record(name, 4, name.size() < 260)})
-            payload.insert(payload.end(), record.begin(), record.end());
+        for (const Bytes& entry : {Record(L"first.msp", 4), Record(name, 4, name.size() < 260)})
+            payload.insert(payload.end(), entry.begin(), entry.end());
         Bytes first = Pattern(4, 18);
         payload.insert(payload.end(), first.begin(), first.end());
         payload.insert(payload.end(), 4, 0x77);
