@@ -1,6 +1,7 @@
 // Command-line parsing. Options are taken one at a time from argument 1 on; an option
 // whose value is left out takes the executable's folder and ends parsing there, so the
-// arguments after it are never looked at.
+// arguments after it are never looked at (but for the check's option, which is looked for
+// everywhere).
 #include "CommandLine.h"
 
 #include <windows.h>
@@ -19,7 +20,9 @@ std::wstring UsageText()
         L"\n"
         L"       -x: extract update files\n"
         L"       -a: no interaction mode\n"
-        L"       -l: enable logging\n";
+        L"       -l: enable logging\n"
+        L"       -q: check only, change nothing\n"
+        L"       -w: seconds to wait for another installation\n";
     return text;
 }
 
@@ -53,15 +56,49 @@ static bool TakeOptionValue(int argc, wchar_t** argv, int& index, std::wstring& 
     return false;
 }
 
+// The longest wait -w accepts: a day.
+const uint32_t longestWait = 86400;
+
+// Reads the seconds of "-w" at argv[index]: decimal digits only, at most a day. False for a
+// missing or other value.
+static bool TakeWaitSeconds(int argc, wchar_t** argv, int& index)
+{
+    if (index + 1 >= argc)
+        return false;
+    const wchar_t* text = argv[++index];
+    uint32_t seconds = 0;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) {
+        if (*c < L'0' || *c > L'9')
+            return false;
+        seconds = seconds * 10 + static_cast<uint32_t>(*c - L'0');
+        if (seconds > longestWait)
+            return false;
+    }
+    if (text[0] == L'\0')
+        return false;
+    appState.waitSeconds = seconds;
+    return true;
+}
+
 // The grammar's pass: appState's mode and folders. Stops at a rejected argument, or after an
 // option whose value was left out.
 static void ParseOptions(int argc, wchar_t** argv)
 {
+    bool waitGiven = false;
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv[i];
         if (wcscmp(argument, L"-a") == 0 && appState.runMode == RunMode::Interactive) {
             appState.runMode = RunMode::Unattended;
             continue;
+        }
+        if (wcscmp(argument, L"-q") == 0 && appState.runMode == RunMode::Interactive) {
+            appState.runMode = RunMode::Check;
+            continue;
+        }
+        if (wcscmp(argument, L"-w") == 0 && !waitGiven && appState.runMode != RunMode::Extract) {
+            waitGiven = true;
+            if (TakeWaitSeconds(argc, argv, i))
+                continue;
         }
         if (wcscmp(argument, L"-x") == 0 && appState.runMode == RunMode::Interactive) {
             appState.runMode = RunMode::Extract;
@@ -77,6 +114,18 @@ static void ParseOptions(int argc, wchar_t** argv)
         appState.runMode = RunMode::Invalid;
         return;
     }
+    // Extraction never waits for Windows Installer: it does not use it.
+    if (waitGiven && appState.runMode == RunMode::Extract)
+        appState.runMode = RunMode::Invalid;
+}
+
+static bool OnLine(int argc, wchar_t** argv, const wchar_t* option)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], option) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool ParseCommandLine(int argc, wchar_t** argv)
@@ -84,11 +133,15 @@ bool ParseCommandLine(int argc, wchar_t** argv)
     if (argv == nullptr)
         return false;
     ParseOptions(argc, argv);
-    bool noBoxes = false;
+    // A check asked for anywhere is that check or a rejected line, never an update run: an
+    // option without a value ends parsing, and "-l -q" would otherwise patch the machine.
+    bool check = OnLine(argc, argv, L"-q");
+    if (check && appState.runMode != RunMode::Check)
+        appState.runMode = RunMode::Invalid;
+    bool noBoxes = check || OnLine(argc, argv, L"-a");
     int firstLog = 0;
-    for (int i = 1; i < argc; ++i) {
-        noBoxes = noBoxes || wcscmp(argv[i], L"-a") == 0;
-        if (firstLog == 0 && wcscmp(argv[i], L"-l") == 0)
+    for (int i = 1; i < argc && firstLog == 0; ++i) {
+        if (wcscmp(argv[i], L"-l") == 0)
             firstLog = i;
     }
     if (appState.runMode == RunMode::Invalid && noBoxes && appState.logFolder.empty() && firstLog != 0)

@@ -1,4 +1,5 @@
-// The updater's command line: [[-x [outdir]]|[-a]] [-l [logdir]], case-sensitive.
+// The updater's command line: [[-x [outdir]]|[-a]|[-q]] [-l [logdir]] [-w seconds],
+// case-sensitive.
 #pragma once
 
 #include <string>
@@ -9,11 +10,13 @@ extern const wchar_t usageSynopsis[];
 // The usage box's text: the synopsis, then one line for each option.
 std::wstring UsageText();
 
-// Fills appState's run mode, extract folder and log folder from argv (argv[0] is the
-// program). A rejected line leaves the run mode Invalid. True when "-a" stands anywhere on the
-// line, whether or not it was accepted: such a run must never wait for anybody ("-a" is never
-// an option's value, since values cannot begin with '-'). A rejected line with "-a" still gets
-// the log folder of its first "-l", by the usual value rule, so that the rejection can be logged.
+// Fills appState's run mode, extract folder, log folder and wait from argv (argv[0] is the
+// program). A rejected line leaves the run mode Invalid; so does "-q" anywhere on a line that
+// is not a check, and "-w" without a number of seconds (at most 86400) or with "-x". True when
+// "-a" or "-q" stands anywhere on the line, whether or not it was accepted: such a run must
+// never wait for anybody (neither is ever an option's value, since values cannot begin with
+// '-'). A rejected line with either still gets the log folder of its first "-l", by the usual
+// value rule, so that the rejection can be logged.
 bool ParseCommandLine(int argc, wchar_t** argv);
 
 // The folder of the running executable, without a final backslash; false when the path

@@ -1,11 +1,12 @@
 // The program's entry point: start-up on the main thread, then the run mode's branch, each
 // driving the one run object (UpdateRun.h) and finishing it on the way out.
 // Exit codes: 1 for every failure before a window exists (1639 for a rejected command line
-// that asks for no interaction), the extraction's result in extract mode, and otherwise what
-// the window's message loop ends with: 0 for an interactive window, the update run's result
-// (0, 3010 or an error code) in unattended mode.
-// With "-a" anywhere on the command line no message box is ever shown: deployment tools run
-// the updater as SYSTEM, where nobody can answer one, and a box would hang the deployment.
+// that asks for no interaction), the extraction's result in extract mode, the check's in check
+// mode, and otherwise what the window's message loop ends with: 0 for an interactive window,
+// the update run's result (0, 3010 or an error code) in unattended mode.
+// With "-a" or "-q" anywhere on the command line no message box is ever shown: deployment
+// tools run the updater as SYSTEM, where nobody can answer one, and a box would hang the
+// deployment.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -95,6 +96,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
 
     if (appState.runMode == RunMode::Extract)
         return run.Finish(run.Extract());
+    if (appState.runMode == RunMode::Check)
+        return run.Finish(run.Check());
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // Only the window needs the common controls (its marquee bar), and loading them costs

@@ -17,6 +17,11 @@
 //                                      run had one; what was applied without one stays)
 //   1642 (ERROR_PATCH_TARGET_NOT_FOUND) an installed target's patches were all made for another
 //                                      version or language of it; nothing was changed
+//   1612 (ERROR_INSTALL_SOURCE_ABSENT)  an installation to patch has lost Windows Installer's cached
+//                                      copy of its package or of a patch applied to it; nothing
+//                                      was changed
+//   1618 (ERROR_INSTALL_ALREADY_RUNNING) another installation still ran when the wait (-w) was
+//                                      over, or Windows Installer answered so; nothing was changed
 //   MsiBeginTransactionW's or MsiEndTransaction's error   the transaction could not begin or commit
 //                                      (a commit answering 3010 is a success with a restart needed)
 //   1603 (ERROR_INSTALL_FAILURE)       committed, but Windows Installer does not list a patch the run
@@ -27,3 +32,9 @@
 // extracted into run.folder; what the run did goes into run.record as it goes. Each patch's
 // status line is shown through progress; whether to restart is the caller's question.
 int ApplyUpdates(RunContext& run, const UpdateProgress& progress);
+
+// The check (-q): the same reading and checks before the first change as ApplyUpdates, and no
+// change; each patch an update run would apply gets the status WouldApply. 0 when nothing is
+// left to apply, checkFoundUpdates (RunRecord.h) when something is, or ApplyUpdates' failure
+// codes for the steps it shares (1 for a failure whose code would be checkFoundUpdates).
+int CheckUpdates(RunContext& run);

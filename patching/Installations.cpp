@@ -20,15 +20,16 @@ const DWORD sidCapacity = 256;
 
 }  // namespace
 
-UINT ListInstallations(std::vector<ListedInstallation>& found)
+UINT ListInstallations(std::vector<ListedInstallation>& found, bool allAccounts)
 {
+    const wchar_t* accounts = allAccounts ? L"S-1-1-0" : nullptr;
     for (DWORD index = 0;; ++index) {
         wchar_t code[39] = L"";
         MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
         wchar_t sid[sidCapacity] = L"";
         DWORD sidLength = sidCapacity;
         UINT result =
-            MsiEnumProductsExW(nullptr, L"S-1-1-0", MSIINSTALLCONTEXT_ALL, index, code, &context, sid, &sidLength);
+            MsiEnumProductsExW(nullptr, accounts, MSIINSTALLCONTEXT_ALL, index, code, &context, sid, &sidLength);
         if (result == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         if (result != ERROR_SUCCESS)

@@ -19,8 +19,10 @@ struct ListedInstallation {
 };
 
 // Every product installation of every account ("S-1-1-0", every context), advertised ones
-// included. ERROR_SUCCESS, or the error that ended the enumeration.
-UINT ListInstallations(std::vector<ListedInstallation>& found);
+// included; without allAccounts only the running account's and the machine's, which is all
+// that Windows Installer lists for a caller without administrator rights. ERROR_SUCCESS, or the
+// error that ended the enumeration.
+UINT ListInstallations(std::vector<ListedInstallation>& found, bool allAccounts = true);
 
 // The running account's SID as text; empty when it cannot be read (GetLastError tells why).
 std::wstring RunningAccountSid();

@@ -70,12 +70,23 @@ bool Is64BitPlatform(PackagePlatform platform)
     return platform == PackagePlatform::X64 || platform == PackagePlatform::Arm64 || platform == PackagePlatform::Ia64;
 }
 
+bool CachedFileMissing(const wchar_t* path)
+{
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 UINT ReadInstalledPackage(const std::wstring& productCode, MSIINSTALLCONTEXT context, InstalledPackage& package)
 {
     std::vector<wchar_t> buffer;
     UINT result = ReadInstalledProperty(productCode, context, INSTALLPROPERTY_LOCALPACKAGE, buffer);
     if (result != ERROR_SUCCESS)
         return result;
+    package.localPackage = buffer.data();
+    if (CachedFileMissing(buffer.data()))
+        return ERROR_INSTALL_SOURCE_ABSENT;
 
     MsiHandle database;
     result = MsiOpenDatabaseW(buffer.data(), MSIDBOPEN_READONLY, database.put());

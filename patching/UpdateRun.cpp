@@ -5,8 +5,11 @@
 #include "ApplyUpdates.h"
 #include "Elevation.h"
 #include "Extraction.h"
+#include "Installations.h"
+#include "Log.h"
 #include "ResultFile.h"
 #include "RestartSystem.h"
+#include "StandardOutput.h"
 #include "WorkingFolder.h"
 
 Sha256Pipe* UpdateRun::Hash()
@@ -28,10 +31,12 @@ RunEnd UpdateRun::Run(const UpdateProgress& progress)
     // Checked before anything is made: without elevation the protected working folder could be
     // created but neither written nor removed.
     if (!RunsAsAdministratorOrSystem()) {
+        record_.elevated = 0;
         record_.LogFailure(RunStep::Elevation, ERROR_ACCESS_DENIED,
                            L"The updater must run elevated, as an administrator or as SYSTEM.");
         return End(ERROR_ACCESS_DENIED);
     }
+    record_.elevated = 1;
 
     // A folder that exists already is not this run's: it is neither used nor deleted. There is
     // no other place to fall back to; CreateWorkingFolder has logged why.
@@ -55,6 +60,61 @@ RunEnd UpdateRun::Run(const UpdateProgress& progress)
     return end;
 }
 
+int UpdateRun::Check()
+{
+    record_.RecordRunStarted();
+    std::wstring account;
+    if (RunsAsAdministratorOrSystem()) {
+        record_.elevated = 1;
+        workingFolder_ = MakeWorkingFolderPath();
+    } else {
+        record_.elevated = 0;
+        LogMessage(
+            L"The updater does not run elevated: the check sees only the installations of this account and of the "
+            L"machine, not other accounts' ones.");
+        account = RunningAccountSid();
+        workingFolder_ = account.empty() ? std::wstring() : MakeAccountWorkingFolderPath();
+    }
+    if (!CreateWorkingFolder(workingFolder_, record_, account.empty() ? nullptr : account.c_str()))
+        return End(1).exitCode;
+    folderCreated_ = true;
+
+    RunContext context{workingFolder_.c_str(), record_, verboseLogs_, Hash()};
+    return End(CheckUpdates(context)).exitCode;
+}
+
+void UpdateRun::WriteCheckLine() const
+{
+    if (record_.outcome == RunOutcome::NothingToDo) {
+        WriteStandardOutputLine(L"up to date");
+        return;
+    }
+    if (record_.outcome != RunOutcome::UpdateNeeded) {
+        std::wstring line = L"check failed: ";
+        line += record_.failedStep != RunStep::None && record_.failureMessage.length != 0
+                    ? record_.Text(record_.failureMessage)
+                    : L"see the log";
+        WriteStandardOutputLine(line);
+        return;
+    }
+    // Each installation once, in the run's order.
+    std::wstring line = L"update needed:";
+    const wchar_t* separator = L" ";
+    for (uint32_t i = 0; i < record_.installations.size(); ++i) {
+        const InstallationRecord& installation = record_.installations[i];
+        bool needed = false;
+        for (uint32_t j = 0; j < installation.patchCount; ++j)
+            needed = needed || record_.patches[installation.firstPatch + j].status == PatchStatus::WouldApply;
+        if (!needed)
+            continue;
+        line += separator;
+        line += record_.InstallationName(i) + L" " + record_.Text(installation.code) + L" (" +
+                InstallContextName(static_cast<MSIINSTALLCONTEXT>(installation.context)) + L")";
+        separator = L"; ";
+    }
+    WriteStandardOutputLine(line);
+}
+
 RunEnd UpdateRun::End(int result)
 {
     record_.RecordRunResult(result);
@@ -66,6 +126,8 @@ RunEnd UpdateRun::End(int result)
 
 void UpdateRun::WriteReports()
 {
+    if (appState.runMode == RunMode::Check)
+        WriteCheckLine();
     // The last Windows Installer call is behind: the verbose logs are complete.
     verboseLogs_.CopyToLogFolder();
     WriteResultFile(record_);

@@ -1,8 +1,8 @@
 // One run of the updater, whatever its mode: its record, its working folder's life, the
 // extraction, the update (ApplyUpdates.h) with the check after the commit, the verbose logs'
 // copy, the result file and the restart decision. wWinMain makes one at start-up, drives it (-x
-// on the main thread; the window modes through Starter(), on the window's worker) and finishes
-// it on every way out. Owns the record, the verbose logs, the hashing pipe and the working
+// and -q on the main thread; the window modes through Starter(), on the window's worker) and
+// finishes it on every way out. Owns the record, the verbose logs, the hashing pipe and the working
 // folder. Used by one thread at a time: the worker during an update run, the main thread before
 // and after it (the window's outcome message orders the two).
 #pragma once
@@ -34,6 +34,13 @@ public:
     // agreed to is asked of Windows after those, since Windows may end the process at once.
     RunEnd Run(const UpdateProgress& progress);
 
+    // -q, on the calling thread, with no window: the update run's reading and its checks before
+    // the first change, and no change. Runs without administrator rights too, and then sees
+    // only what the running account may see. Writes its one line to standard output where a
+    // caller reads it, then the reports. Gives the exit code: 0 up to date, checkFoundUpdates
+    // (RunRecord.h) when an update run would apply a patch, or the failure's code.
+    int Check();
+
     // Run, and the record of a worker that could not start, for the window.
     RunStarter Starter();
 
@@ -51,6 +58,9 @@ private:
     // Records the result and the exit code that follows from it, and writes the reports.
     RunEnd End(int result);
     void WriteReports();
+    // The check's line on standard output: "up to date", the installations that need an
+    // update, or why the check failed.
+    void WriteCheckLine() const;
     // The pipe that hashes the carried files, where a result file will report their digests.
     Sha256Pipe* Hash();
 

@@ -9,6 +9,33 @@
 #include "Folders.h"
 #include "UniqueHandle.h"
 
+namespace {
+
+// parent followed by a new GUID's text; empty when parent is, or no GUID can be made, or the
+// path would be too long.
+std::wstring FolderPathUnder(std::wstring parent)
+{
+    if (parent.empty())
+        return std::wstring();
+    if (parent.back() != L'\\')
+        parent += L'\\';
+    GUID guid;
+    if (FAILED(CoCreateGuid(&guid)))
+        return std::wstring();
+    RPC_WSTR text = nullptr;
+    if (UuidToStringW(&guid, &text) != RPC_S_OK || text == nullptr)
+        return std::wstring();
+    std::wstring path = parent + reinterpret_cast<const wchar_t*>(text);
+    RpcStringFreeW(&text);
+
+    // CreateDirectoryW takes no folder path longer than this.
+    if (path.size() > MaxWorkingFolderPath)
+        return std::wstring();
+    return path;
+}
+
+}  // namespace
+
 std::wstring MakeWorkingFolderPath()
 {
     // Not the user's temporary folder: an unelevated program of the same user could swap a
@@ -22,33 +49,35 @@ std::wstring MakeWorkingFolderPath()
     std::wstring path(windows, windowsLength);
     if (path.back() != L'\\')
         path += L'\\';
-    path += L"Temp\\";
-
-    GUID guid;
-    if (FAILED(CoCreateGuid(&guid)))
-        return std::wstring();
-    RPC_WSTR text = nullptr;
-    if (UuidToStringW(&guid, &text) != RPC_S_OK || text == nullptr)
-        return std::wstring();
-    path += reinterpret_cast<const wchar_t*>(text);
-    RpcStringFreeW(&text);
-
-    // CreateDirectoryW takes no folder path longer than this.
-    if (path.size() > MaxWorkingFolderPath)
-        return std::wstring();
-    return path;
+    return FolderPathUnder(path + L"Temp");
 }
 
-bool CreateWorkingFolder(const std::wstring& path, RunRecord& record)
+std::wstring MakeAccountWorkingFolderPath()
+{
+    // A check without administrator rights cannot write into a folder for SYSTEM and
+    // Administrators only. It changes nothing and hands nothing to Windows Installer's service
+    // to install, so a folder that only programs of its own account can reach will do.
+    wchar_t temporary[MAX_PATH + 1];
+    DWORD length = GetTempPathW(ARRAYSIZE(temporary), temporary);
+    if (length == 0 || length >= ARRAYSIZE(temporary))
+        return std::wstring();
+    return FolderPathUnder(std::wstring(temporary, length));
+}
+
+bool CreateWorkingFolder(const std::wstring& path, RunRecord& record, const wchar_t* accountSid)
 {
     if (path.empty()) {
-        record.LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
-                          L"No working folder could be named under the Windows folder's Temp folder.");
+        if (accountSid != nullptr)
+            record.LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
+                              L"No working folder could be named under the account's temporary folder.");
+        else
+            record.LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
+                              L"No working folder could be named under the Windows folder's Temp folder.");
         return false;
     }
     // Fails for a folder that exists already: that one is not this run's.
     DWORD error = 0;
-    switch (CreateProtectedFolder(path.c_str(), error)) {
+    switch (CreateProtectedFolder(path.c_str(), error, accountSid)) {
     case ProtectedFolderResult::NoAccessRules:
         record.LogFailure(RunStep::WorkingFolder, error, L"The working folder's access rules could not be prepared.");
         return false;

@@ -17,11 +17,15 @@ const size_t MaxWorkingFolderPath = MAX_PATH - 12 - 1;
 // relative path, never another folder. Nothing is created here.
 std::wstring MakeWorkingFolderPath();
 
-// Creates the working folder with one call, with access for SYSTEM and Administrators only and
-// nothing inherited. Fails when the path is empty or exists already, so success means this
-// run owns the folder (and only then may it be deleted). A failure is logged and recorded with
-// its cause.
-bool CreateWorkingFolder(const std::wstring& path, RunRecord& record);
+// The working folder of a check without administrator rights: the account's temporary folder
+// followed by a new GUID's text, with the same failures as MakeWorkingFolderPath.
+std::wstring MakeAccountWorkingFolderPath();
+
+// Creates the working folder with one call, with access for SYSTEM and Administrators only, and
+// for the account whose SID accountSid spells when one is given, and nothing inherited. Fails
+// when the path is empty or exists already, so success means this run owns the folder (and
+// only then may it be deleted). A failure is logged and recorded with its cause.
+bool CreateWorkingFolder(const std::wstring& path, RunRecord& record, const wchar_t* accountSid = nullptr);
 
 // Deletes the files in the folder, then the folder; not recursive. Nothing for an empty
 // path or a path that names no folder.

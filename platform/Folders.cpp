@@ -8,6 +8,7 @@
 #include <strsafe.h>
 
 #include <cwchar>
+#include <string>
 
 bool DirectoryExists(const wchar_t* path)
 {
@@ -21,12 +22,14 @@ bool DirectoryExists(const wchar_t* path)
 // protected, so nothing is inherited from the Temp folder, which lets every user add entries.
 static const wchar_t* const workingFolderSecurity = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error)
+ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error, const wchar_t* accountSid)
 {
+    std::wstring rules = workingFolderSecurity;
+    if (accountSid != nullptr && accountSid[0] != L'\0')
+        rules = rules + L"(A;OICI;FA;;;" + accountSid + L")";
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(workingFolderSecurity, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
         error = GetLastError();
         return ProtectedFolderResult::NoAccessRules;
     }

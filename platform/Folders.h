@@ -18,6 +18,7 @@ int CreateProtectedDirectoryPath(const wchar_t* path);
 
 enum class ProtectedFolderResult { Created, NotCreated, NoAccessRules };
 
-// Creates one folder with access for SYSTEM and Administrators only and nothing inherited;
-// error receives GetLastError's value when it was not created.
-ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error);
+// Creates one folder with access for SYSTEM and Administrators only, and for the account whose
+// SID accountSid spells when one is given, and nothing inherited; error receives GetLastError's
+// value when it was not created.
+ProtectedFolderResult CreateProtectedFolder(const wchar_t* path, DWORD& error, const wchar_t* accountSid = nullptr);

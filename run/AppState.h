@@ -14,6 +14,7 @@ enum class RunMode : int32_t {
     Interactive = 1,  // progress window, waits for OK
     Extract = 2,      // -x: unpack the carried files only
     Unattended = 3,   // -a: the window runs by itself
+    Check = 4,        // -q: reads what an update run would do, changes nothing, no window
 };
 
 struct AppState {
@@ -22,6 +23,9 @@ struct AppState {
     FileHandle payloadFile;
     std::wstring extractFolder;
     std::wstring logFolder;  // empty: no logging; ends with a backslash once prepared
+    // -w: how long an update run waits for another installation to end before it begins its
+    // own; 0 (the default) does not wait.
+    uint32_t waitSeconds = 0;
     std::wstring productName;
     std::wstring productVersion;
 

@@ -8,6 +8,7 @@
 #include "AppState.h"
 #include "Log.h"
 #include "LogFolderFile.h"
+#include "PendingRestart.h"
 
 namespace {
 
@@ -16,6 +17,8 @@ const char* ModeName(RunMode mode)
     switch (mode) {
     case RunMode::Extract:
         return "extract";
+    case RunMode::Check:
+        return "check";
     case RunMode::Unattended:
     case RunMode::Invalid:  // only a line with -a is rejected without a box, and logged
         return "unattended";
@@ -24,15 +27,16 @@ const char* ModeName(RunMode mode)
     }
 }
 
-const char* const stepNames[] = {nullptr,           "command-line", "payload",   "extraction", "reading-patch",
-                                 "reading-product", "sequencing",   "beginning", "applying",   "committing",
-                                 "working-folder",  "worker",       "elevation", "verifying"};
+const char* const stepNames[] = {nullptr,         "command-line",    "payload",        "extraction",
+                                 "reading-patch", "reading-product", "sequencing",     "beginning",
+                                 "applying",      "committing",      "working-folder", "worker",
+                                 "elevation",     "verifying",       "waiting",        "package-cache"};
 static_assert(sizeof(stepNames) / sizeof(stepNames[0]) == runStepCount, "one name for each RunStep");
 
-const char* const statusNames[] = {"not-attempted", "applied",        "already-applied",  "not-applicable",
-                                   "failed",        "rolled-back",    "superseded",       "obsolete",
-                                   "other-account", "not-registered", "target-not-found", "other-context",
-                                   "unknown"};
+const char* const statusNames[] = {"not-attempted", "applied",        "already-applied",      "not-applicable",
+                                   "failed",        "rolled-back",    "superseded",           "obsolete",
+                                   "other-account", "not-registered", "target-not-found",     "other-context",
+                                   "unknown",       "would-apply",    "package-cache-missing"};
 static_assert(sizeof(statusNames) / sizeof(statusNames[0]) == patchStatusCount, "one name for each PatchStatus");
 
 // MSIINSTALLCONTEXT_USERMANAGED (1), _USERUNMANAGED (2), _MACHINE (4).
@@ -59,6 +63,8 @@ const char* OutcomeName(RunOutcome outcome)
         return "nothing-to-do";
     case RunOutcome::Failed:
         return "failed";
+    case RunOutcome::UpdateNeeded:
+        return "update-needed";
     default:
         return "cancelled";
     }
@@ -87,6 +93,29 @@ void Transaction(JsonWriter& json, TransactionUse use)
         json.Null("transaction");
     else
         json.Boolean("transaction", use == TransactionUse::Inside);
+}
+
+void TriState(JsonWriter& json, const char* name, int8_t value)
+{
+    if (value < 0)
+        json.Null(name);
+    else
+        json.Boolean(name, value != 0);
+}
+
+// The signs' names; null where they were not read.
+void PendingRestartSigns(JsonWriter& json, const RunRecord& record)
+{
+    if (record.restartPendingBefore < 0) {
+        json.Null("restartPendingSigns");
+        return;
+    }
+    json.BeginArray("restartPendingSigns");
+    for (const PendingRestartSignName& sign : pendingRestartSignNames) {
+        if (record.restartPendingSigns & sign.sign)
+            json.Ascii(nullptr, sign.resultName);
+    }
+    json.EndArray();
 }
 
 void Time(JsonWriter& json, const char* name, const SYSTEMTIME& time)
@@ -211,6 +240,9 @@ void FormatRunResult(JsonWriter& json, const RunRecord& record, const SYSTEMTIME
     json.Boolean("restartRequired", record.runEnded && record.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
     json.Boolean("restartRequested", record.restartRequested);
     Transaction(json, record.transaction);
+    TriState(json, "elevated", record.elevated);
+    TriState(json, "restartPendingBefore", record.restartPendingBefore);
+    PendingRestartSigns(json, record);
     Text(json, "productName", appState.productName.data(), appState.productName.size());
     Text(json, "productVersion", appState.productVersion.data(), appState.productVersion.size());
     if (appState.runMode == RunMode::Extract)

@@ -13,9 +13,14 @@ bool RunSucceeded(int result)
     return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
 }
 
+bool RunEndedWell(RunMode mode, int result)
+{
+    return RunSucceeded(result) || (mode == RunMode::Check && result == checkFoundUpdates);
+}
+
 int RunExitCode(RunMode mode, int result)
 {
-    return mode == RunMode::Unattended ? result : 0;
+    return mode == RunMode::Unattended || mode == RunMode::Check ? result : 0;
 }
 
 RunRecord::RunRecord()
@@ -206,6 +211,15 @@ std::wstring RunRecord::InstallationName(uint32_t installation) const
     return Text(record.displayName.length != 0 ? record.displayName : record.code);
 }
 
+void RunRecord::RecordInstallationPatches(uint32_t installation, PatchStatus status, bool all)
+{
+    for (uint32_t j = 0; j < installations[installation].patchCount; ++j) {
+        PatchRecord& patch = InstallationPatch(installation, j);
+        if (all || patch.status == PatchStatus::NotAttempted)
+            patch.status = status;
+    }
+}
+
 PatchRecord& RunRecord::InstallationPatch(uint32_t installation, size_t position)
 {
     return patches[installations[installation].firstPatch + position];
@@ -242,13 +256,18 @@ void RunRecord::RecordExitCode(int code)
 {
     exitCode = code;
     // Never a success that a step, the run's result or the exit code contradicts.
-    if (failedStep != RunStep::None || !RunSucceeded(code) || (runStarted && !runEnded) ||
-        (runEnded && !RunSucceeded(runResult))) {
+    RunMode mode = appState.runMode;
+    if (failedStep != RunStep::None || !RunEndedWell(mode, code) || (runStarted && !runEnded) ||
+        (runEnded && !RunEndedWell(mode, runResult))) {
         outcome = RunOutcome::Failed;
         return;
     }
-    if (appState.runMode == RunMode::Extract) {
+    if (mode == RunMode::Extract) {
         outcome = RunOutcome::Succeeded;
+        return;
+    }
+    if (mode == RunMode::Check) {
+        outcome = runEnded && runResult == checkFoundUpdates ? RunOutcome::UpdateNeeded : RunOutcome::NothingToDo;
         return;
     }
     if (!runStarted) {

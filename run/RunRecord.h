@@ -35,24 +35,34 @@ enum class RunStep : uint8_t {
     Worker,          // the worker thread cannot start
     Elevation,       // the updater does not run elevated
     Verifying,       // after the commit, Windows Installer does not list an applied patch
+    Waiting,         // another installation still held Windows Installer when the wait (-w) ended
+    PackageCache,    // a target installation's cached package or an applied patch's cached copy is gone
 };
-const int runStepCount = 14;
+const int runStepCount = 16;
 
 // How a run ended, as the result file names it.
 enum class RunOutcome : uint8_t {
     Succeeded,    // a patch was applied, or every carried file extracted
     NothingToDo,  // the run ended well without applying anything
     Failed,
-    Cancelled,  // the window closed before the run began
+    Cancelled,     // the window closed before the run began
+    UpdateNeeded,  // a check found a patch that an update run would apply
 };
+
+// A check's result when an update run would apply a patch; no failure of a check ends with it.
+const int checkFoundUpdates = 2;
 
 // True for the run results that mean the patches are in place: 0, and 3010 (applied, a
 // restart needed).
 bool RunSucceeded(int result);
 
-// The process's exit code once the window of a run that ended with result has closed: nobody
-// sees an unattended window, so its result is its only report; an interactive window has shown
-// its outcome and always ends with 0.
+// True for the results of a run in mode that ended well: RunSucceeded's, and for a check also
+// checkFoundUpdates.
+bool RunEndedWell(RunMode mode, int result);
+
+// The process's exit code once a run that ended with result is over: nobody sees an
+// unattended window or a check, so their result is their only report; an interactive window
+// has shown its outcome and always ends with 0.
 int RunExitCode(RunMode mode, int result);
 
 // The platform an installed package is built for, as its template names it.
@@ -150,6 +160,9 @@ public:
     // The running account's installation in a context that Windows Installer does not patch,
     // since the account has the product in the context it prefers too.
     void RecordOtherContextInstallation(uint32_t product, DWORD context, const std::wstring& userSid);
+    // Every patch of the installation that status applies to: those with status NotAttempted
+    // (still to be done), or all where all is true.
+    void RecordInstallationPatches(uint32_t installation, PatchStatus status, bool all = false);
     // The name the run gave the installation (the product code itself when none could be read,
     // which is recorded as no name).
     void RecordInstallationName(uint32_t installation, const std::wstring& displayName);
@@ -190,6 +203,13 @@ public:
     bool runStarted = false;
     bool runEnded = false;
     bool restartRequested = false;  // the restart question was answered Yes
+    // Whether the run had administrator rights; -1 where it did not ask (extraction). A check
+    // without them sees only the running account's installations and the machine's.
+    int8_t elevated = -1;
+    // Whether Windows waited for a restart before the run changed anything, and its signs (a set
+    // of PendingRestartSign bits); -1 while not read.
+    int8_t restartPendingBefore = -1;
+    uint32_t restartPendingSigns = 0;
     // Inside: the run began a transaction; Outside: Windows Installer refused one because
     // rollback is disabled, and the run applied its patches without.
     TransactionUse transaction = TransactionUse::None;

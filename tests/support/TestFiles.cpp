@@ -161,6 +161,7 @@ void ResetAppState()
     appState.logFile.reset();
     appState.payloadFile.reset();
     appState.extractFolder.clear();
+    appState.waitSeconds = 0;
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();

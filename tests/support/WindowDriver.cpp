@@ -59,15 +59,20 @@ DrivenProcess::~DrivenProcess()
 }
 
 bool DrivenProcess::Start(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                          const wchar_t* currentFolder)
+                          const wchar_t* currentFolder, HANDLE standardOutput)
 {
     std::wstring commandLine = QuoteArgument(program);
     for (const std::wstring& argument : arguments)
         commandLine += L" " + QuoteArgument(argument);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, currentFolder,
-                          &startup, &info_) != FALSE;
+    if (standardOutput != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = standardOutput;
+        startup.hStdError = standardOutput;
+    }
+    return CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, standardOutput != nullptr, 0, nullptr,
+                          currentFolder, &startup, &info_) != FALSE;
 }
 
 HWND DrivenProcess::WaitForWindow(const std::wstring& caption, DWORD timeoutMs) const

@@ -16,9 +16,10 @@ public:
     DrivenProcess& operator=(const DrivenProcess&) = delete;
 
     // Starts program with the given arguments, each quoted as needed, in the given current
-    // folder (null: this process's).
+    // folder (null: this process's); with standardOutput (an inheritable handle), that as its
+    // standard output, as a script that reads the program's output starts it.
     bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments,
-               const wchar_t* currentFolder = nullptr);
+               const wchar_t* currentFolder = nullptr, HANDLE standardOutput = nullptr);
 
     // A visible top-level window of the process with this caption (any caption when empty).
     HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs) const;

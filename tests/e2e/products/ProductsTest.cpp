@@ -437,6 +437,242 @@ TEST(RealInstaller, UpdaterSignedAfterPackingPatchesJustAsWell)
     KeepResultFile(Work() + L"\\logs-signed");
 }
 
+namespace {
+
+// What a script sees of the check: its exit code, its one line on standard output (a file
+// here, as a redirection makes it) and its result file.
+struct CheckRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string line;
+};
+
+CheckRun RunCheck(const std::wstring& updater, const std::wstring& logs)
+{
+    CheckRun run;
+    std::wstring outputPath = logs + L".stdout";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE output =
+        CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
+    DrivenProcess process;
+    EXPECT_TRUE(process.Start(Work() + L"\\" + updater, {L"-q", L"-l", logs}, nullptr, output));
+    CloseHandle(output);
+    EXPECT_EQ(process.WaitForWindow(L"", 2000), nullptr) << "a check shows no window";
+    EXPECT_TRUE(process.WaitForExit(Timeout, run.exitCode)) << "the check did not end";
+    Bytes bytes;
+    ReadAllBytes(outputPath, bytes);
+    run.line.assign(bytes.begin(), bytes.end());
+    return run;
+}
+
+// The names of the files in a log folder: a check writes no verbose log.
+std::vector<std::wstring> LogFolderFiles(const std::wstring& logs)
+{
+    std::vector<std::wstring> names = ListFolder(logs, Entries::Files);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// The check before and after the update: it tells what an update run would apply, and
+// changes nothing, neither the installed file nor Windows Installer's registration.
+TEST(RealInstaller, ACheckTellsWhatTheUpdateWouldApplyAndChangesNothingBeforeOrAfterIt)
+{
+    const std::wstring code = Code(L"0000000000E2");
+    Bytes original;
+    ASSERT_TRUE(ReadAllBytes(Installed(L"Checked", false), original));
+    std::vector<std::wstring> tempBefore = ListFolder(WindowsTempFolder());
+
+    std::wstring logs = Work() + L"\\logs-check-before";
+    CheckRun before = RunCheck(L"checked.exe", logs);
+    EXPECT_EQ(before.exitCode, 2u) << "an update is needed";
+    EXPECT_EQ(before.line,
+              "update needed: Tess Checked " + std::string(code.begin(), code.end()) + " (per-machine)\r\n");
+    Bytes now;
+    EXPECT_TRUE(ReadAllBytes(Installed(L"Checked", false), now) && now == original) << "the check changed the file";
+    EXPECT_TRUE(AppliedPatches(code).empty()) << "the check registered a patch";
+    EXPECT_EQ(LogFolderFiles(logs), (std::vector<std::wstring>{L"TessarvaneUpdater.json", L"TessarvaneUpdater.log"}));
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
+                         L"Update 'checked.msp' would be applied to 'Tess Checked' (per-machine)."));
+    EXPECT_EQ(ListFolder(WindowsTempFolder()), tempBefore) << "the working folder was left behind";
+    KeepResultFile(logs, L"before");
+
+    EXPECT_EQ(RunUnattended(L"checked.exe", Work() + L"\\logs-check-apply"), 0u);
+    ASSERT_TRUE(Patched(L"Checked"));
+    std::vector<std::wstring> registered = AppliedPatches(code);
+    ASSERT_EQ(registered.size(), 1u);
+
+    logs = Work() + L"\\logs-check-after";
+    CheckRun after = RunCheck(L"checked.exe", logs);
+    EXPECT_EQ(after.exitCode, 0u) << "up to date";
+    EXPECT_EQ(after.line, "up to date\r\n");
+    EXPECT_TRUE(Patched(L"Checked"));
+    EXPECT_EQ(AppliedPatches(code), registered);
+    EXPECT_EQ(LogFolderFiles(logs), (std::vector<std::wstring>{L"TessarvaneUpdater.json", L"TessarvaneUpdater.log"}));
+    KeepResultFile(logs, L"after");
+}
+
+namespace {
+
+// Holds Windows Installer's execution mutex, as another installation in progress does, until
+// released or for the given time; on a thread of its own, so that the test goes on meanwhile.
+class OtherInstallation {
+public:
+    explicit OtherInstallation(DWORD holdMs) : holdMs_(holdMs)
+    {
+        taken_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
+        WaitForSingleObject(taken_, Timeout);
+    }
+    ~OtherInstallation()
+    {
+        SetEvent(release_);
+        WaitForSingleObject(thread_, Timeout);
+        CloseHandle(thread_);
+        CloseHandle(release_);
+        CloseHandle(taken_);
+    }
+    OtherInstallation(const OtherInstallation&) = delete;
+    OtherInstallation& operator=(const OtherInstallation&) = delete;
+
+private:
+    static DWORD WINAPI Hold(void* parameter)
+    {
+        auto self = static_cast<OtherInstallation*>(parameter);
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
+        SetEvent(self->taken_);
+        WaitForSingleObject(self->release_, self->holdMs_);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        return 0;
+    }
+
+    DWORD holdMs_;
+    HANDLE taken_ = nullptr;
+    HANDLE release_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+// The value Session Manager keeps the files to replace at the next start in, as it stood.
+struct SavedRenames {
+    SavedRenames()
+    {
+        DWORD size = 0;
+        present = RegGetValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                               nullptr, nullptr, &size) == ERROR_SUCCESS;
+        if (present) {
+            bytes.resize(size);
+            RegGetValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                         nullptr, bytes.data(), &size);
+            bytes.resize(size);
+        }
+    }
+    ~SavedRenames()
+    {
+        if (present)
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations", REG_MULTI_SZ,
+                            bytes.data(), static_cast<DWORD>(bytes.size()));
+        else
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, sessionManager, L"PendingFileRenameOperations");
+    }
+
+    static constexpr const wchar_t* sessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
+    bool present = false;
+    std::vector<BYTE> bytes;
+};
+
+}  // namespace
+
+// -w: the run waits while another installation holds Windows Installer, and ends with 1618,
+// having changed nothing, when it still does once the time is up.
+TEST(RealInstaller, AnUpdateRunWaitsForAnotherInstallationAndEndsWith1618WhenItGoesOn)
+{
+    std::wstring logs = Work() + L"\\logs-wait-over";
+    {
+        OtherInstallation other(INFINITE);
+        DrivenProcess process;
+        ASSERT_TRUE(process.Start(Work() + L"\\waited.exe", {L"-a", L"-w", L"2", L"-l", logs}));
+        DWORD exitCode = 0xFFFFFFFF;
+        ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+        EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+    }
+    EXPECT_FALSE(Patched(L"Waited"));
+    EXPECT_TRUE(AppliedPatches(Code(L"0000000000E3")).empty());
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"Another installation is in progress; waiting up to 2 seconds for it to end."));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), L"Another installation was still in progress after 2 seconds.");
+    KeepResultFile(logs, L"over");
+
+    logs = Work() + L"\\logs-wait-ended";
+    {
+        OtherInstallation other(1500);
+        DrivenProcess process;
+        ASSERT_TRUE(process.Start(Work() + L"\\waited.exe", {L"-a", L"-w", L"60", L"-l", logs}));
+        DWORD exitCode = 0xFFFFFFFF;
+        ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+        EXPECT_EQ(exitCode, 0u);
+    }
+    EXPECT_TRUE(Patched(L"Waited"));
+    lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"The other installation has ended."));
+    EXPECT_TRUE(Contains(lines, L"All updates applied successfully and MSI transaction committed."));
+    KeepResultFile(logs, L"ended");
+}
+
+// Windows Installer's cached copy of the product's package is gone: the run names it and ends
+// with 1612 before anything changes, as does the check.
+TEST(RealInstaller, AMissingCachedPackageEndsTheRunWith1612AndChangesNothing)
+{
+    const std::wstring code = Code(L"0000000000E4");
+    wchar_t package[MAX_PATH] = L"";
+    DWORD length = MAX_PATH;
+    ASSERT_EQ(MsiGetProductInfoExW(code.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_LOCALPACKAGE,
+                                   package, &length),
+              static_cast<UINT>(ERROR_SUCCESS));
+    ASSERT_TRUE(DeleteFileW(package)) << "the cached package";
+
+    std::wstring logs = Work() + L"\\logs-uncached";
+    EXPECT_EQ(RunUnattended(L"uncached.exe", logs), static_cast<DWORD>(ERROR_INSTALL_SOURCE_ABSENT));
+    EXPECT_FALSE(Patched(L"Uncached"));
+    EXPECT_TRUE(AppliedPatches(code).empty());
+    std::wstring line = L"The cached package of product '" + code + L"' (per-machine) is missing: " + package +
+                        L". Repair or reinstall the product before updating it.";
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"), line));
+    KeepResultFile(logs);
+
+    CheckRun check = RunCheck(L"uncached.exe", Work() + L"\\logs-uncached-check");
+    EXPECT_EQ(check.exitCode, static_cast<DWORD>(ERROR_INSTALL_SOURCE_ABSENT));
+    std::wstring failed = L"check failed: " + line + L"\r\n";
+    EXPECT_EQ(check.line, std::string(failed.begin(), failed.end()));
+}
+
+// A restart that Windows awaits already is logged and recorded; the run goes on.
+TEST(RealInstaller, ARestartThatWindowsAwaitsIsRecordedAndTheRunGoesOn)
+{
+    SavedRenames saved;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SavedRenames::sessionManager, L"PendingFileRenameOperations");
+    std::wstring logs = Work() + L"\\logs-pending-none";
+    DWORD exitCode = RunCheck(L"checked.exe", logs).exitCode;
+    EXPECT_TRUE(exitCode == 0 || exitCode == 2) << exitCode;
+    KeepResultFile(logs, L"none");
+
+    // A deletion at the next start, of a file that is not there.
+    const wchar_t planted[] = L"\\??\\C:\\tessarvane-planted.tmp\0\0";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, SavedRenames::sessionManager, L"PendingFileRenameOperations",
+                              REG_MULTI_SZ, planted, sizeof planted),
+              ERROR_SUCCESS);
+    logs = Work() + L"\\logs-pending-planted";
+    exitCode = RunCheck(L"checked.exe", logs).exitCode;
+    EXPECT_TRUE(exitCode == 0 || exitCode == 2) << exitCode;
+    EXPECT_TRUE(Contains(ReadLogMessages(logs + L"\\TessarvaneUpdater.log"),
+                         L"Windows is waiting for a restart already: files to replace (PendingFileRenameOperations)."));
+    KeepResultFile(logs, L"planted");
+}
+
 // DLLs planted beside the updater and in its current folder, with Wine told to prefer them to
 // its own as Windows' search order would: run-scenarios.sh put copies of a DLL that leaves
 // "NAME.dll.loaded" beside itself into Work()\planted, next to planted.exe and beside.exe, and

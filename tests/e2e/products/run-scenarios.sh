@@ -55,6 +55,9 @@ products=(
   "Booter 0000000000D3 x86 yes"
   "Restarter 0000000000D4 x86 yes"
   "Plain 0000000000D5 x86 yes"
+  "Checked 0000000000E2 x86 yes"
+  "Waited 0000000000E3 x86 yes"
+  "Uncached 0000000000E4 x86 yes"
 )
 for entry in "${products[@]}"; do
   read -r name code arch install scope <<<"$entry"
@@ -106,6 +109,11 @@ pack_updater platforms 2.8 "$work/twin.msp" "$work/legacy.msp"
 # A product that schedules a restart itself, a patch that adds a restart action, and one that
 # does neither.
 pack_updater restarts 2.9 "$work/booter.msp" "$work/restarter.msp" "$work/plain.msp"
+# The check before and after an update, the wait for another installation, and a product
+# whose cached package the test deletes.
+pack_updater checked 3.0 "$work/checked.msp"
+pack_updater waited 3.1 "$work/waited.msp"
+pack_updater uncached 3.2 "$work/uncached.msp"
 
 # Shared, installed per-machine, is also registered as another account's per-user (managed)
 # installation, and Advert, installed per-machine, as advertised per-user for this account:

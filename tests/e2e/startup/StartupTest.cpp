@@ -19,7 +19,9 @@ const wchar_t* const UsageText =
     L"Usage: TessarvaneUpdater [[-x [outdir]]|[-a]] [-l [logdir]]\n"
     L"       -x: extract update files\n"
     L"       -a: no interaction mode\n"
-    L"       -l: enable logging\n";
+    L"       -l: enable logging\n"
+    L"       -q: check only, change nothing\n"
+    L"       -w: seconds to wait for another installation\n";
 const wchar_t* const EmptyText = L"Error: either the updater is empty, or the contained update data are inaccessible.";
 const DWORD Timeout = 30000;
 

@@ -116,6 +116,94 @@ TEST(CommandLine, RejectsRepeatedExclusiveAndUnknownOptions)
     ResetAppState();
 }
 
+// The check and the wait. A check is never mistaken for an update run: "-q" anywhere on a line
+// that is not a check rejects the line, even behind an option that ended parsing.
+TEST(CommandLine, TheCheckAndTheWaitAndTheirRejectedLines)
+{
+    struct WaitCase {
+        std::vector<std::wstring> arguments;
+        RunMode mode;
+        uint32_t seconds;
+        std::wstring logFolder;
+    };
+    const std::vector<WaitCase> accepted = {
+        {{L"-q"}, RunMode::Check, 0, L""},
+        {{L"-q", L"-l", L"C:\\logs"}, RunMode::Check, 0, L"C:\\logs"},
+        {{L"-l", L"C:\\logs", L"-q"}, RunMode::Check, 0, L"C:\\logs"},
+        {{L"-q", L"-l"}, RunMode::Check, 0, Exe},
+        {{L"-a", L"-w", L"600"}, RunMode::Unattended, 600, L""},
+        {{L"-w", L"0", L"-a"}, RunMode::Unattended, 0, L""},
+        {{L"-w", L"86400"}, RunMode::Interactive, 86400, L""},
+        {{L"-w", L"007", L"-l", L"C:\\logs"}, RunMode::Interactive, 7, L"C:\\logs"},
+        // A check changes nothing and so waits for nothing; a script may pass both runs the same
+        // options.
+        {{L"-q", L"-w", L"30"}, RunMode::Check, 30, L""},
+    };
+    for (const WaitCase& c : accepted) {
+        Parse(c.arguments);
+        SCOPED_TRACE(Describe(c.arguments));
+        EXPECT_EQ(appState.runMode, c.mode);
+        EXPECT_EQ(appState.waitSeconds, c.seconds);
+        EXPECT_EQ(appState.logFolder, Expand(c.logFolder));
+    }
+    const std::vector<std::vector<std::wstring>> rejected = {
+        {L"-q", L"-a"},
+        {L"-a", L"-q"},
+        {L"-q", L"-x"},
+        {L"-x", L"out", L"-q"},
+        {L"-x", L"-q"},
+        {L"-l", L"-q"},
+        {L"-q", L"-q"},
+        {L"-q", L"extra"},
+        {L"-w"},
+        {L"-a", L"-w"},
+        {L"-w", L"-a"},
+        {L"-w", L"ten"},
+        {L"-w", L"10s"},
+        {L"-w", L""},
+        {L"-w", L"86401"},
+        {L"-w", L"4294967296"},
+        {L"-w", L"1", L"-w", L"2"},
+        {L"-w", L"5", L"-x", L"out"},
+        {L"-x", L"out", L"-w", L"5"},
+        {L"-W", L"5"},
+    };
+    for (const auto& arguments : rejected) {
+        Parse(arguments);
+        EXPECT_EQ(appState.runMode, RunMode::Invalid) << Describe(arguments);
+    }
+    ResetAppState();
+}
+
+// Only a line with -a or -q is refused without a box: both are run by tools where nobody can
+// answer one.
+TEST(CommandLine, ALineWithTheCheckOrUnattendedOptionNeverAsksForABox)
+{
+    struct Case {
+        std::vector<std::wstring> arguments;
+        bool noBoxes;
+    };
+    const std::vector<Case> cases = {
+        {{}, false},
+        {{L"-l", L"x"}, false},
+        {{L"-a"}, true},
+        {{L"-q"}, true},
+        {{L"-q", L"-a"}, true},
+        {{L"-x", L"-q"}, true},
+        {{L"-w", L"x", L"-q"}, true},
+    };
+    for (const Case& c : cases) {
+        ResetAppState();
+        std::vector<std::wstring> storage{L"TessarvaneUpdater.exe"};
+        storage.insert(storage.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<wchar_t*> argv;
+        for (std::wstring& argument : storage)
+            argv.push_back(&argument[0]);
+        EXPECT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data()), c.noBoxes) << Describe(c.arguments);
+    }
+    ResetAppState();
+}
+
 TEST(CommandLine, ExecutableFolderIsThePathUpToItsLastBackslash)
 {
     wchar_t path[MAX_PATH];

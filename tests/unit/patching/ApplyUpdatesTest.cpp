@@ -78,6 +78,9 @@ TEST_F(UpdateRun, MakesEveryCallInOrderAndClosesEveryHandle)
         L"MsiGetPatchInfoExW(" + b + L", {A}, 4, State)",
         L"free(C:\\work\\a.msp)",
         L"free(C:\\work\\b.msp)",
+        // The cached copies of the patches applied to each installation before: none.
+        L"MsiEnumPatchesExW({C}, null, 4, 1, 0)",
+        L"MsiEnumPatchesExW({A}, null, 4, 1, 0)",
         L"MsiSetInternalUI(2, null)",
         L"MsiBeginTransactionW(TessarvaneUpdater, 0)",
         // b.msp names {A} too, and is applied to each of its products on its own.

@@ -196,6 +196,11 @@ const FakeProduct* PackageOf(MSIHANDLE handle)
 
 }  // namespace
 
+std::wstring CachedPatchPath(const std::wstring& patchCode)
+{
+    return L"C:\\cache\\" + patchCode + L".msp";
+}
+
 std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context)
 {
     return patchCode + L"|" + product + L"|" + Number(context);
@@ -394,6 +399,12 @@ UINT WINAPI MsiEnumProductsExW(LPCWSTR code, LPCWSTR userSid, DWORD contexts, DW
     if (installedCode == nullptr || installedContext == nullptr || sid == nullptr || sidCount == nullptr)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
+    // Other accounts' installations are listed to administrators only ("MsiEnumProductsEx":
+    // ERROR_ACCESS_DENIED for a scope beyond the caller's account without administrator
+    // rights); a null SID asks for the caller's own and the machine's.
+    bool allAccounts = userSid != nullptr && std::wstring(userSid) == L"S-1-1-0";
+    if (allAccounts && fake.notElevated)
+        return ERROR_ACCESS_DENIED;
 
     // Every installation in the order Wine lists them: the machine's, then each account's
     // unmanaged and managed ones; advertised products are listed like installed ones.
@@ -411,7 +422,7 @@ UINT WINAPI MsiEnumProductsExW(LPCWSTR code, LPCWSTR userSid, DWORD contexts, DW
             if (Has(InstalledContexts(p), context) || Has(p.advertisedIn, context))
                 listed.push_back({product.first, context, context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid()});
             for (const FakeOtherAccount& other : p.otherAccounts) {
-                if (other.context == context)
+                if (other.context == context && allAccounts)
                     listed.push_back({product.first, context, other.sid});
             }
         }
@@ -436,16 +447,25 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
 {
     std::wstring line = L"MsiGetPatchInfoExW(" + Text(patchCode) + L", " + Text(code) + L", " + Number(context) +
                         L", " + Text(property) + L")";
-    if (userSid != nullptr || buffer == nullptr || count == nullptr || *count == 0)
+    bool sizeQuery =
+        buffer == nullptr && count != nullptr && *count == 0 && Text(property) != INSTALLPROPERTY_PATCHSTATE;
+    if (userSid != nullptr || count == nullptr || (!sizeQuery && (buffer == nullptr || *count == 0)))
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
 
     const FakeProduct* product = ProductFor(code);
     if (product == nullptr || !Has(InstalledContexts(*product), context))
         return ERROR_UNKNOWN_PRODUCT;
+    std::wstring key = AppliedKey(Text(patchCode), code, context);
+    if (Text(property) == INSTALLPROPERTY_LOCALPACKAGE) {
+        if (fake.appliedPatches.count(key) == 0 && fake.patchStates.count(key) == 0)
+            return ERROR_UNKNOWN_PATCH;
+        // A null buffer only asks for the length, which Windows Installer answers with success.
+        UINT result = CopyOut(CachedPatchPath(Text(patchCode)), buffer, count);
+        return buffer == nullptr ? ERROR_SUCCESS : result;
+    }
     if (Text(property) != INSTALLPROPERTY_PATCHSTATE)
         return ERROR_UNKNOWN_PROPERTY;
-    std::wstring key = AppliedKey(Text(patchCode), code, context);
     auto error = fake.patchStateErrors.find(key);
     if (error != fake.patchStateErrors.end())
         return error->second;
@@ -455,6 +475,52 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
     if (fake.appliedPatches.count(key) == 0)
         return ERROR_UNKNOWN_PATCH;
     return CopyOut(L"1", buffer, count);  // MSIPATCHSTATE_APPLIED
+}
+
+UINT WINAPI MsiEnumPatchesExW(LPCWSTR code, LPCWSTR userSid, DWORD context, DWORD filter, DWORD index, LPWSTR patchCode,
+                              LPWSTR targetCode, MSIINSTALLCONTEXT* targetContext, LPWSTR targetSid,
+                              LPDWORD targetSidCount)
+{
+    std::wstring line = L"MsiEnumPatchesExW(" + Text(code) + L", " + Text(userSid) + L", " + Number(context) + L", " +
+                        Number(filter) + L", " + Number(index) + L")";
+    // No target SID buffer without its count.
+    if (patchCode == nullptr || (targetSid != nullptr && targetSidCount == nullptr))
+        line += L" BAD-ARGS";
+    fake.calls.push_back(line);
+    const FakeProduct* product = ProductFor(code);
+    if (product == nullptr || !Has(InstalledContexts(*product), static_cast<MSIINSTALLCONTEXT>(context)))
+        return ERROR_UNKNOWN_PRODUCT;
+    // The patches registered on the installation in a state the filter asks for, in key order.
+    std::vector<std::wstring> listed;
+    std::wstring suffix = L"|" + std::wstring(code) + L"|" + Number(context);
+    auto onInstallation = [&](const std::wstring& key) {
+        return key.size() > suffix.size() && key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    for (const std::wstring& key : fake.appliedPatches) {
+        auto other = fake.patchStates.find(key);
+        DWORD state =
+            other == fake.patchStates.end() ? static_cast<DWORD>(MSIPATCHSTATE_APPLIED) : std::stoul(other->second);
+        if (onInstallation(key) && (filter & state) != 0)
+            listed.push_back(key.substr(0, key.size() - suffix.size()));
+    }
+    for (const auto& other : fake.patchStates) {
+        if (onInstallation(other.first) && fake.appliedPatches.count(other.first) == 0 &&
+            (filter & std::stoul(other.second)) != 0)
+            listed.push_back(other.first.substr(0, other.first.size() - suffix.size()));
+    }
+    if (index >= listed.size())
+        return fake.enumeratePatchesResult;
+    StringCchCopyW(patchCode, 39, listed[index].c_str());
+    if (targetCode != nullptr)
+        StringCchCopyW(targetCode, 39, code);
+    if (targetContext != nullptr)
+        *targetContext = static_cast<MSIINSTALLCONTEXT>(context);
+    if (targetSidCount != nullptr) {
+        if (targetSid != nullptr)
+            targetSid[0] = L'\0';
+        *targetSidCount = 0;
+    }
+    return ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiBeginTransactionW(LPCWSTR name, DWORD attributes, MSIHANDLE* transaction, HANDLE* event)

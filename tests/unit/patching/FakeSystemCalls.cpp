@@ -191,6 +191,22 @@ HRESULT WINAPI FakeStgOpenStorage(const WCHAR* name, IStorage* priority, DWORD m
 // Live copies handed to MsiDeterminePatchSequenceW, not yet freed.
 std::vector<const void*> livePatchData;
 
+// The fake's cached packages and patches are there unless a test says they are gone; every
+// other path goes to the real function.
+DWORD WINAPI FakeGetFileAttributesW(LPCWSTR path)
+{
+    if (path != nullptr &&
+        (_wcsnicmp(path, L"C:\\cache\\", 9) == 0 || _wcsnicmp(path, L"C:\\users\\cache\\", 15) == 0)) {
+        if (fake.missingFiles.count(path) == 0)
+            return FILE_ATTRIBUTE_NORMAL;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    auto real = reinterpret_cast<decltype(&FakeGetFileAttributesW)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFileAttributesW")));
+    return real(path);
+}
+
 }  // namespace
 
 // The import pointers of the replaced functions, under their assembler names.
@@ -206,6 +222,8 @@ decltype(&FakeStgOpenStorage) fakeStgOpenStorage __asm__(TV_IMPORT_STDCALL(StgOp
 decltype(&FakeCoCreateGuid) fakeCoCreateGuid __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4)) = FakeCoCreateGuid;
 decltype(&FakeCheckTokenMembership) fakeCheckTokenMembership __asm__(TV_IMPORT_STDCALL(CheckTokenMembership,
                                                                                        12)) = FakeCheckTokenMembership;
+decltype(&FakeGetFileAttributesW) fakeGetFileAttributesW __asm__(TV_IMPORT_STDCALL(GetFileAttributesW,
+                                                                                   4)) = FakeGetFileAttributesW;
 
 // The link wraps free (-Wl,--wrap=free): every free of this binary comes through here.
 void __real_free(void* block);
@@ -229,7 +247,7 @@ static const bool seamsInPlace =
     RequireSeam("advapi32.dll", "OpenProcessToken") && RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
     RequireSeam("advapi32.dll", "AdjustTokenPrivileges") && RequireSeam("user32.dll", "ExitWindowsEx") &&
     RequireSeam("ole32.dll", "StgOpenStorage") && RequireSeam("ole32.dll", "CoCreateGuid") &&
-    RequireSeam("advapi32.dll", "CheckTokenMembership");
+    RequireSeam("advapi32.dll", "CheckTokenMembership") && RequireSeam("kernel32.dll", "GetFileAttributesW");
 
 void WatchPatchData(const void* copy)
 {

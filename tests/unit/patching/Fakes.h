@@ -103,6 +103,10 @@ struct FakeSystem {
     // What Windows Installer no longer lists once a commit has failed: the documentation does
     // not say what a failed commit undoes, so each test says it.
     std::set<std::wstring> undoneByFailedCommit;
+    // The cached packages and patches (under C:\cache\ and C:\users\cache\) that are gone;
+    // every other one is there (GetFileAttributesW answers for them here).
+    std::set<std::wstring> missingFiles;
+    UINT enumeratePatchesResult = ERROR_NO_MORE_ITEMS;  // MsiEnumPatchesExW's answer past the last
     BOOL openTokenResult = TRUE;
     // CoCreateGuid fails, so that no working folder can be named; CheckTokenMembership answers
     // that the token holds no group asked about, as where elevation was refused or bypassed.
@@ -147,6 +151,9 @@ const std::wstring& RunningSid();
 
 // The patch code the fake gives the patch (empty for none).
 std::wstring FakePatchCode(const FakePatch& patch);
+
+// Where the fake says Windows Installer keeps its copy of a patch applied to a product.
+std::wstring CachedPatchPath(const std::wstring& patchCode);
 
 // The key of fake.appliedPatches.
 std::wstring AppliedKey(const std::wstring& patchCode, const std::wstring& product, MSIINSTALLCONTEXT context);
