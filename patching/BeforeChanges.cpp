@@ -58,11 +58,13 @@ int CheckCachedPatches(RunRecord& record, const UpdatePlan& plan)
         MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(listed.context);
         std::vector<std::wstring> applied;
         UINT result = ListAppliedPatches(productCode, context, applied);
+        // The check is the run's own: where it cannot be made, Windows Installer answers as it
+        // always did.
         if (result != ERROR_SUCCESS) {
-            record.LogFailure(RunStep::ReadingProduct, result,
-                              L"Listing the updates applied to '%s' failed with error=%u.",
-                              installation.displayName.c_str(), result);
-            return 1;
+            LogFormattedMessage(
+                L"Listing the updates applied to '%s' failed with error=%u; their cached copies were not checked.",
+                installation.displayName.c_str(), result);
+            continue;
         }
         for (const std::wstring& patchCode : applied) {
             std::vector<wchar_t> path;

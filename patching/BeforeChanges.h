@@ -14,9 +14,9 @@ void RecordPendingRestart(RunRecord& record);
 
 // Every installation with patches to apply must still have the cached copy of each patch that
 // Windows Installer lists as applied to it, since applying another one reinstalls them all. 0,
-// ERROR_INSTALL_SOURCE_ABSENT after logging each copy that is gone (the installation's patches
-// to apply get the status PackageCacheMissing), or 1 after logging that the patches of an
-// installation cannot be listed.
+// or ERROR_INSTALL_SOURCE_ABSENT after logging each copy that is gone (the installation's
+// patches to apply get the status PackageCacheMissing). An installation whose patches or their
+// copies' places cannot be read is logged and left to Windows Installer.
 int CheckCachedPatches(RunRecord& record, const UpdatePlan& plan);
 
 // Waits up to seconds, with a status line and a log line, while another installation holds

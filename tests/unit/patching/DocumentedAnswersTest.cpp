@@ -202,6 +202,37 @@ TEST_F(DocumentedAnswer, AnswersOfMsiGetPatchInfoEx)
     }
 }
 
+// "MsiEnumPatchesEx": ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION, ERROR_INVALID_PARAMETER,
+// ERROR_MORE_DATA, ERROR_UNKNOWN_PRODUCT, ERROR_FUNCTION_FAILED besides success and
+// ERROR_NO_MORE_ITEMS. And "MsiGetPatchInfoEx" for a listed patch's LocalPackage, with that
+// page's errors. The cached copies are the run's own check: where it cannot be made, the run
+// says so and goes on, and Windows Installer answers as it always did.
+TEST_F(DocumentedAnswer, AnswersOfMsiEnumPatchesExAndOfAPatchsLocalPackage)
+{
+    for (UINT code : {ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION, ERROR_INVALID_PARAMETER, ERROR_MORE_DATA,
+                      ERROR_UNKNOWN_PRODUCT, ERROR_FUNCTION_FAILED}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(RunWith([](UINT c) { fake.enumeratePatchesResult = c; }, code), 0);
+        EXPECT_EQ(Count(Log(), L"Listing the updates applied to 'Product C' failed with error=" + Text(code) +
+                                   L"; their cached copies were not checked."),
+                  1u);
+        EXPECT_EQ(Applied().size(), 3u);
+    }
+    for (UINT code : {ERROR_UNKNOWN_PATCH, ERROR_UNKNOWN_PRODUCT, ERROR_ACCESS_DENIED, ERROR_BAD_CONFIGURATION,
+                      ERROR_FUNCTION_FAILED, ERROR_INVALID_PARAMETER, ERROR_MORE_DATA, ERROR_UNKNOWN_PROPERTY}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(RunWith(
+                      [](UINT c) {
+                          fake.appliedPatches.insert(AppliedKey(L"{0LD}", L"{A}", MSIINSTALLCONTEXT_MACHINE));
+                          fake.localPackageErrors[L"{0LD}"] = c;
+                          fake.missingFiles = {CachedPatchPath(L"{0LD}")};
+                      },
+                      code),
+                  0);
+        EXPECT_EQ(Applied().size(), 3u);
+    }
+}
+
 // "MsiBeginTransaction": ERROR_INSTALL_SERVICE_FAILURE, ERROR_INSTALL_ALREADY_RUNNING (one
 // transaction at a time on the machine), ERROR_INVALID_PARAMETER, ERROR_ROLLBACK_DISABLED; the
 // page lists no success code, and the run takes ERROR_SUCCESS as begun.

@@ -460,6 +460,9 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
     if (Text(property) == INSTALLPROPERTY_LOCALPACKAGE) {
         if (fake.appliedPatches.count(key) == 0 && fake.patchStates.count(key) == 0)
             return ERROR_UNKNOWN_PATCH;
+        auto failure = fake.localPackageErrors.find(Text(patchCode));
+        if (failure != fake.localPackageErrors.end())
+            return failure->second;
         // A null buffer only asks for the length, which Windows Installer answers with success.
         UINT result = CopyOut(CachedPatchPath(Text(patchCode)), buffer, count);
         return buffer == nullptr ? ERROR_SUCCESS : result;

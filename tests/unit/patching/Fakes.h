@@ -107,6 +107,8 @@ struct FakeSystem {
     // every other one is there (GetFileAttributesW answers for them here).
     std::set<std::wstring> missingFiles;
     UINT enumeratePatchesResult = ERROR_NO_MORE_ITEMS;  // MsiEnumPatchesExW's answer past the last
+    // MsiGetPatchInfoExW's error for a patch's LocalPackage, by patch code.
+    std::map<std::wstring, UINT> localPackageErrors;
     BOOL openTokenResult = TRUE;
     // CoCreateGuid fails, so that no working folder can be named; CheckTokenMembership answers
     // that the token holds no group asked about, as where elevation was refused or bypassed.
