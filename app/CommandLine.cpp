@@ -1,7 +1,7 @@
 // Command-line parsing. Options are taken one at a time from argument 1 on; an option
 // whose value is left out takes the executable's folder and ends parsing there, so the
-// arguments after it are never looked at (but for the check's option, which is looked for
-// everywhere).
+// arguments after it are never looked at (but for the options of the check and the removal,
+// which are looked for everywhere).
 #include "CommandLine.h"
 
 #include <windows.h>
@@ -22,7 +22,8 @@ std::wstring UsageText()
         L"       -a: no interaction mode\n"
         L"       -l: enable logging\n"
         L"       -q: check only, change nothing\n"
-        L"       -w: seconds to wait for another installation\n";
+        L"       -w: seconds to wait for another installation\n"
+        L"       -u: remove the updates\n";
     return text;
 }
 
@@ -95,6 +96,11 @@ static void ParseOptions(int argc, wchar_t** argv)
             appState.runMode = RunMode::Check;
             continue;
         }
+        if (wcscmp(argument, L"-u") == 0 && !appState.removal &&
+            (appState.runMode == RunMode::Interactive || appState.runMode == RunMode::Unattended)) {
+            appState.removal = true;
+            continue;
+        }
         if (wcscmp(argument, L"-w") == 0 && !waitGiven && appState.runMode != RunMode::Extract) {
             waitGiven = true;
             if (TakeWaitSeconds(argc, argv, i))
@@ -114,8 +120,11 @@ static void ParseOptions(int argc, wchar_t** argv)
         appState.runMode = RunMode::Invalid;
         return;
     }
-    // Extraction never waits for Windows Installer: it does not use it.
+    // Extraction never waits for Windows Installer: it does not use it. Nor does it, or a check,
+    // remove anything.
     if (waitGiven && appState.runMode == RunMode::Extract)
+        appState.runMode = RunMode::Invalid;
+    if (appState.removal && appState.runMode != RunMode::Interactive && appState.runMode != RunMode::Unattended)
         appState.runMode = RunMode::Invalid;
 }
 
@@ -133,10 +142,13 @@ bool ParseCommandLine(int argc, wchar_t** argv)
     if (argv == nullptr)
         return false;
     ParseOptions(argc, argv);
-    // A check asked for anywhere is that check or a rejected line, never an update run: an
-    // option without a value ends parsing, and "-l -q" would otherwise patch the machine.
+    // A check or a removal asked for anywhere is that run or a rejected line, never an update
+    // run: an option without a value ends parsing, and "-l -q" or "-l -u" would otherwise patch
+    // the machine.
     bool check = OnLine(argc, argv, L"-q");
     if (check && appState.runMode != RunMode::Check)
+        appState.runMode = RunMode::Invalid;
+    if (OnLine(argc, argv, L"-u") && !appState.removal)
         appState.runMode = RunMode::Invalid;
     bool noBoxes = check || OnLine(argc, argv, L"-a");
     int firstLog = 0;

@@ -44,7 +44,11 @@
 #   link-time optimisation of the whole program with --gc-sections: no function that it does
 #   not reach stays, which --gc-sections alone cannot do for x64, where ld keeps every
 #   function's unwind data (.pdata) and with it the function. The program compiles the
-#   libraries' sources itself for this; the libraries stay as they are for the tests.
+#   libraries' sources itself for this; the libraries stay as they are for the tests. The
+#   whole program is optimised as one unit (-flto-partition=one): split into several, GCC 12
+#   for mingw-w64 stops with an internal error in its dead-store pass (binds_to_current_def_p,
+#   in a vector's growth) once a function is reached from more than one unit. Broken by: a
+#   toolchain that ignores the option (the error comes back as the program grows).
 # MSVC builds get the same delay loading from /DELAYLOAD and the load configuration from
 # /DEPENDENTLOADFLAG; the size measures above are the GNU toolchain's.
 
@@ -103,7 +107,7 @@ function(tessarvane_updater_size target)
   tessarvane_product_size(${target})
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/platform/NoExceptions.cpp)
   target_compile_options(${target} PRIVATE -flto)
-  target_link_options(${target} PRIVATE -Wl,--gc-sections -flto -Os)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections -flto -flto-partition=one -Os)
 endfunction()
 
 # The updater program from the product libraries' sources (PRODUCT_LIBRARIES, top first).

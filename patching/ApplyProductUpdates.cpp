@@ -113,6 +113,21 @@ bool InPlace(PatchStatus status)
            status == PatchStatus::Obsolete;
 }
 
+// Reads, records and logs the installation's name, and says which order is being determined.
+void NameInstallation(RunRecord& record, InstallationPlan& plan, const std::wstring& productCode,
+                      MSIINSTALLCONTEXT context, const wchar_t* order)
+{
+    plan.displayName = ReadDisplayName(productCode, context);
+    record.RecordInstallationName(plan.installation, plan.displayName);
+    std::wstring line = L"Determining update ";
+    line += order;
+    line += L" order for product '";
+    line += plan.displayName;
+    line += L"'.";
+    LogMessage(line.c_str());
+    LogFormattedMessage(L"Product '%s' is installed %s.", plan.displayName.c_str(), InstallContextName(context));
+}
+
 }  // namespace
 
 int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
@@ -126,11 +141,7 @@ int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdatePr
     const std::wstring productCode = record.Text(record.installations[installation].code);
     const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.installations[installation].context);
 
-    plan.displayName = ReadDisplayName(productCode, context);
-    record.RecordInstallationName(installation, plan.displayName);
-    std::wstring line = L"Determining update application order for product '" + plan.displayName + L"'.";
-    LogMessage(line.c_str());
-    LogFormattedMessage(L"Product '%s' is installed %s.", plan.displayName.c_str(), InstallContextName(context));
+    NameInstallation(record, plan, productCode, context, L"application");
 
     PatchSequence sequence;
     for (uint32_t j = 0; j < patchCount; ++j) {
@@ -209,8 +220,8 @@ int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdatePr
         plan.restartAction = action;
         LogFormattedMessage(
             L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
-            L"the updates of '%s' are applied after the transaction, on their own.",
-            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str());
+            L"the updates of '%s' are %s after the transaction, on their own.",
+            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str(), L"applied");
     }
     return 0;
 }
@@ -251,6 +262,117 @@ int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateP
         }
         record.RecordPatchAnswer(installation, j, PatchStatus::Applied, result);
         LogMessage(L"MsiApplyPatch succeeded.");
+    }
+    return 0;
+}
+
+int PlanProductRemoval(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                       InstallationPlan& plan)
+{
+    RunRecord& record = run.record;
+    const uint32_t installation = plan.installation;
+    const uint32_t patchCount = record.installations[installation].patchCount;
+    if (patchCount == 0)
+        return 0;
+    const std::wstring productCode = record.Text(record.installations[installation].code);
+    const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.installations[installation].context);
+    NameInstallation(record, plan, productCode, context, L"removal");
+
+    // The listed ones first go into plan.toApply in the carried order.
+    std::vector<uint32_t>& listed = plan.toApply;
+    for (uint32_t j = 0; j < patchCount; ++j) {
+        const PatchRecord& patch = record.InstallationPatch(installation, j);
+        int32_t state = ReadPatchState(record.PatchCode(patch.index), productCode, context);
+        if (ListedState(state) == nullptr) {
+            ReportStatus(IDS_NOT_INSTALLED_FORMAT, table[static_cast<size_t>(patch.index)].fileName, plan.displayName,
+                         progress);
+            record.RecordPatchState(installation, j, PatchStatus::NotApplicable, -1);
+            continue;
+        }
+        record.InstallationPatch(installation, j).patchState = state;
+        listed.push_back(j);
+    }
+    if (listed.empty()) {
+        LogMessage(L"No updates to remove.");
+        return 0;
+    }
+
+    // Windows Installer's order of the listed patches; one it leaves out (superseded or obsolete
+    // by another of them) came before the rest.
+    PatchSequence sequence;
+    for (uint32_t j : listed) {
+        const wchar_t* fileName = table[static_cast<size_t>(record.InstallationPatch(installation, j).index)].fileName;
+        if (!sequence.Append(std::wstring(run.folder) + L"\\" + fileName))
+            return 1;
+    }
+    UINT sequenced =
+        MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, context, sequence.Count(), sequence.Data());
+    if (sequenced != ERROR_SUCCESS)
+        LogFormattedMessage(L"MsiDeterminePatchSequence failed with error=%u; removing in the reverse carried order.",
+                            sequenced);
+    // Positions into listed, into the order of application: an insertion sort, as for applying,
+    // keeping the carried order among equals. Then the reverse of it.
+    const size_t count = listed.size();
+    std::vector<uint32_t> order(count);
+    for (uint32_t k = 0; k < count; ++k)
+        order[k] = k;
+    for (size_t i = 1; sequenced == ERROR_SUCCESS && i < count; ++i) {
+        uint32_t entry = order[i];
+        size_t k = i;
+        for (; k > 0 && SignedOrder(sequence[order[k - 1]]) > SignedOrder(sequence[entry]); --k)
+            order[k] = order[k - 1];
+        order[k] = entry;
+    }
+    std::vector<uint32_t> removal(count);
+    for (size_t k = 0; k < count; ++k)
+        removal[k] = listed[order[count - 1 - k]];
+    listed.swap(removal);
+
+    for (uint32_t j : plan.toApply) {
+        int32_t index = record.InstallationPatch(installation, j).index;
+        std::wstring action = record.PatchRestartAction(index);
+        if (action.empty() || !plan.restartAction.empty())
+            continue;
+        plan.restartAction = action;
+        LogFormattedMessage(
+            L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
+            L"the updates of '%s' are %s after the transaction, on their own.",
+            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str(), L"removed");
+    }
+    return 0;
+}
+
+int RemoveProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired)
+{
+    RunRecord& record = run.record;
+    const uint32_t installation = plan.installation;
+    const std::wstring productCode = record.Text(record.installations[installation].code);
+    for (uint32_t j : plan.toApply) {
+        int32_t index = record.InstallationPatch(installation, j).index;
+        const wchar_t* fileName = table[static_cast<size_t>(index)].fileName;
+        if (!appState.logFolder.empty()) {
+            std::wstring name = VerboseLogName(fileName, productCode, true);
+            record.RecordVerboseLog(installation, j, name);
+            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, run.verboseLogs.Place(run.folder, name).c_str(), 0);
+        }
+
+        ReportStatus(IDS_REMOVING_FORMAT, fileName, plan.displayName, progress);
+
+        // By its code, from this product only; Windows Installer removes it with the copy it
+        // cached when the patch was applied.
+        std::wstring patchCode = record.PatchCode(index);
+        UINT result =
+            MsiRemovePatchesW(patchCode.c_str(), productCode.c_str(), INSTALLTYPE_SINGLE_INSTANCE, properties);
+        if (result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
+            *rebootRequired = true;
+        } else if (result != ERROR_SUCCESS) {
+            record.RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
+            record.LogFailure(RunStep::Removing, result, L"MsiRemovePatches failed with error=%u", result);
+            return static_cast<int>(result);
+        }
+        record.RecordPatchAnswer(installation, j, PatchStatus::Removed, result);
+        LogMessage(L"MsiRemovePatches succeeded.");
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 // One product installation's patches, in two turns on the worker thread. Before the
 // transaction: Windows Installer orders them in the installation's context, and the run reads
 // which of them are there already. Then, inside the transaction or on their own after it: the
-// rest are applied one at a time, to that product only.
+// rest are applied one at a time, to that product only. A removal run takes the same two turns
+// the other way: the patches Windows Installer lists, in the reverse of their order, then each
+// one's removal.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +14,8 @@
 #include "UpdateProgress.h"
 #include "UpdateTable.h"
 
-// What the first turn found for one installation of the running account.
+// What the first turn found for one installation of the running account (for a removal,
+// toApply holds the patches to remove, in the order of their removal).
 struct InstallationPlan {
     uint32_t installation = 0;  // its place in the run's record
     std::wstring displayName;   // as the log and the window name it
@@ -41,3 +44,17 @@ int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdatePr
 // applied, or the error of the first that failed (later ones are not started).
 int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);
+
+// The first turn of a removal: logs the product's name and context, reads which of the
+// installation's patches Windows Installer lists (applied, superseded or obsolete) and puts them
+// into plan.toApply in the reverse of the order Windows Installer applies them in (its sequence;
+// where it cannot give one, the reverse of the carried order); each one not listed is not
+// applicable, with its status line. 0.
+int PlanProductRemoval(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                       InstallationPlan& plan);
+
+// The second turn of a removal: removes plan.toApply in order, each from the installation's
+// product only, with its verbose log and its status line. Sets *rebootRequired when a removal
+// asks for a restart. 0 when every one was removed, or the error of the first that failed.
+int RemoveProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);

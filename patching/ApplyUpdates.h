@@ -33,6 +33,18 @@
 // status line is shown through progress; whether to restart is the caller's question.
 int ApplyUpdates(RunContext& run, const UpdateProgress& progress);
 
+// The removal run (-u): the same extraction and installations as ApplyUpdates; on each of the
+// running account's installations, the carried patches that Windows Installer lists there
+// (applied, superseded or obsolete) are removed in the reverse of their order, in one
+// transaction as ApplyUpdates applies them, the x64 group first. Before anything changes every
+// one of them must be removable, or nothing is removed:
+//   0, 3010, 1618, 1612, the removal call's error, MsiBeginTransactionW's or MsiEndTransaction's
+//   error, as ApplyUpdates (0 also where nothing is listed)
+//   1646 (ERROR_PATCH_REMOVAL_UNSUPPORTED) a patch to remove is not removable; nothing was changed
+//   1603 (ERROR_INSTALL_FAILURE)       committed, but Windows Installer still lists a patch the run
+//                                      removed
+int RemoveUpdates(RunContext& run, const UpdateProgress& progress);
+
 // The check (-q): the same reading and checks before the first change as ApplyUpdates, and no
 // change; each patch an update run would apply gets the status WouldApply. 0 when nothing is
 // left to apply, checkFoundUpdates (RunRecord.h) when something is, or ApplyUpdates' failure

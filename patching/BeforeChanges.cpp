@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "DatabaseQuery.h"
 #include "InstalledPackage.h"
 #include "Installations.h"
 #include "InstallerText.h"
 #include "Log.h"
+#include "MsiHandle.h"
 #include "PendingRestart.h"
+#include "SummaryInformation.h"
 #include "UniqueHandle.h"
 
 void RecordPendingRestart(RunRecord& record)
@@ -45,7 +48,83 @@ UINT ListAppliedPatches(const std::wstring& productCode, MSIINSTALLCONTEXT conte
     }
 }
 
+// Whether the carried patch at path allows its removal: the standard row of its own
+// MsiPatchMetadata table ("MsiPatchMetadata Table": Company null, AllowRemoval 1). A patch without
+// the table or the row does not. ERROR_SUCCESS, or the error of the call that failed.
+UINT ReadAllowsRemoval(const std::wstring& path, bool& allows)
+{
+    allows = false;
+    MsiHandle database;
+    UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
+    if (result != ERROR_SUCCESS)
+        return result;
+    wchar_t value[8];
+    bool found = false;
+    UINT read = ERROR_SUCCESS;
+    result = QueryFirstText(database.get(),
+                            L"SELECT `Value` FROM `MsiPatchMetadata` WHERE `Company` IS NULL AND "
+                            L"`Property` = 'AllowRemoval'",
+                            value, ARRAYSIZE(value), &found, &read);
+    allows = found && wcscmp(value, L"1") == 0;
+    return result;
+}
+
+// Whether Windows Installer registered the patch on the installation as removable.
+bool RegisteredRemovable(const std::wstring& patchCode, const std::wstring& productCode, MSIINSTALLCONTEXT context)
+{
+    wchar_t value[8] = L"";
+    DWORD count = ARRAYSIZE(value);
+    return MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr, context, INSTALLPROPERTY_UNINSTALLABLE,
+                              value, &count) == ERROR_SUCCESS &&
+           wcscmp(value, L"1") == 0;
+}
+
 }  // namespace
+
+int CheckRemovable(RunContext& run, const UpdatePlan& plan)
+{
+    RunRecord& record = run.record;
+    // What each carried patch says of itself, read once: -1 not yet read.
+    std::vector<int> allows(plan.table.size(), -1);
+    bool any = false;
+    for (const InstallationPlan& installation : plan.installations) {
+        const InstallationRecord& listed = record.installations[installation.installation];
+        const std::wstring productCode = record.Text(listed.code);
+        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(listed.context);
+        for (uint32_t j : installation.toApply) {
+            PatchRecord& patch = record.InstallationPatch(installation.installation, j);
+            size_t index = static_cast<size_t>(patch.index);
+            const wchar_t* fileName = plan.table[index].fileName;
+            if (allows[index] < 0) {
+                bool allowed = false;
+                UINT result = ReadAllowsRemoval(std::wstring(run.folder) + L"\\" + fileName, allowed);
+                if (result != ERROR_SUCCESS) {
+                    record.LogFailure(RunStep::ReadingPatch, result,
+                                      L"Reading whether patch '%s' allows its removal failed with error=%u.", fileName,
+                                      result);
+                    return 1;
+                }
+                allows[index] = allowed ? 1 : 0;
+            }
+            const wchar_t* reason = nullptr;
+            if (allows[index] == 0)
+                reason = L"its MsiPatchMetadata does not allow removal";
+            else if (!RegisteredRemovable(record.PatchCode(patch.index), productCode, context))
+                reason = L"Windows Installer does not list it as removable";
+            if (reason == nullptr)
+                continue;
+            patch.status = PatchStatus::NotRemovable;
+            LogFormattedMessage(L"Update '%s' cannot be removed from '%s' (%s): %s.", fileName,
+                                installation.displayName.c_str(), InstallContextName(context), reason);
+            any = true;
+        }
+    }
+    if (!any)
+        return 0;
+    record.LogFailure(RunStep::Removability, ERROR_PATCH_REMOVAL_UNSUPPORTED,
+                      L"Nothing was removed: not every update can be removed.");
+    return ERROR_PATCH_REMOVAL_UNSUPPORTED;
+}
 
 int CheckCachedPatches(RunRecord& record, const UpdatePlan& plan)
 {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "RunContext.h"
 #include "RunRecord.h"
 #include "UpdatePlan.h"
 #include "UpdateProgress.h"
@@ -18,6 +19,13 @@ void RecordPendingRestart(RunRecord& record);
 // patches to apply get the status PackageCacheMissing). An installation whose patches or their
 // copies' places cannot be read is logged and left to Windows Installer.
 int CheckCachedPatches(RunRecord& record, const UpdatePlan& plan);
+
+// Before a removal: every patch to remove must be removable, as Windows Installer registered it
+// (MsiGetPatchInfoExW "Uninstallable" "1") and as the patch itself says (its MsiPatchMetadata
+// AllowRemoval 1; a patch without one cannot be removed). 0; ERROR_PATCH_REMOVAL_UNSUPPORTED
+// after logging each one that is not (status NotRemovable), when nothing may be changed; 1
+// after logging that a carried patch cannot be read.
+int CheckRemovable(RunContext& run, const UpdatePlan& plan);
 
 // Waits up to seconds, with a status line and a log line, while another installation holds
 // Windows Installer's execution mutex. 0 at once for 0 seconds or no such installation, and

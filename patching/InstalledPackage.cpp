@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "DatabaseQuery.h"
 #include "Installations.h"
 #include "MsiHandle.h"
 #include "SummaryInformation.h"
@@ -23,29 +24,17 @@ const wchar_t restartQuery[] =
 // The action of the first matching row, or an empty text when there is none.
 UINT ReadRestartAction(MSIHANDLE database, std::wstring& action)
 {
-    action.clear();
-    MsiHandle view;
-    UINT result = MsiDatabaseOpenViewW(database, restartQuery, view.put());
-    // The query is fixed and sound, so this answer means the package has no such table.
-    if (result == ERROR_BAD_QUERY_SYNTAX)
-        return ERROR_SUCCESS;
-    if (result != ERROR_SUCCESS)
-        return result;
-    result = MsiViewExecute(view.get(), 0);
-    if (result != ERROR_SUCCESS)
-        return result;
-    MsiHandle record;
-    result = MsiViewFetch(view.get(), record.put());
-    if (result == ERROR_NO_MORE_ITEMS)
-        return ERROR_SUCCESS;
-    if (result != ERROR_SUCCESS)
-        return result;
     // Both names fit; a longer one could only be another action, which the query excludes. The
     // row was found whether or not its name can be read.
-    wchar_t name[32] = L"";
-    DWORD count = ARRAYSIZE(name);
-    result = MsiRecordGetStringW(record.get(), 1, name, &count);
-    action = result == ERROR_SUCCESS && name[0] != L'\0' ? name : L"ForceReboot or ScheduleReboot";
+    wchar_t name[32];
+    bool found = false;
+    UINT read = ERROR_SUCCESS;
+    UINT result = QueryFirstText(database, restartQuery, name, ARRAYSIZE(name), &found, &read);
+    if (result != ERROR_SUCCESS)
+        return result;
+    action.clear();
+    if (found)
+        action = name[0] != L'\0' ? name : L"ForceReboot or ScheduleReboot";
     return ERROR_SUCCESS;
 }
 

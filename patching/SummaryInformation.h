@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// How a carried patch is opened: MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE. The persist modes are
+// pointer values in the wide interface, so the sum is taken on the pointer, giving the value 32.
+inline const LPCWSTR patchOpenMode = MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE;
+
 // Reads a text property with the two-call protocol (InstallerText.h): buffer receives the
 // terminated value. ERROR_SUCCESS, or the error of the call that failed; a property that holds
 // no text gives ERROR_INVALID_DATA.

@@ -24,10 +24,6 @@
 
 namespace {
 
-// MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE: the persist modes are pointer values in the
-// wide interface, so the sum is taken on the pointer, giving the value 32.
-const LPCWSTR patchOpenMode = MSIDBOPEN_READONLY + MSIDBOPEN_PATCHFILE;
-
 // Adds index to the list of every product that the patch at path targets, and records its
 // patch code, its targets and any restart action its transforms add. 0, or 1 after logging
 // why the patch could not be read.
@@ -276,5 +272,17 @@ int PlanUpdates(RunContext& run, const UpdateProgress& progress, UpdatePlan& pla
     }
     if (targetNotFound)
         return ERROR_PATCH_TARGET_NOT_FOUND;
+    return 0;
+}
+
+int PlanRemovals(RunContext& run, const UpdateProgress& progress, UpdatePlan& plan)
+{
+    int found = FindUpdateTargets(run, plan);
+    if (found != 0)
+        return found;
+    for (InstallationPlan& installation : plan.installations) {
+        if (PlanProductRemoval(run, plan.table, progress, installation) != 0)
+            return 1;
+    }
     return 0;
 }

@@ -32,3 +32,8 @@ int FindUpdateTargets(RunContext& run, UpdatePlan& plan);
 // an installation's patches were all made for another version or language of it, which
 // msiexec answers for such a patch too: a run that changed nothing there is no success.
 int PlanUpdates(RunContext& run, const UpdateProgress& progress, UpdatePlan& plan);
+
+// The removal run's reading: FindUpdateTargets, then for each installation the patches Windows
+// Installer lists there, in the order of their removal (PlanProductRemoval). FindUpdateTargets'
+// answers.
+int PlanRemovals(RunContext& run, const UpdateProgress& progress, UpdatePlan& plan);

@@ -46,7 +46,7 @@ RunEnd UpdateRun::Run(const UpdateProgress& progress)
     folderCreated_ = true;
 
     RunContext context{workingFolder_.c_str(), record_, verboseLogs_, Hash()};
-    int result = ApplyUpdates(context, progress);
+    int result = appState.removal ? RemoveUpdates(context, progress) : ApplyUpdates(context, progress);
 
     // Nobody sees an unattended run: its exit code tells of the restart, and the deployment tool
     // decides when.
@@ -69,9 +69,7 @@ int UpdateRun::Check()
         workingFolder_ = MakeWorkingFolderPath();
     } else {
         record_.elevated = 0;
-        LogMessage(
-            L"The updater does not run elevated: the check sees only the installations of this account and of the "
-            L"machine, not other accounts' ones.");
+        LogMessage(L"Not running elevated: the check sees only this account's and the machine's installations.");
         account = RunningAccountSid();
         workingFolder_ = account.empty() ? std::wstring() : MakeAccountWorkingFolderPath();
     }

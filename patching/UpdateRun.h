@@ -29,9 +29,10 @@ public:
     int Extract();
 
     // The update run of the window modes, on the window's worker: the elevation check, the
-    // working folder, the update, then the restart decision (asked through progress, and only
-    // in an interactive run), the verbose logs' copy and the result file; a restart the user
-    // agreed to is asked of Windows after those, since Windows may end the process at once.
+    // working folder, the update (with -u the removal), then the restart decision (asked
+    // through progress, and only in an interactive run), the verbose logs' copy and the result
+    // file; a restart the user agreed to is asked of Windows after those, since Windows may end
+    // the process at once.
     RunEnd Run(const UpdateProgress& progress);
 
     // -q, on the calling thread, with no window: the update run's reading and its checks before

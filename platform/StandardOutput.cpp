@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 bool WriteStandardOutputLine(const std::wstring& line)
 {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -15,13 +13,21 @@ bool WriteStandardOutputLine(const std::wstring& line)
     if (type != FILE_TYPE_PIPE && type != FILE_TYPE_DISK)
         return false;
     std::wstring text = line + L"\r\n";
-    int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    DWORD written = 0;
-    return WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    // In pieces through a buffer that holds any piece's UTF-8 (three bytes a unit at most); a
+    // piece never ends between the two halves of a surrogate pair.
+    const size_t piece = 256;
+    char bytes[piece * 3];
+    for (size_t at = 0; at < text.size();) {
+        size_t length = text.size() - at < piece ? text.size() - at : piece;
+        if (at + length < text.size() && IS_HIGH_SURROGATE(text[at + length - 1]))
+            --length;
+        int size = WideCharToMultiByte(CP_UTF8, 0, text.data() + at, static_cast<int>(length), bytes, sizeof bytes,
+                                       nullptr, nullptr);
+        DWORD written = 0;
+        if (size <= 0 || !WriteFile(output, bytes, static_cast<DWORD>(size), &written, nullptr) ||
+            written != static_cast<DWORD>(size))
+            return false;
+        at += length;
+    }
+    return true;
 }

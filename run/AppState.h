@@ -26,6 +26,9 @@ struct AppState {
     // -w: how long an update run waits for another installation to end before it begins its
     // own; 0 (the default) does not wait.
     uint32_t waitSeconds = 0;
+    // -u: the window's run (waiting for OK, or by itself with -a) removes the carried patches
+    // instead of applying them.
+    bool removal = false;
     std::wstring productName;
     std::wstring productVersion;
 

@@ -22,5 +22,9 @@ enum class PatchStatus : uint8_t {
     WouldApply,           // a check found that an update run would apply it
     PackageCacheMissing,  // to be applied, but its installation's cached package or the cached
                           // copy of a patch applied to it is gone: nothing was changed
+    Removed,              // MsiRemovePatchesW answered 0 or 3010
+    NotRemovable,         // listed, but Windows Installer or the patch itself does not allow its
+                          // removal: nothing was removed
+    StillListed,          // removed, yet still listed once the transaction committed
 };
-const int patchStatusCount = 15;
+const int patchStatusCount = 18;

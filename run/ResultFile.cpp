@@ -14,6 +14,8 @@ namespace {
 
 const char* ModeName(RunMode mode)
 {
+    if (appState.removal && (mode == RunMode::Interactive || mode == RunMode::Unattended))
+        return "remove";
     switch (mode) {
     case RunMode::Extract:
         return "extract";
@@ -27,16 +29,16 @@ const char* ModeName(RunMode mode)
     }
 }
 
-const char* const stepNames[] = {nullptr,         "command-line",    "payload",        "extraction",
-                                 "reading-patch", "reading-product", "sequencing",     "beginning",
-                                 "applying",      "committing",      "working-folder", "worker",
-                                 "elevation",     "verifying",       "waiting",        "package-cache"};
+const char* const stepNames[] = {nullptr,           "command-line", "payload",   "extraction", "reading-patch",
+                                 "reading-product", "sequencing",   "beginning", "applying",   "committing",
+                                 "working-folder",  "worker",       "elevation", "verifying",  "waiting",
+                                 "package-cache",   "removability", "removing"};
 static_assert(sizeof(stepNames) / sizeof(stepNames[0]) == runStepCount, "one name for each RunStep");
 
-const char* const statusNames[] = {"not-attempted", "applied",        "already-applied",      "not-applicable",
-                                   "failed",        "rolled-back",    "superseded",           "obsolete",
-                                   "other-account", "not-registered", "target-not-found",     "other-context",
-                                   "unknown",       "would-apply",    "package-cache-missing"};
+const char* const statusNames[] = {
+    "not-attempted", "applied",     "already-applied",       "not-applicable", "failed",           "rolled-back",
+    "superseded",    "obsolete",    "other-account",         "not-registered", "target-not-found", "other-context",
+    "unknown",       "would-apply", "package-cache-missing", "removed",        "not-removable",    "still-listed"};
 static_assert(sizeof(statusNames) / sizeof(statusNames[0]) == patchStatusCount, "one name for each PatchStatus");
 
 // MSIINSTALLCONTEXT_USERMANAGED (1), _USERUNMANAGED (2), _MACHINE (4).

@@ -276,7 +276,7 @@ void RunRecord::RecordExitCode(int code)
     }
     outcome = RunOutcome::NothingToDo;
     for (const PatchRecord& patch : patches) {
-        if (patch.status == PatchStatus::Applied)
+        if (patch.status == PatchStatus::Applied || patch.status == PatchStatus::Removed)
             outcome = RunOutcome::Succeeded;
     }
 }

@@ -37,12 +37,14 @@ enum class RunStep : uint8_t {
     Verifying,       // after the commit, Windows Installer does not list an applied patch
     Waiting,         // another installation still held Windows Installer when the wait (-w) ended
     PackageCache,    // a target installation's cached package or an applied patch's cached copy is gone
+    Removability,    // a patch to remove may not be removed
+    Removing,        // a patch's removal failed
 };
-const int runStepCount = 16;
+const int runStepCount = 18;
 
 // How a run ended, as the result file names it.
 enum class RunOutcome : uint8_t {
-    Succeeded,    // a patch was applied, or every carried file extracted
+    Succeeded,    // a patch was applied or removed, or every carried file extracted
     NothingToDo,  // the run ended well without applying anything
     Failed,
     Cancelled,     // the window closed before the run began

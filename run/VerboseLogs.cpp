@@ -29,9 +29,9 @@ bool CopyFileContent(HANDLE source, HANDLE target)
 
 }  // namespace
 
-std::wstring VerboseLogName(const wchar_t* fileName, const std::wstring& productCode)
+std::wstring VerboseLogName(const wchar_t* fileName, const std::wstring& productCode, bool removal)
 {
-    return std::wstring(fileName) + L" " + productCode + L".log";
+    return std::wstring(fileName) + L" " + productCode + (removal ? L" removal.log" : L".log");
 }
 
 std::wstring VerboseLogs::Place(const wchar_t* workingFolder, const std::wstring& name)

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-// "PATCH.msp {PRODUCT-CODE}.log": the name of a patch's verbose log in the log folder.
-std::wstring VerboseLogName(const wchar_t* fileName, const std::wstring& productCode);
+// "PATCH.msp {PRODUCT-CODE}.log": the name of a patch's verbose log in the log folder; for its
+// removal "PATCH.msp {PRODUCT-CODE} removal.log".
+std::wstring VerboseLogName(const wchar_t* fileName, const std::wstring& productCode, bool removal = false);
 
 struct RecordedVerboseLog {
     std::wstring workingPath;  // where Windows Installer writes it

@@ -65,8 +65,9 @@ BOOL UpdaterDialog::OnInitDialog()
     AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, L"&About");
 
     wchar_t header[512];
-    StringCchPrintfW(header, ARRAYSIZE(header), LoadResString(IDS_INTRO_FORMAT).c_str(), appState.productName.c_str(),
-                     appState.productVersion.c_str());
+    StringCchPrintfW(header, ARRAYSIZE(header),
+                     LoadResString(appState.removal ? IDS_REMOVAL_INTRO_FORMAT : IDS_INTRO_FORMAT).c_str(),
+                     appState.productName.c_str(), appState.productVersion.c_str());
     SetDlgItemTextW(hwnd, IDC_HEADER_TEXT, header);
 
     // A shared icon: never destroyed. Only the small icon is set.
@@ -120,7 +121,8 @@ void UpdaterDialog::OnStart()
     state = WindowState::Running;
 
     EnableWindow(GetDlgItem(hwnd, IDOK), FALSE);
-    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(IDS_APPLYING_UPDATES).c_str());
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT,
+                    LoadResString(appState.removal ? IDS_REMOVING_UPDATES : IDS_APPLYING_UPDATES).c_str());
     HWND progress = GetDlgItem(hwnd, IDC_PROGRESS);
     ShowWindow(progress, SW_SHOW);
     SendMessageW(progress, PBM_SETMARQUEE, TRUE, 0);
@@ -177,7 +179,9 @@ void UpdaterDialog::OnFinished(bool succeeded, int code)
     ShowWindow(progress, SW_HIDE);
     SendMessageW(progress, PBM_SETMARQUEE, FALSE, 0);
     SetDlgItemTextW(hwnd, IDCANCEL, LoadResString(IDS_CLOSE).c_str());
-    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(succeeded ? IDS_FINISHED : IDS_FAILED).c_str());
+    UINT outcome = appState.removal ? (succeeded ? IDS_FINISHED_REMOVING : IDS_REMOVAL_FAILED)
+                                    : (succeeded ? IDS_FINISHED : IDS_FAILED);
+    SetDlgItemTextW(hwnd, IDC_STATUS_TEXT, LoadResString(outcome).c_str());
 
     if (appState.runMode == RunMode::Unattended || closeRequested)
         SendMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);

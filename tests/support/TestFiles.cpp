@@ -162,6 +162,7 @@ void ResetAppState()
     appState.payloadFile.reset();
     appState.extractFolder.clear();
     appState.waitSeconds = 0;
+    appState.removal = false;
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();

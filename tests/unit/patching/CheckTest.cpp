@@ -158,8 +158,7 @@ TEST_F(TheCheck, RunsWithoutAdministratorRightsAndSaysWhatItCouldNotSee)
     std::vector<std::wstring> log = ReadLogMessages(logs / L"TessarvaneUpdater.log");
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(),
-              L"The updater does not run elevated: the check sees only the installations of this account and of the "
-              L"machine, not other accounts' ones.");
+              L"Not running elevated: the check sees only this account's and the machine's installations.");
     wchar_t temporary[MAX_PATH + 1];
     DWORD length = GetTempPathW(ARRAYSIZE(temporary), temporary);
     EXPECT_EQ(workingFolder.rfind(std::wstring(temporary, length), 0), 0u) << "the account's own temporary folder";

@@ -194,6 +194,22 @@ const FakeProduct* PackageOf(MSIHANDLE handle)
     return colon == std::wstring::npos ? nullptr : PackageAt(label.substr(colon + 1).c_str(), code);
 }
 
+// The carried patch whose own database, metadata view or metadata row the handle is.
+const FakePatch* MetadataOf(MSIHANDLE handle)
+{
+    std::wstring label = Label(handle);
+    for (const wchar_t* prefix : {L"database:", L"metadata:", L"row:"}) {
+        std::wstring start = prefix;
+        if (label.compare(0, start.size(), start) != 0)
+            continue;
+        for (const FakePatch& patch : fake.patches) {
+            if (label.substr(start.size()) == patch.fileName)
+                return &patch;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::wstring CachedPatchPath(const std::wstring& patchCode)
@@ -448,7 +464,7 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
     std::wstring line = L"MsiGetPatchInfoExW(" + Text(patchCode) + L", " + Text(code) + L", " + Number(context) +
                         L", " + Text(property) + L")";
     bool sizeQuery =
-        buffer == nullptr && count != nullptr && *count == 0 && Text(property) != INSTALLPROPERTY_PATCHSTATE;
+        buffer == nullptr && count != nullptr && *count == 0 && Text(property) == INSTALLPROPERTY_LOCALPACKAGE;
     if (userSid != nullptr || count == nullptr || (!sizeQuery && (buffer == nullptr || *count == 0)))
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
@@ -466,6 +482,15 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patchCode, LPCWSTR code, LPCWSTR userSid,
         // A null buffer only asks for the length, which Windows Installer answers with success.
         UINT result = CopyOut(CachedPatchPath(Text(patchCode)), buffer, count);
         return buffer == nullptr ? ERROR_SUCCESS : result;
+    }
+    if (Text(property) == INSTALLPROPERTY_UNINSTALLABLE) {
+        if (fake.appliedPatches.count(key) == 0 && fake.patchStates.count(key) == 0)
+            return ERROR_UNKNOWN_PATCH;
+        for (const FakePatch& patch : fake.patches) {
+            if (PatchCode(patch) == Text(patchCode))
+                return CopyOut(patch.uninstallable, buffer, count);
+        }
+        return CopyOut(L"0", buffer, count);
     }
     if (Text(property) != INSTALLPROPERTY_PATCHSTATE)
         return ERROR_UNKNOWN_PROPERTY;
@@ -655,16 +680,65 @@ UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode,
     return result;
 }
 
+UINT WINAPI MsiRemovePatchesW(LPCWSTR patchList, LPCWSTR productCode, INSTALLTYPE type, LPCWSTR properties)
+{
+    std::wstring line = L"MsiRemovePatchesW(" + Text(patchList) + L", " + Text(productCode) + L", " +
+                        Number(static_cast<DWORD>(type)) + L", " + Text(properties) + L")";
+    // "MsiRemovePatches": the product code must not be null, and the type must be
+    // INSTALLTYPE_SINGLE_INSTANCE.
+    if (patchList == nullptr || productCode == nullptr || type != INSTALLTYPE_SINGLE_INSTANCE)
+        line += L" BAD-ARGS";
+    const FakePatch* patch = nullptr;
+    for (const FakePatch& carried : fake.patches) {
+        if (patchList != nullptr && PatchCode(carried) == patchList)
+            patch = &carried;
+    }
+    if (patch != nullptr && patch->restartAction && fake.transactionOpen)
+        line += L" RESTART-ACTION-IN-TRANSACTION";
+    fake.calls.push_back(line);
+    size_t call = fake.removeCount++;
+    UINT result = call < fake.removeResults.size() ? fake.removeResults[call] : ERROR_SUCCESS;
+    bool removed =
+        result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED;
+    if (patch == nullptr || patch->removesNothing || !removed)
+        return result;
+    // "Uninstalling Patches": from the running account's installation it finds first, per-user
+    // managed, per-user unmanaged, then per-machine.
+    const FakeProduct* product = ProductFor(productCode);
+    const MSIINSTALLCONTEXT searchOrder[] = {MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED,
+                                             MSIINSTALLCONTEXT_MACHINE};
+    for (MSIINSTALLCONTEXT context : searchOrder) {
+        if (product == nullptr || !Has(InstalledContexts(*product), context))
+            continue;
+        std::wstring key = AppliedKey(PatchCode(*patch), productCode, context);
+        fake.appliedPatches.erase(key);
+        fake.patchStates.erase(key);
+        break;
+    }
+    return result;
+}
+
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view)
 {
     const std::wstring restartQuery =
         L"SELECT `Action` FROM `InstallExecuteSequence` WHERE `Action` = "
         L"'ForceReboot' OR `Action` = 'ScheduleReboot'";
-    std::wstring line = L"MsiDatabaseOpenViewW(" + Label(database) + L", " +
-                        (Text(query) == restartQuery ? std::wstring(L"restart actions") : Text(query)) + L")";
+    const std::wstring removalQuery =
+        L"SELECT `Value` FROM `MsiPatchMetadata` WHERE `Company` IS NULL AND `Property` = 'AllowRemoval'";
+    std::wstring shown = Text(query) == restartQuery   ? std::wstring(L"restart actions")
+                         : Text(query) == removalQuery ? std::wstring(L"AllowRemoval")
+                                                       : Text(query);
+    std::wstring line = L"MsiDatabaseOpenViewW(" + Label(database) + L", " + shown + L")";
     if (view == nullptr || *view != 0)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
+    if (const FakePatch* patch = MetadataOf(database)) {
+        // A patch without the table: the query names what is not there.
+        if (Text(query) != removalQuery || patch->allowRemoval.empty())
+            return ERROR_BAD_QUERY_SYNTAX;
+        *view = OpenHandle(L"metadata:" + patch->fileName);
+        return ERROR_SUCCESS;
+    }
     const FakeProduct* package = PackageOf(database);
     if (package == nullptr)
         return ERROR_INVALID_HANDLE;
@@ -677,6 +751,8 @@ UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* v
 UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)
 {
     fake.calls.push_back(L"MsiViewExecute(" + Label(view) + L", " + Label(record) + L")");
+    if (MetadataOf(view) != nullptr)
+        return ERROR_SUCCESS;
     const FakeProduct* package = PackageOf(view);
     return package == nullptr ? ERROR_INVALID_HANDLE : package->executeResult;
 }
@@ -687,6 +763,10 @@ UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record)
     if (record == nullptr || *record != 0)
         line += L" BAD-ARGS";
     fake.calls.push_back(line);
+    if (const FakePatch* patch = MetadataOf(view)) {
+        *record = OpenHandle(L"row:" + patch->fileName);
+        return ERROR_SUCCESS;
+    }
     const FakeProduct* package = PackageOf(view);
     if (package == nullptr)
         return ERROR_INVALID_HANDLE;
@@ -702,6 +782,8 @@ UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, LPD
 {
     fake.calls.push_back(L"MsiRecordGetStringW(" + Label(record) + L", " + Number(field) + L", " +
                          (count == nullptr ? L"null" : Number(*count)) + L")");
+    if (const FakePatch* patch = MetadataOf(record))
+        return count == nullptr ? ERROR_INVALID_HANDLE : CopyOut(patch->allowRemoval, buffer, count);
     const FakeProduct* package = PackageOf(record);
     if (package == nullptr || count == nullptr)
         return ERROR_INVALID_HANDLE;

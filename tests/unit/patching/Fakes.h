@@ -29,6 +29,12 @@ struct FakePatch {
     // MsiApplyMultiplePatchesW answers with success and registers nothing, as its
     // documentation says it does where none of the patches applies.
     bool appliesNothing = false;
+    // Its removability: the Value of its MsiPatchMetadata AllowRemoval row (empty: the patch has
+    // no such table), and what Windows Installer registered as "Uninstallable" once applied.
+    std::wstring allowRemoval = std::wstring();
+    std::wstring uninstallable = L"0";
+    // MsiRemovePatchesW answers with success and unregisters nothing, as Wine's does.
+    bool removesNothing = false;
     UINT openResult = ERROR_SUCCESS;
     UINT summaryResult = ERROR_SUCCESS;
     UINT sizeResult = ERROR_MORE_DATA;
@@ -88,6 +94,7 @@ struct FakeSystem {
     UINT commitResult = ERROR_SUCCESS;     // MsiEndTransaction(MSITRANSACTIONSTATE_COMMIT)
     UINT rollbackResult = ERROR_SUCCESS;   // MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK)
     std::vector<UINT> applyResults;        // one per MsiApplyMultiplePatchesW call, then ERROR_SUCCESS
+    std::vector<UINT> removeResults;       // one per MsiRemovePatchesW call, then ERROR_SUCCESS
     UINT enableLogResult = ERROR_SUCCESS;  // MsiEnableLogW
     // "patch code|product code|context" of every patch registered as applied; a successful
     // MsiApplyMultiplePatchesW adds its patch to the product it names, in the one context
@@ -132,6 +139,7 @@ struct FakeSystem {
     MSIHANDLE nextHandle = 100;
     std::wstring folder;  // given to ExtractUpdates
     size_t applyCount = 0;
+    size_t removeCount = 0;
     bool transactionOpen = false;  // begun, and not ended since
     HANDLE token = nullptr;        // a real event standing in for the process token
 };

@@ -72,6 +72,15 @@ protected:
     }
     int RunUpdates(const UpdateProgress& progress = {}) { return RunUpdatesIn(folder, progress); }
 
+    // One removal run (-u) in a new process's record: RemoveUpdates's result.
+    int RunRemoval(const UpdateProgress& progress = {})
+    {
+        record.reset(new RunRecord);
+        verboseLogs.reset(new VerboseLogs);
+        RunContext context{folder, *record, *verboseLogs, nullptr};
+        return RemoveUpdates(context, progress);
+    }
+
     std::wstring Pooled(const PooledText& text) const { return record->Text(text); }
 
     // The patch at position in the index list of the product's installation in that context.
