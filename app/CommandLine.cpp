@@ -53,10 +53,10 @@ static bool TakeOptionValue(int argc, wchar_t** argv, int& index, std::wstring& 
     return false;
 }
 
-void ParseCommandLine(int argc, wchar_t** argv)
+// The grammar's pass: appState's mode and folders. Stops at a rejected argument, or after an
+// option whose value was left out.
+static void ParseOptions(int argc, wchar_t** argv)
 {
-    if (argv == nullptr)
-        return;
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv[i];
         if (wcscmp(argument, L"-a") == 0 && appState.runMode == RunMode::Interactive) {
@@ -79,25 +79,19 @@ void ParseCommandLine(int argc, wchar_t** argv)
     }
 }
 
-bool HasUnattendedOption(int argc, wchar_t** argv)
+bool ParseCommandLine(int argc, wchar_t** argv)
 {
     if (argv == nullptr)
         return false;
+    ParseOptions(argc, argv);
+    bool noBoxes = false;
+    int firstLog = 0;
     for (int i = 1; i < argc; ++i) {
-        if (wcscmp(argv[i], L"-a") == 0)
-            return true;
+        noBoxes = noBoxes || wcscmp(argv[i], L"-a") == 0;
+        if (firstLog == 0 && wcscmp(argv[i], L"-l") == 0)
+            firstLog = i;
     }
-    return false;
-}
-
-void ReadLogFolderOption(int argc, wchar_t** argv)
-{
-    if (argv == nullptr || !appState.logFolder.empty())
-        return;
-    for (int i = 1; i < argc; ++i) {
-        if (wcscmp(argv[i], L"-l") == 0) {
-            TakeOptionValue(argc, argv, i, appState.logFolder);
-            return;
-        }
-    }
+    if (appState.runMode == RunMode::Invalid && noBoxes && appState.logFolder.empty() && firstLog != 0)
+        TakeOptionValue(argc, argv, firstLog, appState.logFolder);
+    return noBoxes;
 }

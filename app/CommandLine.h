@@ -10,19 +10,12 @@ extern const wchar_t usageSynopsis[];
 std::wstring UsageText();
 
 // Fills appState's run mode, extract folder and log folder from argv (argv[0] is the
-// program). A rejected line leaves the run mode Invalid.
-void ParseCommandLine(int argc, wchar_t** argv);
+// program). A rejected line leaves the run mode Invalid. True when "-a" stands anywhere on the
+// line, whether or not it was accepted: such a run must never wait for anybody ("-a" is never
+// an option's value, since values cannot begin with '-'). A rejected line with "-a" still gets
+// the log folder of its first "-l", by the usual value rule, so that the rejection can be logged.
+bool ParseCommandLine(int argc, wchar_t** argv);
 
 // The folder of the running executable, without a final backslash; false when the path
 // cannot be had whole (it was cut at MAX_PATH) or holds no backslash.
 bool GetExecutableFolder(std::wstring& folder);
-
-// True when "-a" stands anywhere on the command line, whether or not the line was accepted:
-// such a run must never wait for anybody. ("-a" is never an option's value, since values
-// cannot begin with '-'.)
-bool HasUnattendedOption(int argc, wchar_t** argv);
-
-// For a rejected line that still asks for no interaction: when appState's log folder is
-// empty, fills it from the first "-l" by the usual value rule, so that the rejection can be
-// logged.
-void ReadLogFolderOption(int argc, wchar_t** argv);

@@ -1,4 +1,5 @@
-// The program's entry point: start-up on the main thread, then the run mode's branch.
+// The program's entry point: start-up on the main thread, then the run mode's branch, each
+// driving the one run object (UpdateRun.h) and finishing it on the way out.
 // Exit codes: 1 for every failure before a window exists (1639 for a rejected command line
 // that asks for no interaction), the extraction's result in extract mode, and otherwise what
 // the window's message loop ends with: 0 for an interactive window, the update run's result
@@ -14,17 +15,14 @@
 #include <string>
 
 #include "AppState.h"
-#include "ApplyUpdates.h"
 #include "CommandLine.h"
-#include "Extraction.h"
 #include "Log.h"
 #include "LogFolder.h"
 #include "MessageLoop.h"
 #include "PayloadHeader.h"
-#include "ResultFile.h"
-#include "RunRecord.h"
 #include "StringTable.h"
 #include "SystemLibraries.h"
+#include "UpdateRun.h"
 #include "UpdaterDialog.h"
 #include "resource.h"
 
@@ -37,8 +35,8 @@ static void OpenPayloadFile()
     DWORD length = GetModuleFileNameW(GetModuleHandleW(nullptr), path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return;
-    appState.payloadFile =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    appState.payloadFile.reset(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
@@ -48,15 +46,12 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     RestrictDllSearch();
     instanceHandle = hInstance;
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    // Whatever happens from here on is the run's to record, and every way out finishes it.
+    UpdateRun run;
 
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr)
-        argc = 0;
-    ParseCommandLine(argc, argv);
-    bool noBoxes = HasUnattendedOption(argc, argv);
-    if (appState.runMode == RunMode::Invalid && noBoxes)
-        ReadLogFolderOption(argc, argv);
+    bool noBoxes = ParseCommandLine(argv == nullptr ? 0 : argc, argv);
     if (argv != nullptr)
         LocalFree(argv);
 
@@ -65,47 +60,41 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
         _set_error_mode(_OUT_TO_STDERR);
     }
-
-    if (appState.runMode == RunMode::Invalid) {
-        if (!noBoxes) {
-            MessageBoxW(nullptr, UsageText().c_str(), caption, MB_OK);
-            return 1;
-        }
-        // What msiexec answers for a command line it cannot use.
-        if (!appState.logFolder.empty()) {
-            PrepareLogFolder();
-            OpenLogFile();
-        }
-        LogFailure(RunStep::CommandLine, ERROR_INVALID_COMMAND_LINE, L"The command line was rejected. Usage: %s",
-                   usageSynopsis);
-        return FinishRun(ERROR_INVALID_COMMAND_LINE);
+    if (appState.runMode == RunMode::Invalid && !noBoxes) {
+        MessageBoxW(nullptr, UsageText().c_str(), caption, MB_OK);
+        return 1;
     }
 
     if (!appState.logFolder.empty()) {
         PrepareLogFolder();
         OpenLogFile();
     }
-    // The carried files' digests appear only in the result file; hashing every carried byte
-    // for nothing would make extraction several times slower than the copy.
-    runRecord.hashing = WritesResultFile();
+    if (appState.runMode == RunMode::Invalid) {
+        // What msiexec answers for a command line it cannot use.
+        run.Record().LogFailure(RunStep::CommandLine, ERROR_INVALID_COMMAND_LINE,
+                                L"The command line was rejected. Usage: %s", usageSynopsis);
+        return run.Finish(ERROR_INVALID_COMMAND_LINE);
+    }
 
     OpenPayloadFile();
-    switch (ReadPayloadHeader()) {
-    case PayloadMissing:
-        RecordFailure(RunStep::Payload, 1, LoadResString(IDS_EMPTY_UPDATER).c_str());
+    switch (ReadPayloadHeader(run.Record())) {
+    case PayloadMissing: {
+        std::wstring empty = LoadResString(IDS_EMPTY_UPDATER);
+        run.Record().RecordFailure(RunStep::Payload, 1, empty.c_str());
         if (noBoxes)
-            LogMessage(LoadResString(IDS_EMPTY_UPDATER).c_str());
+            LogMessage(empty.c_str());
         else
-            MessageBoxW(nullptr, LoadResString(IDS_EMPTY_UPDATER).c_str(), caption, MB_OK);
-        return FinishRun(1);
+            MessageBoxW(nullptr, empty.c_str(), caption, MB_OK);
+        return run.Finish(1);
+    }
     case PayloadHeaderUnreadable:
-        return FinishRun(1);
+        return run.Finish(1);
     default:
         break;
     }
 
     if (appState.runMode == RunMode::Extract)
-        return FinishRun(ExtractUpdates(appState.extractFolder.c_str(), nullptr));
+        return run.Finish(run.Extract());
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // Only the window needs the common controls (its marquee bar), and loading them costs
@@ -113,14 +102,14 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int nCmdShow)
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    // Outlives the window, which is gone once the loop has ended.
-    UpdaterDialog dialog(ApplyUpdates);
+    // Outlives the window, which is gone once the loop has ended; the run outlives both.
+    UpdaterDialog dialog(run.Starter());
     if (!dialog.Create()) {
         CoUninitialize();
-        return FinishRun(1);
+        return run.Finish(1);
     }
     ShowWindow(dialog.GetHwnd(), nCmdShow);
     int exitCode = RunMessageLoop(dialog);
     CoUninitialize();
-    return FinishRun(exitCode);
+    return run.Finish(exitCode);
 }

@@ -4,7 +4,7 @@ own load configuration structure, and its Delay Import directory (data directory
 delay-import descriptor table, both of which GNU ld keeps but leaves unreferenced.
 
 The image is stripped, so the structure is found by its content: the bytes that
-app/LoadConfig.cpp compiles (Size up to SecurityCookie, DependentLoadFlags =
+platform/LoadConfig.cpp compiles (Size up to SecurityCookie, DependentLoadFlags =
 LOAD_LIBRARY_SEARCH_SYSTEM32, everything else 0), at an aligned place inside a section's raw
 data. Exactly one such place must exist. The delay-import table is found as a run of
 RVA-based descriptors (attributes 1, a name that ends in ".dll", and module handle, address

@@ -15,7 +15,6 @@
 #include "AppState.h"
 #include "Installations.h"
 #include "Log.h"
-#include "RunRecord.h"
 #include "StringTable.h"
 #include "VerboseLogs.h"
 #include "resource.h"
@@ -116,34 +115,34 @@ bool InPlace(PatchStatus status)
 
 }  // namespace
 
-int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                        InstallationPlan& plan)
 {
+    RunRecord& record = run.record;
     const uint32_t installation = plan.installation;
-    const ProductRecord& record = runRecord.products[installation];
-    const uint32_t patchCount = record.patchCount;
+    const uint32_t patchCount = record.installations[installation].patchCount;
     if (patchCount == 0)
         return 0;
-    const std::wstring productCode = RecordedText(record.code);
-    const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.context);
+    const std::wstring productCode = record.Text(record.installations[installation].code);
+    const MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(record.installations[installation].context);
 
     plan.displayName = ReadDisplayName(productCode, context);
-    RecordInstallationName(installation, plan.displayName);
+    record.RecordInstallationName(installation, plan.displayName);
     std::wstring line = L"Determining update application order for product '" + plan.displayName + L"'.";
     LogMessage(line.c_str());
     LogFormattedMessage(L"Product '%s' is installed %s.", plan.displayName.c_str(), InstallContextName(context));
 
     PatchSequence sequence;
     for (uint32_t j = 0; j < patchCount; ++j) {
-        const wchar_t* fileName = table[static_cast<size_t>(InstallationPatch(installation, j).index)].fileName;
-        if (!sequence.Append(std::wstring(folder) + L"\\" + fileName))
+        const wchar_t* fileName = table[static_cast<size_t>(record.InstallationPatch(installation, j).index)].fileName;
+        if (!sequence.Append(std::wstring(run.folder) + L"\\" + fileName))
             return 1;
     }
 
     UINT sequenced =
         MsiDeterminePatchSequenceW(productCode.c_str(), nullptr, context, sequence.Count(), sequence.Data());
     if (sequenced != ERROR_SUCCESS) {
-        LogFailure(RunStep::Sequencing, sequenced, L"MsiDeterminePatchSequence failed with error=%u", sequenced);
+        record.LogFailure(RunStep::Sequencing, sequenced, L"MsiDeterminePatchSequence failed with error=%u", sequenced);
         return 1;
     }
 
@@ -152,13 +151,13 @@ int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const Up
     bool anyTargetNotFound = false;
     for (uint32_t j = 0; j < patchCount; ++j) {
         const MSIPATCHSEQUENCEINFOW& entry = sequence[j];
-        const PatchRecord& patch = InstallationPatch(installation, j);
+        const PatchRecord& patch = record.InstallationPatch(installation, j);
         if (entry.uStatus != ERROR_SUCCESS) {
             anyTargetNotFound = anyTargetNotFound || entry.uStatus == ERROR_PATCH_TARGET_NOT_FOUND;
-            RecordPatchAnswer(installation, j, PatchStatus::NotApplicable, entry.uStatus);
+            record.RecordPatchAnswer(installation, j, PatchStatus::NotApplicable, entry.uStatus);
             continue;
         }
-        int32_t state = ReadPatchState(RecordedPatchCode(patch.index), productCode, context);
+        int32_t state = ReadPatchState(record.PatchCode(patch.index), productCode, context);
         const ListedPatchState* listed = ListedState(state);
         if (listed == nullptr && SignedOrder(entry) < 0)
             listed = ListedState(MSIPATCHSTATE_SUPERSEDED);
@@ -166,7 +165,7 @@ int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const Up
         if (listed != nullptr) {
             // A second run changes nothing.
             ReportStatus(listed->format, fileName, plan.displayName, progress);
-            RecordPatchState(installation, j, listed->status, state);
+            record.RecordPatchState(installation, j, listed->status, state);
             continue;
         }
         plan.toApply.push_back(j);
@@ -186,25 +185,25 @@ int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const Up
     // that said "up to date" here would leave the installation unpatched for good.
     bool anyInPlace = false;
     for (uint32_t j = 0; j < patchCount; ++j)
-        anyInPlace = anyInPlace || InPlace(InstallationPatch(installation, j).status);
+        anyInPlace = anyInPlace || InPlace(record.InstallationPatch(installation, j).status);
     if (order.empty() && !anyInPlace && anyTargetNotFound) {
         plan.targetNotFound = true;
         for (uint32_t j = 0; j < patchCount; ++j) {
-            PatchRecord& patch = InstallationPatch(installation, j);
+            PatchRecord& patch = record.InstallationPatch(installation, j);
             if (patch.status != PatchStatus::NotApplicable || patch.resultCode != ERROR_PATCH_TARGET_NOT_FOUND)
                 continue;
             patch.status = PatchStatus::TargetNotFound;
-            LogFailure(RunStep::Sequencing, ERROR_PATCH_TARGET_NOT_FOUND,
-                       L"Update '%s' does not apply to '%s' as installed.",
-                       table[static_cast<size_t>(patch.index)].fileName, plan.displayName.c_str());
+            record.LogFailure(RunStep::Sequencing, ERROR_PATCH_TARGET_NOT_FOUND,
+                              L"Update '%s' does not apply to '%s' as installed.",
+                              table[static_cast<size_t>(patch.index)].fileName, plan.displayName.c_str());
         }
     } else if (order.empty()) {
         LogMessage(L"No updates required.");
     }
 
     for (uint32_t j : order) {
-        int32_t index = InstallationPatch(installation, j).index;
-        std::wstring action = RecordedPatchRestartAction(index);
+        int32_t index = record.InstallationPatch(installation, j).index;
+        std::wstring action = record.PatchRestartAction(index);
         if (action.empty() || !plan.restartAction.empty())
             continue;
         plan.restartAction = action;
@@ -216,17 +215,19 @@ int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const Up
     return 0;
 }
 
-int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired)
 {
+    RunRecord& record = run.record;
     const uint32_t installation = plan.installation;
-    const std::wstring productCode = RecordedText(runRecord.products[installation].code);
+    const std::wstring productCode = record.Text(record.installations[installation].code);
     for (uint32_t j : plan.toApply) {
-        const wchar_t* fileName = table[static_cast<size_t>(InstallationPatch(installation, j).index)].fileName;
-        std::wstring path = std::wstring(folder) + L"\\" + fileName;
+        const wchar_t* fileName = table[static_cast<size_t>(record.InstallationPatch(installation, j).index)].fileName;
+        std::wstring path = std::wstring(run.folder) + L"\\" + fileName;
         if (!appState.logFolder.empty()) {
-            std::wstring logName = appState.logFolder + fileName + L" " + productCode + L".log";
-            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, VerboseLogInWorkingFolder(folder, logName).c_str(), 0);
+            std::wstring name = VerboseLogName(fileName, productCode);
+            record.RecordVerboseLog(installation, j, name);
+            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, run.verboseLogs.Place(run.folder, name).c_str(), 0);
         }
 
         ReportStatus(IDS_INSTALLING_FORMAT, fileName, plan.displayName, progress);
@@ -244,11 +245,11 @@ int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const U
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
-            RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
-            LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
+            record.RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
+            record.LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
             return static_cast<int>(result);
         }
-        RecordPatchAnswer(installation, j, PatchStatus::Applied, result);
+        record.RecordPatchAnswer(installation, j, PatchStatus::Applied, result);
         LogMessage(L"MsiApplyPatch succeeded.");
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "RunContext.h"
 #include "UpdateProgress.h"
 #include "UpdateTable.h"
 
@@ -31,12 +32,12 @@ struct InstallationPlan {
 // as superseded or obsolete is not applied again and gets its status line; one that does not
 // apply is not applicable; the rest go into plan.toApply. A patch to apply whose transforms add
 // a restart action sets plan.restartAction. 0, or 1 when the patches could not be sequenced.
-int PlanProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                        InstallationPlan& plan);
 
 // The second turn: applies plan.toApply in order, with properties as the command line, each to
 // the installation's product only, with its verbose log and its status line. Sets
 // *rebootRequired when a patch asks for a restart and never clears it. 0 when every one was
 // applied, or the error of the first that failed (later ones are not started).
-int ApplyProductUpdates(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress,
+int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);

@@ -25,8 +25,6 @@
 #include "MsiHandle.h"
 #include "PatchRestartActions.h"
 #include "ProductPatchMap.h"
-#include "RestartSystem.h"
-#include "RunRecord.h"
 #include "SplitProductCodes.h"
 #include "SummaryInformation.h"
 
@@ -45,21 +43,23 @@ const wchar_t patchPropertiesOnTheirOwn[] = L"REINSTALL=ALL REINSTALLMODE=omus R
 // Adds index to the list of every product that the patch at path targets, and records its
 // patch code, its targets and any restart action its transforms add. 0, or 1 after logging
 // why the patch could not be read.
-int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t index, ProductPatchMap& productPatches)
+int ReadPatchTargets(RunRecord& record, const std::wstring& path, const wchar_t* fileName, int32_t index,
+                     ProductPatchMap& productPatches)
 {
     // Windows Installer takes a list of patches separated by ';', and such a name would be cut
     // into two paths halfway through the transaction. The packer refuses such names; an
     // updater packed before it did still extracts the file with -x.
     if (wcschr(fileName, L';') != nullptr) {
-        LogFailure(RunStep::ReadingPatch, ERROR_INVALID_NAME,
-                   L"Update file name '%s' holds a ';', which Windows Installer takes as the end of a patch's path.",
-                   fileName);
+        record.LogFailure(
+            RunStep::ReadingPatch, ERROR_INVALID_NAME,
+            L"Update file name '%s' holds a ';', which Windows Installer takes as the end of a patch's path.",
+            fileName);
         return 1;
     }
     MsiHandle database;
     UINT result = MsiOpenDatabaseW(path.c_str(), patchOpenMode, database.put());
     if (result != ERROR_SUCCESS) {
-        LogFailure(RunStep::ReadingPatch, result, L"Opening patch '%s' failed with error=%u.", fileName, result);
+        record.LogFailure(RunStep::ReadingPatch, result, L"Opening patch '%s' failed with error=%u.", fileName, result);
         return 1;
     }
     MsiHandle summary;
@@ -68,14 +68,13 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
     if (result == ERROR_SUCCESS)
         result = ReadSummaryText(summary.get(), PID_TEMPLATE, targets);
     if (result != ERROR_SUCCESS) {
-        LogFailure(RunStep::ReadingPatch, result, L"Reading the target products of patch '%s' failed with error=%u.",
-                   fileName, result);
+        record.LogFailure(RunStep::ReadingPatch, result,
+                          L"Reading the target products of patch '%s' failed with error=%u.", fileName, result);
         return 1;
     }
-    RecordPatchTargets(index, ReadPatchCode(summary.get()).c_str(), targets.data());
-
     std::vector<std::wstring> codes;
     SplitProductCodes(targets.data(), codes);
+    record.RecordPatchTargets(index, ReadPatchCode(summary.get()).c_str(), codes);
     for (const std::wstring& code : codes)
         productPatches[code].push_back(index);
 
@@ -92,7 +91,7 @@ int ReadPatchTargets(const std::wstring& path, const wchar_t* fileName, int32_t 
         LogFormattedMessage(L"The transforms of patch '%s' could not be read for restart actions: %s.", fileName,
                             reason.c_str());
     else if (!action.empty())
-        RecordPatchRestartAction(index, action);
+        record.RecordPatchRestartAction(index, action);
     return 0;
 }
 
@@ -110,17 +109,18 @@ struct MachineInstallations {
 };
 
 // 0, or 1 after logging why the installations or the running account cannot be read.
-int FindMachineInstallations(MachineInstallations& machine)
+int FindMachineInstallations(RunRecord& record, MachineInstallations& machine)
 {
     machine.accountSid = RunningAccountSid();
     if (machine.accountSid.empty()) {
         DWORD error = GetLastError();
-        LogFailure(RunStep::ReadingProduct, error, L"Reading the running account failed with error=%u.", error);
+        record.LogFailure(RunStep::ReadingProduct, error, L"Reading the running account failed with error=%u.", error);
         return 1;
     }
     UINT result = ListInstallations(machine.listed);
     if (result != ERROR_SUCCESS) {
-        LogFailure(RunStep::ReadingProduct, result, L"Listing the installed products failed with error=%u.", result);
+        record.LogFailure(RunStep::ReadingProduct, result, L"Listing the installed products failed with error=%u.",
+                          result);
         return 1;
     }
     return 0;
@@ -138,14 +138,15 @@ bool OwnInstallation(const ListedInstallation& installation, const std::wstring&
 // (Wine answers for no other account): it is then listed too, since passing over it could
 // hide an unpatched product.
 // True when it was listed.
-bool RecordOtherAccount(const std::wstring& productCode, uint32_t product, const ListedInstallation& installation)
+bool RecordOtherAccount(RunRecord& record, const std::wstring& productCode, uint32_t product,
+                        const ListedInstallation& installation)
 {
     std::wstring state = ReadInstallationState(productCode, installation.userSid.c_str(), installation.context);
     if (state == L"1")
         return false;
     LogFormattedMessage(L"Product '%s' is installed per-user for another account (%s); this run cannot patch it.",
                         productCode.c_str(), installation.userSid.c_str());
-    RecordOtherAccountInstallation(product, installation.context, installation.userSid);
+    record.RecordOtherAccountInstallation(product, installation.context, installation.userSid);
     return true;
 }
 
@@ -156,8 +157,9 @@ using InstallationPlans = std::vector<InstallationPlan>;
 // package's platform; records the account's installations in other contexts, which it will not
 // patch, and lists other accounts' ones. Sets *found when the product is installed anywhere. 0
 // on success, 1 after logging that a package cannot be read.
-int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, const MachineInstallations& machine,
-                          InstallationPlans& x64Plans, InstallationPlans& x86Plans, bool* found)
+int GroupInstalledProduct(RunRecord& record, const std::wstring& productCode, uint32_t product,
+                          const MachineInstallations& machine, InstallationPlans& x64Plans, InstallationPlans& x86Plans,
+                          bool* found)
 {
     *found = false;
     bool patched = false;
@@ -176,19 +178,19 @@ int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, con
                     L"Product '%s' is also installed %s; Windows Installer patches only its %s "
                     L"installation for this account, so this run cannot patch that one.",
                     productCode.c_str(), InstallContextName(context), InstallContextName(patchedContext));
-                RecordOtherContextInstallation(product, context, listed.userSid);
+                record.RecordOtherContextInstallation(product, context, listed.userSid);
                 break;
             }
             InstalledPackage package;
             UINT result = ReadInstalledPackage(productCode, context, package);
             if (result != ERROR_SUCCESS) {
-                LogFailure(RunStep::ReadingProduct, result,
-                           L"Reading the installed package of product '%s' failed with error=%u.", productCode.c_str(),
-                           result);
+                record.LogFailure(RunStep::ReadingProduct, result,
+                                  L"Reading the installed package of product '%s' failed with error=%u.",
+                                  productCode.c_str(), result);
                 return 1;
             }
             InstallationPlan plan;
-            plan.installation = RecordInstallation(product, context, listed.userSid, package.platform);
+            plan.installation = record.RecordInstallation(product, context, listed.userSid, package.platform);
             if (!package.restartAction.empty()) {
                 plan.restartAction = package.restartAction;
                 LogFormattedMessage(
@@ -208,7 +210,7 @@ int GroupInstalledProduct(const std::wstring& productCode, uint32_t product, con
     for (const ListedInstallation& listed : machine.listed) {
         if (!SameProductCode(listed.productCode, productCode) || OwnInstallation(listed, machine.accountSid))
             continue;
-        if (RecordOtherAccount(productCode, product, listed))
+        if (RecordOtherAccount(record, productCode, product, listed))
             *found = true;
     }
     return 0;
@@ -219,43 +221,36 @@ using PlanList = std::vector<const InstallationPlan*>;
 
 // Applies each plan's patches with properties, noting on each installation how; 0, or the
 // failure code of the first installation that failed (later ones are not started).
-int ApplyPlans(const wchar_t* folder, const UpdateTable& table, const UpdateProgress& progress, const PlanList& plans,
+int ApplyPlans(RunContext& run, const UpdateTable& table, const UpdateProgress& progress, const PlanList& plans,
                const wchar_t* properties, TransactionUse use, bool* rebootRequired)
 {
     for (const InstallationPlan* plan : plans) {
-        runRecord.products[plan->installation].transaction = use;
-        int result = ApplyProductUpdates(folder, table, progress, *plan, properties, rebootRequired);
+        run.record.installations[plan->installation].transaction = use;
+        int result = ApplyProductUpdates(run, table, progress, *plan, properties, rebootRequired);
         if (result != 0)
             return result;
     }
     return 0;
 }
 
-// The name the run gives an installation in the log: its product's name, or its code when that
-// could not be read.
-std::wstring InstallationName(const ProductRecord& product)
-{
-    return RecordedText(product.displayName.length != 0 ? product.displayName : product.code);
-}
-
 // After a transaction that failed to end as asked, what Windows Installer lists of every patch
 // the run applied in it: still applied, gone (rolled back), or unknown where the state cannot be
 // read. The documentation lists the errors of MsiEndTransaction without saying what they leave
 // undone, so the run records what it reads instead of what it would assume.
-void ReadBackTransaction(const wchar_t* when, const UpdateTable& table, const PlanList& plans)
+void ReadBackTransaction(RunRecord& record, const wchar_t* when, const UpdateTable& table, const PlanList& plans)
 {
     for (const InstallationPlan* plan : plans) {
-        const ProductRecord& product = runRecord.products[plan->installation];
-        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
-        std::wstring name = InstallationName(product);
+        const InstallationRecord& installation = record.installations[plan->installation];
+        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(installation.context);
+        std::wstring name = record.InstallationName(plan->installation);
         for (uint32_t j : plan->toApply) {
-            PatchRecord& patch = InstallationPatch(plan->installation, j);
+            PatchRecord& patch = record.InstallationPatch(plan->installation, j);
             if (patch.status != PatchStatus::Applied)
                 continue;
             const wchar_t* fileName = table[static_cast<size_t>(patch.index)].fileName;
             UINT answer = ERROR_SUCCESS;
             int32_t state =
-                ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context, &answer);
+                ReadPatchState(record.PatchCode(patch.index), record.Text(installation.code), context, &answer);
             patch.patchState = state;
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED ||
                 state == MSIPATCHSTATE_OBSOLETED) {
@@ -278,18 +273,18 @@ void ReadBackTransaction(const wchar_t* when, const UpdateTable& table, const Pl
 // found it ("MsiEndTransaction": a rollback undoes every installation of the transaction). A
 // rollback that fails is read back patch by patch. Called by the thread that began the
 // transaction, before its handle closes.
-void RollBackTransaction(const UpdateTable& table, const PlanList& plans)
+void RollBackTransaction(RunRecord& record, const UpdateTable& table, const PlanList& plans)
 {
     UINT result = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
     if (result != ERROR_SUCCESS) {
         LogFormattedMessage(L"Rolling back MSI transaction failed with error=%u.", result);
-        ReadBackTransaction(L"failed rollback", table, plans);
+        ReadBackTransaction(record, L"failed rollback", table, plans);
         return;
     }
     LogMessage(L"MSI transaction rolled back.");
     for (const InstallationPlan* plan : plans) {
         for (uint32_t j : plan->toApply) {
-            PatchRecord& patch = InstallationPatch(plan->installation, j);
+            PatchRecord& patch = record.InstallationPatch(plan->installation, j);
             if (patch.status == PatchStatus::Applied)
                 patch.status = PatchStatus::RolledBack;
         }
@@ -298,39 +293,40 @@ void RollBackTransaction(const UpdateTable& table, const PlanList& plans)
 
 // A commit that failed: the run asks for the rollback once more, trusting its answer no more
 // than the commit's, then reads back what Windows Installer lists.
-void ReportFailedCommit(UINT result, const UpdateTable& table, const PlanList& plans)
+void ReportFailedCommit(RunRecord& record, UINT result, const UpdateTable& table, const PlanList& plans)
 {
-    LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
+    record.LogFailure(RunStep::Committing, result, L"Committing MSI transaction failed with error=%u.", result);
     UINT rolledBack = MsiEndTransaction(MSITRANSACTIONSTATE_ROLLBACK);
     LogFormattedMessage(
         L"Asked to roll the MSI transaction back after the failed commit, Windows Installer answered "
         L"%u.",
         rolledBack);
-    ReadBackTransaction(L"failed commit", table, plans);
+    ReadBackTransaction(record, L"failed commit", table, plans);
 }
 
 // Once every patch is in, each one the run applied must be listed by Windows Installer on its
 // installation as applied, or as superseded or obsolete by another patch of the same run.
 // ERROR_SUCCESS, or ERROR_INSTALL_FAILURE after logging each patch that is not listed.
-int VerifyRegistration(const UpdateTable& table, const InstallationPlans& plans)
+int VerifyRegistration(RunRecord& record, const UpdateTable& table, const InstallationPlans& plans)
 {
     int result = ERROR_SUCCESS;
     for (const InstallationPlan& plan : plans) {
-        const ProductRecord& product = runRecord.products[plan.installation];
-        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(product.context);
+        const InstallationRecord& installation = record.installations[plan.installation];
+        MSIINSTALLCONTEXT context = static_cast<MSIINSTALLCONTEXT>(installation.context);
         for (uint32_t j : plan.toApply) {
-            PatchRecord& patch = InstallationPatch(plan.installation, j);
+            PatchRecord& patch = record.InstallationPatch(plan.installation, j);
             if (patch.status != PatchStatus::Applied)
                 continue;
-            int32_t state = ReadPatchState(RecordedPatchCode(patch.index), RecordedText(product.code), context);
+            int32_t state = ReadPatchState(record.PatchCode(patch.index), record.Text(installation.code), context);
             if (state == MSIPATCHSTATE_APPLIED || state == MSIPATCHSTATE_SUPERSEDED || state == MSIPATCHSTATE_OBSOLETED)
                 continue;
             patch.status = PatchStatus::NotRegistered;
             patch.patchState = state;
-            LogFailure(RunStep::Verifying, ERROR_INSTALL_FAILURE,
-                       L"Windows Installer does not list update '%s' as installed for '%s' (%s) after the commit.",
-                       table[static_cast<size_t>(patch.index)].fileName, InstallationName(product).c_str(),
-                       InstallContextName(context));
+            record.LogFailure(
+                RunStep::Verifying, ERROR_INSTALL_FAILURE,
+                L"Windows Installer does not list update '%s' as installed for '%s' (%s) after the commit.",
+                table[static_cast<size_t>(patch.index)].fileName, record.InstallationName(plan.installation).c_str(),
+                InstallContextName(context));
             result = ERROR_INSTALL_FAILURE;
         }
     }
@@ -339,30 +335,31 @@ int VerifyRegistration(const UpdateTable& table, const InstallationPlans& plans)
 
 }  // namespace
 
-// The run up to its result, without the restart.
-static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
+int ApplyUpdates(RunContext& run, const UpdateProgress& progress)
 {
+    const wchar_t* folder = run.folder;
+    RunRecord& record = run.record;
     if (folder == nullptr || folder[0] == L'\0')
         return 1;
 
     UpdateTable table;
-    if (ExtractUpdates(folder, &table) != 0)
+    if (ExtractUpdates(folder, &table, record, run.hash) != 0)
         return 1;
 
     ProductPatchMap productPatches;
     for (size_t i = 0; i < table.size(); ++i) {
         std::wstring path = std::wstring(folder) + L"\\" + table[i].fileName;
-        if (ReadPatchTargets(path, table[i].fileName, static_cast<int32_t>(i), productPatches) != 0)
+        if (ReadPatchTargets(record, path, table[i].fileName, static_cast<int32_t>(i), productPatches) != 0)
             return 1;
     }
 
     // The products' places in the record, in the map's order.
     std::vector<uint32_t> products;
     for (const auto& product : productPatches)
-        products.push_back(RecordProduct(product.first, product.second));
+        products.push_back(record.RecordProduct(product.first, product.second));
     LogMessage(L"Determining applicable patches.");
     MachineInstallations machine;
-    if (!productPatches.empty() && FindMachineInstallations(machine) != 0)
+    if (!productPatches.empty() && FindMachineInstallations(record, machine) != 0)
         return 1;
     InstallationPlans x64Plans;
     InstallationPlans x86Plans;
@@ -370,11 +367,11 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
     for (const auto& product : productPatches) {
         uint32_t place = products[next++];
         bool found = false;
-        if (GroupInstalledProduct(product.first, place, machine, x64Plans, x86Plans, &found) != 0)
+        if (GroupInstalledProduct(record, product.first, place, machine, x64Plans, x86Plans, &found) != 0)
             return 1;
         if (!found) {
             LogFormattedMessage(L"Product '%s' is not installed.", product.first.c_str());
-            RecordProductNotInstalled(place);
+            record.RecordProductNotInstalled(place);
         }
     }
 
@@ -383,7 +380,7 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
     plans.insert(plans.end(), x86Plans.begin(), x86Plans.end());
     bool targetNotFound = false;
     for (InstallationPlan& plan : plans) {
-        if (PlanProductUpdates(folder, table, progress, plan) != 0)
+        if (PlanProductUpdates(run, table, progress, plan) != 0)
             return 1;
         targetNotFound = targetNotFound || plan.targetNotFound;
     }
@@ -420,23 +417,23 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
             LogMessage(
                 L"Beginning MSI transaction failed with error=1653: rollback is disabled on this machine. "
                 L"The updates are applied one at a time without a transaction.");
-            runRecord.transaction = TransactionUse::Outside;
+            record.transaction = TransactionUse::Outside;
             for (const InstallationPlan* plan : onTheirOwn)
                 inside.push_back(plan);
-            int result = ApplyPlans(folder, table, progress, inside, patchPropertiesOnTheirOwn, TransactionUse::Outside,
+            int result = ApplyPlans(run, table, progress, inside, patchPropertiesOnTheirOwn, TransactionUse::Outside,
                                     &rebootRequired);
             if (result != 0)
                 return result;
             onTheirOwn.clear();
         } else if (begun != ERROR_SUCCESS) {
-            LogFailure(RunStep::Beginning, begun, L"Beginning MSI transaction failed with error=%u.", begun);
+            record.LogFailure(RunStep::Beginning, begun, L"Beginning MSI transaction failed with error=%u.", begun);
             return static_cast<int>(begun);
         } else {
-            runRecord.transaction = TransactionUse::Inside;
+            record.transaction = TransactionUse::Inside;
             int result =
-                ApplyPlans(folder, table, progress, inside, patchProperties, TransactionUse::Inside, &rebootRequired);
+                ApplyPlans(run, table, progress, inside, patchProperties, TransactionUse::Inside, &rebootRequired);
             if (result != 0) {
-                RollBackTransaction(table, inside);
+                RollBackTransaction(record, table, inside);
                 return result;
             }
             // Inside a transaction Windows never restarts by itself: a restart that the commit
@@ -445,7 +442,7 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
             if (committed == ERROR_SUCCESS_REBOOT_REQUIRED) {
                 rebootRequired = true;
             } else if (committed != ERROR_SUCCESS) {
-                ReportFailedCommit(committed, table, inside);
+                ReportFailedCommit(record, committed, table, inside);
                 return static_cast<int>(committed);
             }
         }
@@ -453,15 +450,15 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
 
     // Installations whose package or patch restarts Windows: once the transaction is over,
     // each on its own.
-    int result = ApplyPlans(folder, table, progress, onTheirOwn, patchPropertiesOnTheirOwn, TransactionUse::Outside,
+    int result = ApplyPlans(run, table, progress, onTheirOwn, patchPropertiesOnTheirOwn, TransactionUse::Outside,
                             &rebootRequired);
     if (result != 0)
         return result;
 
     // Checked only now: a failed check must not break the transaction.
-    if (VerifyRegistration(table, plans) != ERROR_SUCCESS)
+    if (VerifyRegistration(record, table, plans) != ERROR_SUCCESS)
         return ERROR_INSTALL_FAILURE;
-    if (runRecord.transaction == TransactionUse::Inside)
+    if (record.transaction == TransactionUse::Inside)
         LogMessage(L"All updates applied successfully and MSI transaction committed.");
     else
         LogMessage(L"All updates applied successfully.");
@@ -470,13 +467,4 @@ static int RunUpdates(const wchar_t* folder, const UpdateProgress& progress)
         return 0;
     LogMessage(L"One or more of the updates installed require a reboot.");
     return ERROR_SUCCESS_REBOOT_REQUIRED;
-}
-
-int ApplyUpdates(const wchar_t* folder, const UpdateProgress& progress)
-{
-    int result = RunUpdates(folder, progress);
-    // The transaction is over: whoever watches is asked, and on Yes has kept what it must.
-    if (result == ERROR_SUCCESS_REBOOT_REQUIRED && progress.ConfirmRestart())
-        RestartSystem();
-    return result;
 }

@@ -6,6 +6,7 @@
 // rollback is disabled and Windows Installer keeps no transaction, every installation is.
 #pragma once
 
+#include "RunContext.h"
 #include "UpdateProgress.h"
 
 // The run's result, in the codes that msiexec and deployment tools use:
@@ -22,8 +23,7 @@
 //                                      applied as registered on its installation
 //   1                                  any other failure (extraction, an unreadable patch or package,
 //                                      sequencing)
-// RunResultSucceeded (RunRecord.h) tells the first two from the rest. What the run did goes
-// into the run's record as it goes. Each patch's status line is shown through progress; after a
-// committed run that needs a restart, progress is asked whether to restart, and Windows is
-// asked to restart on Yes.
-int ApplyUpdates(const wchar_t* folder, const UpdateProgress& progress);
+// RunSucceeded (RunRecord.h) tells the first two from the rest. The carried patches are
+// extracted into run.folder; what the run did goes into run.record as it goes. Each patch's
+// status line is shown through progress; whether to restart is the caller's question.
+int ApplyUpdates(RunContext& run, const UpdateProgress& progress);

@@ -9,6 +9,7 @@
 
 #include <cwchar>
 
+#include "InstallerText.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -72,17 +73,10 @@ bool SameProductCode(const std::wstring& a, const std::wstring& b)
 UINT ReadInstalledProperty(const std::wstring& productCode, MSIINSTALLCONTEXT context, const wchar_t* property,
                            std::vector<wchar_t>& buffer)
 {
-    DWORD count = 0;
-    UINT result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, nullptr, &count);
-    if (result != ERROR_SUCCESS)
-        return result;
-    count += 1;
-    buffer.assign(count, L'\0');
-    result = MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, buffer.data(), &count);
-    if (result != ERROR_SUCCESS)
-        return result;
-    buffer.back() = L'\0';
-    return ERROR_SUCCESS;
+    auto call = [&](wchar_t* text, DWORD* count) {
+        return MsiGetProductInfoExW(productCode.c_str(), nullptr, context, property, text, count);
+    };
+    return ReadInstallerText(ERROR_SUCCESS, call, buffer);
 }
 
 const wchar_t* InstallContextName(MSIINSTALLCONTEXT context)

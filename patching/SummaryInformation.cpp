@@ -1,21 +1,15 @@
 // Summary information text properties, read with Windows Installer's two-call size protocol.
 #include "SummaryInformation.h"
 
+#include "InstallerText.h"
+
 UINT ReadSummaryText(MSIHANDLE summary, UINT property, std::vector<wchar_t>& buffer)
 {
     UINT dataType = 0;
-    wchar_t empty[1] = L"";
-    DWORD count = 0;
-    UINT result = MsiSummaryInfoGetPropertyW(summary, property, &dataType, nullptr, nullptr, empty, &count);
-    if (result != ERROR_MORE_DATA)
-        return result == ERROR_SUCCESS ? ERROR_INVALID_DATA : result;
-    count += 1;
-    buffer.assign(count, L'\0');
-    result = MsiSummaryInfoGetPropertyW(summary, property, &dataType, nullptr, nullptr, buffer.data(), &count);
-    if (result != ERROR_SUCCESS)
-        return result;
-    buffer.back() = L'\0';
-    return ERROR_SUCCESS;
+    auto call = [&](wchar_t* text, DWORD* count) {
+        return MsiSummaryInfoGetPropertyW(summary, property, &dataType, nullptr, nullptr, text, count);
+    };
+    return ReadInstallerText(ERROR_MORE_DATA, call, buffer);
 }
 
 std::wstring ReadPatchCode(MSIHANDLE summary)

@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
-// Reads a text property with the two-call protocol: the size query must answer
-// ERROR_MORE_DATA. buffer receives the terminated value. ERROR_SUCCESS, or the error of the
-// call that failed; a size query that answers success (no such string) gives
-// ERROR_INVALID_DATA.
+// Reads a text property with the two-call protocol (InstallerText.h): buffer receives the
+// terminated value. ERROR_SUCCESS, or the error of the call that failed; a property that holds
+// no text gives ERROR_INVALID_DATA.
 UINT ReadSummaryText(MSIHANDLE summary, UINT property, std::vector<wchar_t>& buffer);
 
 // A patch's own code: the braced GUID that begins its revision number, which may go on with

@@ -24,7 +24,6 @@
 #include "Folders.h"
 #include "Log.h"
 #include "PayloadLayout.h"
-#include "RunRecord.h"
 #include "UpdateFileName.h"
 
 const DWORD CopyBufferSize = Sha256Pipe::BufferSize;
@@ -43,17 +42,18 @@ static int64_t BytesLeft(HANDLE file)
 // Copies the next size bytes of the payload into target. Every chunk but the last is a full
 // buffer; the last is only what remains of this file, so no read reaches into the next
 // file's data, and counting what remains cannot overflow near 4 GiB.
-static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size)
+static bool CopyFileData(HANDLE payload, HANDLE target, uint32_t size, Sha256Pipe* hash)
 {
     uint8_t own[CopyBufferSize];
     uint32_t remaining = size;
     while (remaining > 0) {
-        // The record's buffer where it hashes what is copied, on another thread.
-        uint8_t* buffer = FileDataBuffer(own);
+        // The pipe's buffer where it hashes what is copied, on another thread.
+        uint8_t* buffer = hash != nullptr ? hash->Buffer(own) : own;
         DWORD chunk = remaining > CopyBufferSize ? static_cast<DWORD>(CopyBufferSize) : remaining;
         if (!ReadExactly(payload, buffer, chunk) || !WriteExactly(target, buffer, chunk))
             return false;
-        RecordFileData(buffer, chunk);
+        if (hash != nullptr)
+            hash->Add(buffer, chunk);
         remaining -= chunk;
     }
     return true;
@@ -98,7 +98,8 @@ static FileHandle CreateTemporaryFile(const wchar_t* folder, uint32_t index, std
 
 enum class FileOutcome { Written, NotCreated, NotCopied };
 
-static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const PatchFileInfo& entry, uint32_t index)
+static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const PatchFileInfo& entry, uint32_t index,
+                               Sha256Pipe* hash)
 {
     std::wstring path = folder;
     path += L'\\';
@@ -114,7 +115,7 @@ static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const Patc
     FileHandle target = CreateTemporaryFile(folder, index, temporary);
     if (!target)
         return FileOutcome::NotCreated;
-    if (!CopyFileData(payload, target.get(), entry.fileSize)) {
+    if (!CopyFileData(payload, target.get(), entry.fileSize, hash)) {
         MarkForDeletion(target.get());
         return FileOutcome::NotCopied;
     }
@@ -125,14 +126,14 @@ static FileOutcome ExtractFile(HANDLE payload, const wchar_t* folder, const Patc
     return FileOutcome::Written;
 }
 
-int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
+int ExtractUpdates(const wchar_t* folder, UpdateTable* table, RunRecord& record, Sha256Pipe* hash)
 {
-    HANDLE payload = appState.payloadFile;
+    HANDLE payload = appState.payloadFile.get();
     LogMessage(L"Extracting update files.");
 
     uint32_t count = 0;
     if (!ReadExactly(payload, &count, sizeof count)) {
-        LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read the update table.");
+        record.LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read the update table.");
         return 1;
     }
 
@@ -140,7 +141,7 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
     // refusing it up front keeps a damaged count from growing the table without bound.
     int64_t left = BytesLeft(payload);
     if (left >= 0 && static_cast<uint64_t>(count) * payloadlayout::kRecordSize > static_cast<uint64_t>(left)) {
-        LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
+        record.LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
         return 1;
     }
 
@@ -149,16 +150,16 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
     for (uint32_t i = 0; i < count; ++i) {
         PatchFileInfo entry;
         if (!ReadExactly(payload, &entry, sizeof entry)) {
-            LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
+            record.LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
             return 1;
         }
         entries.push_back(entry);
     }
     for (const PatchFileInfo& entry : entries)
-        RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), entry.fileSize);
+        record.RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), entry.fileSize);
 
     if (!DirectoryExists(folder) && CreateDirectoryPath(folder) != 0) {
-        LogFailure(RunStep::Extraction, GetLastError(), L"Output directory not accessible.");
+        record.LogFailure(RunStep::Extraction, GetLastError(), L"Output directory not accessible.");
         return 1;
     }
 
@@ -166,21 +167,24 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
         const PatchFileInfo& entry = entries[i];
         // The name is joined to the folder as it stands, so it must not lead anywhere else.
         if (!IsValidUpdateFileName(entry.fileName)) {
-            LogFailure(RunStep::Extraction, ERROR_INVALID_NAME, L"Invalid update file name.");
+            record.LogFailure(RunStep::Extraction, ERROR_INVALID_NAME, L"Invalid update file name.");
             return 1;
         }
         // The files completed before a failure stay.
-        switch (ExtractFile(payload, folder, entry, i)) {
+        switch (ExtractFile(payload, folder, entry, i, hash)) {
         case FileOutcome::NotCreated:
-            LogFailure(RunStep::Extraction, GetLastError(), L"Failed to create update file.");
+            record.LogFailure(RunStep::Extraction, GetLastError(), L"Failed to create update file.");
             return 1;
         case FileOutcome::NotCopied:
-            LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to extract update.");
+            record.LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to extract update.");
             return 1;
         case FileOutcome::Written:
             break;
         }
-        RecordFileWritten();
+        uint8_t digest[32];
+        if (hash != nullptr)
+            hash->Finish(digest);
+        record.RecordFileWritten(hash != nullptr ? &digest : nullptr);
     }
 
     if (table != nullptr)

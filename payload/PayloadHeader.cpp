@@ -11,7 +11,6 @@
 #include "AppState.h"
 #include "Log.h"
 #include "PayloadLayout.h"
-#include "RunRecord.h"
 
 static uint32_t ReadU32(const uint8_t* at)
 {
@@ -112,9 +111,9 @@ static bool ReadCountedText(HANDLE file, std::wstring& text)
     return true;
 }
 
-int ReadPayloadHeader()
+int ReadPayloadHeader(RunRecord& record)
 {
-    HANDLE file = appState.payloadFile;
+    HANDLE file = appState.payloadFile.get();
     if (file == INVALID_HANDLE_VALUE)
         return PayloadMissing;
 
@@ -128,11 +127,11 @@ int ReadPayloadHeader()
 
     SetFilePointer(file, static_cast<LONG>(offset), nullptr, FILE_BEGIN);
     if (!ReadCountedText(file, appState.productName)) {
-        LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product name.");
+        record.LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product name.");
         return PayloadHeaderUnreadable;
     }
     if (!ReadCountedText(file, appState.productVersion)) {
-        LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product version.");
+        record.LogFailure(RunStep::Payload, ERROR_HANDLE_EOF, L"Failed to read product version.");
         return PayloadHeaderUnreadable;
     }
     return PayloadHeaderRead;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "RunRecord.h"
+
 // P: the end of the raw data of the section lying furthest into the file. Computed from the
 // program's own image on the first call and cached.
 uint32_t GetPayloadOffset();
@@ -23,5 +25,5 @@ enum : int {
 };
 
 // Reads name and version from appState.payloadFile into appState. 0: read, the file stands at
-// the entry count; 1: nothing carried; 2: unreadable (one line logged).
-int ReadPayloadHeader();
+// the entry count; 1: nothing carried; 2: unreadable (one line logged and recorded).
+int ReadPayloadHeader(RunRecord& record);

@@ -1,5 +1,5 @@
 // The end of the image's delay-import descriptor table. Each delay-import library made by
-// dlltool (cmake/DelayImports.cmake) contributes one descriptor in a .text$2 section, and the
+// dlltool (cmake/UpdaterImage.cmake) contributes one descriptor in a .text$2 section, and the
 // linker places .text$N sections in name order, so this empty descriptor in .text$3 follows
 // the last of them, as the table's terminator; cmake/set-load-config.py then points the Delay
 // Import directory at the table. Without the directory, import listers and Windows' own

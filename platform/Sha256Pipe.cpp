@@ -20,14 +20,14 @@ void Pause()
 
 Sha256Pipe::~Sha256Pipe()
 {
-    if (thread_ != nullptr) {
+    // The thread is stopped before its event and buffers go.
+    if (thread_) {
         stopping_.store(true);
-        SetEvent(wake_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
+        SetEvent(wake_.get());
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
     }
-    if (wake_ != nullptr)
-        CloseHandle(wake_);
+    wake_.reset();
     if (slots_ != nullptr)
         HeapFree(GetProcessHeap(), 0, slots_);
 }
@@ -40,17 +40,17 @@ bool Sha256Pipe::Start()
     if (system.dwNumberOfProcessors < 2)
         return false;
     slots_ = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, SlotCount * BufferSize));
-    wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (slots_ != nullptr && wake_ != nullptr)
-        thread_ = CreateThread(nullptr, 0, HashingThread, this, 0, nullptr);
-    return thread_ != nullptr;
+    wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (slots_ != nullptr && wake_)
+        thread_.reset(CreateThread(nullptr, 0, HashingThread, this, 0, nullptr));
+    return static_cast<bool>(thread_);
 }
 
 uint8_t* Sha256Pipe::Buffer(uint8_t* own)
 {
     if (!started_)
         Start();
-    if (thread_ == nullptr)
+    if (!thread_)
         return own;
     uint32_t queued = queued_.load(std::memory_order_relaxed);
     // Every slot is queued: the hashing thread is at work on them.
@@ -66,7 +66,7 @@ uint8_t* Sha256Pipe::Buffer(uint8_t* own)
 void Sha256Pipe::Add(const void* data, size_t size)
 {
     uint32_t queued = queued_.load(std::memory_order_relaxed);
-    if (thread_ == nullptr || data != slots_ + (queued % SlotCount) * BufferSize || size > BufferSize) {
+    if (!thread_ || data != slots_ + (queued % SlotCount) * BufferSize || size > BufferSize) {
         Drain();
         hash_.Add(data, size);
         return;
@@ -76,7 +76,7 @@ void Sha256Pipe::Add(const void* data, size_t size)
     // sees the other's store, so a queued buffer never waits for a thread that sleeps.
     queued_.store(queued + 1);
     if (sleeping_.load())
-        SetEvent(wake_);
+        SetEvent(wake_.get());
 }
 
 void Sha256Pipe::Drain()
@@ -120,7 +120,7 @@ void Sha256Pipe::HashSlots()
             }
             sleeping_.store(true);
             if (queued_.load() == hashed && !stopping_.load())
-                WaitForSingleObject(wake_, INFINITE);
+                WaitForSingleObject(wake_.get(), INFINITE);
             sleeping_.store(false);
             round = 0;
         }

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "Sha256.h"
+#include "UniqueHandle.h"
 
 class Sha256Pipe {
 public:
@@ -49,7 +50,7 @@ private:
     std::atomic<uint32_t> hashed_{0};  // buffers hashed, written by the hashing thread
     std::atomic<bool> sleeping_{false};
     std::atomic<bool> stopping_{false};
-    HANDLE wake_ = nullptr;
-    HANDLE thread_ = nullptr;
+    KernelHandle wake_;
+    KernelHandle thread_;
     bool started_ = false;  // Start was tried: thread_ tells whether it succeeded
 };

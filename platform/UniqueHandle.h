@@ -72,6 +72,14 @@ struct KernelHandleTraits {
 };
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 
+// Searches of a folder (FindFirstFileW), which answer INVALID_HANDLE_VALUE when none began.
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle None() { return INVALID_HANDLE_VALUE; }
+    static bool Close(Handle handle) { return FindClose(handle) != FALSE; }
+};
+using FindHandle = UniqueHandle<FindHandleTraits>;
+
 // COM interfaces, released when their owner goes away.
 template <typename Interface>
 struct ComTraits {

@@ -3,11 +3,3 @@
 
 AppState appState;
 HINSTANCE instanceHandle = nullptr;
-
-AppState::~AppState()
-{
-    if (logFile != INVALID_HANDLE_VALUE)
-        CloseHandle(logFile);
-    if (payloadFile != INVALID_HANDLE_VALUE)
-        CloseHandle(payloadFile);
-}

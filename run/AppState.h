@@ -1,11 +1,13 @@
 // The run state of one process: written during start-up on the main thread, before any
-// window or worker exists, and only read afterwards. Owns the log and payload file handles.
+// window or worker exists, and only read afterwards. Owns the log and payload files.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+
+#include "UniqueHandle.h"
 
 enum class RunMode : int32_t {
     Invalid = 0,      // command line rejected
@@ -16,8 +18,8 @@ enum class RunMode : int32_t {
 
 struct AppState {
     RunMode runMode = RunMode::Interactive;
-    HANDLE logFile = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE: logging is off
-    HANDLE payloadFile = INVALID_HANDLE_VALUE;
+    FileHandle logFile;  // none: logging is off
+    FileHandle payloadFile;
     std::wstring extractFolder;
     std::wstring logFolder;  // empty: no logging; ends with a backslash once prepared
     std::wstring productName;
@@ -26,7 +28,6 @@ struct AppState {
     AppState() = default;
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
-    ~AppState();
 };
 
 extern AppState appState;

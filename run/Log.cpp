@@ -34,12 +34,12 @@ static void StampNow(wchar_t (&stamp)[20])
 static void WriteLogLine(const wchar_t* line, size_t length)
 {
     DWORD written = 0;
-    WriteFile(appState.logFile, line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
+    WriteFile(appState.logFile.get(), line, static_cast<DWORD>(length * sizeof(wchar_t)), &written, nullptr);
 }
 
 void LogMessage(const wchar_t* text)
 {
-    if (appState.logFile == INVALID_HANDLE_VALUE)
+    if (!appState.logFile)
         return;
     wchar_t stamp[20];
     StampNow(stamp);
@@ -53,7 +53,7 @@ void LogMessage(const wchar_t* text)
 
 void LogMessageWithoutAllocation(const wchar_t* text)
 {
-    if (appState.logFile == INVALID_HANDLE_VALUE)
+    if (!appState.logFile)
         return;
     wchar_t stamp[20];
     StampNow(stamp);

@@ -83,36 +83,33 @@ static void DeleteThroughHandle(HANDLE probe)
         MarkForDeletion(file.get());
 }
 
-HANDLE OpenLogFolderFile(const wchar_t* name)
+FileHandle OpenLogFolderFile(const wchar_t* name)
 {
     if (appState.logFolder.empty())
-        return INVALID_HANDLE_VALUE;
+        return FileHandle();
     std::wstring path = appState.logFolder + name;
     // First a probe that reads attributes only: it opens or creates the file as it is, without
     // following a reparse point and without emptying it, and leaves every share mode open so
     // that a refused file it created can still be deleted through it.
-    HANDLE probe = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
-        return INVALID_HANDLE_VALUE;
+    FileHandle probe(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!probe)
+        return FileHandle();
     bool created = GetLastError() != ERROR_ALREADY_EXISTS;
 
     BY_HANDLE_FILE_INFORMATION information;
-    bool accepted =
-        GetFileInformationByHandle(probe, &information) && IsPlainLogFile(information) && HandleIsAtPath(probe, path);
+    bool accepted = GetFileInformationByHandle(probe.get(), &information) && IsPlainLogFile(information) &&
+                    HandleIsAtPath(probe.get(), path);
     // Then the writer, on the very file the probe checked: shared for reading only, so that a
     // second updater logging into the same folder is refused. It is emptied only once it has
     // proved to be the file asked for, as a creation that replaces the file would be.
-    HANDLE file = INVALID_HANDLE_VALUE;
+    FileHandle file;
     if (accepted)
-        file = ReOpenFile(probe, GENERIC_WRITE, FILE_SHARE_READ, 0);
-    if (file != INVALID_HANDLE_VALUE &&
-        (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file))) {
-        CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
-    }
+        file.reset(ReOpenFile(probe.get(), GENERIC_WRITE, FILE_SHARE_READ, 0));
+    if (file &&
+        (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file.get())))
+        file.reset();
     if (!accepted && created)
-        DeleteThroughHandle(probe);
-    CloseHandle(probe);
+        DeleteThroughHandle(probe.get());
     return file;
 }

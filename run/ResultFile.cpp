@@ -1,5 +1,5 @@
 // Rendering the run record as the result document, and writing it so that the file appears
-// whole or not at all. Main thread, after any worker has reported.
+// whole or not at all. Any thread, one at a time; the run's thread calls it at the run's end.
 #include "ResultFile.h"
 
 #include <msi.h>
@@ -8,7 +8,6 @@
 #include "AppState.h"
 #include "Log.h"
 #include "LogFolderFile.h"
-#include "RunRecord.h"
 
 namespace {
 
@@ -51,23 +50,18 @@ const char* ContextName(DWORD context)
     }
 }
 
-// Never a success that a step, the run's result or the exit code contradicts.
-const char* Outcome(int exitCode)
+const char* OutcomeName(RunOutcome outcome)
 {
-    const RunRecord& run = runRecord;
-    bool exitFailed = exitCode != 0 && !(appState.runMode == RunMode::Unattended && exitCode == 3010);
-    if (run.failedStep != RunStep::None || exitFailed || (run.runStarted && !run.runEnded) ||
-        (run.runEnded && !RunResultSucceeded(run.runResult)))
-        return "failed";
-    if (appState.runMode == RunMode::Extract)
+    switch (outcome) {
+    case RunOutcome::Succeeded:
         return "succeeded";
-    if (!run.runStarted)
+    case RunOutcome::NothingToDo:
+        return "nothing-to-do";
+    case RunOutcome::Failed:
+        return "failed";
+    default:
         return "cancelled";
-    for (const PatchRecord& patch : run.patches) {
-        if (patch.status == PatchStatus::Applied)
-            return "succeeded";
     }
-    return "nothing-to-do";
 }
 
 const char* PlatformName(PackagePlatform platform)
@@ -95,13 +89,6 @@ void Transaction(JsonWriter& json, TransactionUse use)
         json.Boolean("transaction", use == TransactionUse::Inside);
 }
 
-// Windows Installer was given a verbose log wherever it was asked to apply a patch.
-bool ApplyWasAsked(PatchStatus status)
-{
-    return status == PatchStatus::Applied || status == PatchStatus::Failed || status == PatchStatus::RolledBack ||
-           status == PatchStatus::NotRegistered || status == PatchStatus::Unknown;
-}
-
 void Time(JsonWriter& json, const char* name, const SYSTEMTIME& time)
 {
     wchar_t text[32];
@@ -118,9 +105,9 @@ void Text(JsonWriter& json, const char* name, const wchar_t* text, size_t length
         json.String(name, text, length);
 }
 
-void Pooled(JsonWriter& json, const char* name, const PooledText& text)
+void Pooled(JsonWriter& json, const RunRecord& record, const char* name, const PooledText& text)
 {
-    Text(json, name, runRecord.pool.data() + text.offset, text.length);
+    Text(json, name, record.Characters(text), text.length);
 }
 
 void AsciiOrNull(JsonWriter& json, const char* name, const char* text)
@@ -131,34 +118,17 @@ void AsciiOrNull(JsonWriter& json, const char* name, const char* text)
         json.Ascii(name, text);
 }
 
-// The pieces between semicolons, as the run splits a target list: empty ones included, and
-// none after a final semicolon.
-void Targets(JsonWriter& json, const PooledText& targets)
-{
-    json.BeginArray("targets");
-    const wchar_t* text = runRecord.pool.data() + targets.offset;
-    size_t start = 0;
-    for (size_t i = 0; i <= targets.length; ++i) {
-        if (i < targets.length && text[i] != L';')
-            continue;
-        if (i < targets.length || start < targets.length)
-            json.String(nullptr, text + start, i - start);
-        start = i + 1;
-    }
-    json.EndArray();
-}
-
-void Entries(JsonWriter& json)
+void Entries(JsonWriter& json, const RunRecord& record)
 {
     json.BeginArray("entries");
-    for (size_t i = 0; i < runRecord.files.size(); ++i) {
-        const CarriedFileRecord& file = runRecord.files[i];
+    for (size_t i = 0; i < record.files.size(); ++i) {
+        const CarriedFileRecord& file = record.files[i];
         json.BeginObject();
         json.Number("index", static_cast<uint32_t>(i));
-        Pooled(json, "name", file.name);
+        Pooled(json, record, "name", file.name);
         json.Number("size", file.size);
         json.Boolean("written", file.written);
-        if (file.written) {
+        if (file.hashed) {
             char hex[65];
             for (int k = 0; k < 64; ++k)
                 hex[k] = "0123456789abcdef"[(file.sha256[k / 2] >> (k % 2 ? 0 : 4)) & 15];
@@ -169,7 +139,12 @@ void Entries(JsonWriter& json)
         }
         if (file.summaryRead) {
             Text(json, "patchCode", file.patchCode, wcslen(file.patchCode));
-            Targets(json, file.targets);
+            json.BeginArray("targets");
+            for (uint32_t t = 0; t < file.targetCount; ++t) {
+                const PooledText& target = record.targets[file.firstTarget + t];
+                json.String(nullptr, record.Characters(target), target.length);
+            }
+            json.EndArray();
         } else {
             json.Null("patchCode");
             json.Null("targets");
@@ -179,31 +154,30 @@ void Entries(JsonWriter& json)
     json.EndArray();
 }
 
-void Products(JsonWriter& json)
+void Installations(JsonWriter& json, const RunRecord& record)
 {
-    const std::wstring& pool = runRecord.pool;
     json.BeginArray("products");
-    for (const ProductRecord& product : runRecord.products) {
+    for (const InstallationRecord& installation : record.installations) {
         json.BeginObject();
-        Pooled(json, "productCode", product.code);
-        Pooled(json, "displayName", product.displayName);
-        if (product.installed < 0)
+        Pooled(json, record, "productCode", installation.code);
+        Pooled(json, record, "displayName", installation.displayName);
+        if (installation.installed < 0)
             json.Null("installed");
         else
-            json.Boolean("installed", product.installed != 0);
-        AsciiOrNull(json, "context", ContextName(product.context));
-        Pooled(json, "userSid", product.userSid);
-        AsciiOrNull(json, "platform", PlatformName(product.platform));
-        Transaction(json, product.transaction);
+            json.Boolean("installed", installation.installed != 0);
+        AsciiOrNull(json, "context", ContextName(installation.context));
+        Pooled(json, record, "userSid", installation.userSid);
+        AsciiOrNull(json, "platform", PlatformName(installation.platform));
+        Transaction(json, installation.transaction);
         json.BeginArray("patches");
-        for (uint32_t i = 0; i < product.patchCount; ++i) {
-            const PatchRecord& patch = runRecord.patches[product.firstPatch + i];
+        for (uint32_t i = 0; i < installation.patchCount; ++i) {
+            const PatchRecord& patch = record.patches[installation.firstPatch + i];
             // Every index names a carried file; an empty name stands in should one not.
             size_t file = static_cast<size_t>(patch.index);
-            PooledText name = file < runRecord.files.size() ? runRecord.files[file].name : PooledText();
+            PooledText name = file < record.files.size() ? record.files[file].name : PooledText();
             json.BeginObject();
             json.Number("index", static_cast<uint32_t>(patch.index));
-            Pooled(json, "name", name);
+            Pooled(json, record, "name", name);
             json.Ascii("status", statusNames[static_cast<int>(patch.status)]);
             if (patch.hasResult)
                 json.Number("resultCode", patch.resultCode);
@@ -213,17 +187,7 @@ void Products(JsonWriter& json)
                 json.Number("patchState", static_cast<uint32_t>(patch.patchState));
             else
                 json.Null("patchState");
-            // "PATCH.msp {PRODUCT-CODE}.log" in the log folder.
-            if (ApplyWasAsked(patch.status)) {
-                json.BeginString("verboseLog");
-                json.AppendText(pool.data() + name.offset, name.length);
-                json.AppendText(L" ", 1);
-                json.AppendText(pool.data() + product.code.offset, product.code.length);
-                json.AppendText(L".log", 4);
-                json.EndString();
-            } else {
-                json.Null("verboseLog");
-            }
+            Pooled(json, record, "verboseLog", patch.verboseLog);
             json.EndObject();
         }
         json.EndArray();
@@ -234,37 +198,36 @@ void Products(JsonWriter& json)
 
 }  // namespace
 
-void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
+void FormatRunResult(JsonWriter& json, const RunRecord& record, const SYSTEMTIME& endTime)
 {
-    const char* outcome = Outcome(exitCode);
     json.BeginObject();
     json.Number("schemaVersion", ResultSchemaVersion);
     json.Ascii("flavour", sizeof(void*) == 8 ? "x64" : "x86");
     json.Ascii("mode", ModeName(appState.runMode));
-    Time(json, "startTime", runRecord.startTime);
+    Time(json, "startTime", record.startTime);
     Time(json, "endTime", endTime);
-    json.Number("exitCode", static_cast<uint32_t>(exitCode));
-    json.Ascii("outcome", outcome);
-    json.Boolean("restartRequired", runRecord.runEnded && runRecord.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
-    json.Boolean("restartRequested", runRecord.restartRequested);
-    Transaction(json, runRecord.transaction);
+    json.Number("exitCode", static_cast<uint32_t>(record.exitCode));
+    json.Ascii("outcome", OutcomeName(record.outcome));
+    json.Boolean("restartRequired", record.runEnded && record.runResult == ERROR_SUCCESS_REBOOT_REQUIRED);
+    json.Boolean("restartRequested", record.restartRequested);
+    Transaction(json, record.transaction);
     Text(json, "productName", appState.productName.data(), appState.productName.size());
     Text(json, "productVersion", appState.productVersion.data(), appState.productVersion.size());
     if (appState.runMode == RunMode::Extract)
         json.String("extractFolder", appState.extractFolder.data(), appState.extractFolder.size());
     else
         json.Null("extractFolder");
-    Entries(json);
-    Products(json);
-    json.Number("installationsNotPatched", InstallationsNotPatched());
-    if (outcome[0] != 'f') {
+    Entries(json, record);
+    Installations(json, record);
+    json.Number("installationsNotPatched", record.InstallationsNotPatched());
+    if (record.outcome != RunOutcome::Failed) {
         json.Null("failure");
     } else {
         json.BeginObject("failure");
-        AsciiOrNull(json, "step", stepNames[static_cast<int>(runRecord.failedStep)]);
-        bool recorded = runRecord.failedStep != RunStep::None;
-        json.Number("errorCode", recorded ? runRecord.failureCode : static_cast<uint32_t>(runRecord.runResult));
-        Pooled(json, "message", runRecord.failureMessage);
+        AsciiOrNull(json, "step", stepNames[static_cast<int>(record.failedStep)]);
+        bool recorded = record.failedStep != RunStep::None;
+        json.Number("errorCode", recorded ? record.failureCode : static_cast<uint32_t>(record.runResult));
+        Pooled(json, record, "message", record.failureMessage);
         json.EndObject();
     }
     json.EndObject();
@@ -272,20 +235,20 @@ void FormatRunResult(JsonWriter& json, int exitCode, const SYSTEMTIME& endTime)
 
 bool WritesResultFile()
 {
-    return appState.logFile != INVALID_HANDLE_VALUE;
+    return static_cast<bool>(appState.logFile);
 }
 
-int FinishRun(int exitCode)
+void WriteResultFile(const RunRecord& record)
 {
     if (!WritesResultFile())
-        return exitCode;
+        return;
     SYSTEMTIME endTime;
     GetSystemTime(&endTime);
     JsonWriter json;
-    FormatRunResult(json, exitCode, endTime);
+    FormatRunResult(json, record, endTime);
     if (!json.Complete()) {
         LogMessage(L"The result file could not be made: out of memory.");
-        return exitCode;
+        return;
     }
 
     // Written under a temporary name and renamed, so that a reader never sees half a file. The
@@ -298,18 +261,17 @@ int FinishRun(int exitCode)
     std::wstring temporary = path;
     temporary += L".tmp";
     DeleteFileW(temporary.c_str());
-    HANDLE file = OpenLogFolderFile(L"TessarvaneUpdater.json.tmp");
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file = OpenLogFolderFile(L"TessarvaneUpdater.json.tmp");
+    if (!file) {
         LogFormattedMessage(L"Creating the result file failed with error=%u.", GetLastError());
-        return exitCode;
+        return;
     }
     DWORD written = 0;
-    BOOL complete =
-        WriteFile(file, json.Data(), static_cast<DWORD>(json.Size()), &written, nullptr) && written == json.Size();
-    complete = CloseHandle(file) && complete;
+    BOOL complete = WriteFile(file.get(), json.Data(), static_cast<DWORD>(json.Size()), &written, nullptr) &&
+                    written == json.Size();
+    complete = file.reset() && complete;
     if (!complete || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         LogFormattedMessage(L"Writing the result file failed with error=%u.", GetLastError());
         DeleteFileW(temporary.c_str());
     }
-    return exitCode;
 }

@@ -6,231 +6,212 @@
 
 #include <cstdarg>
 
-#include "FatalExit.h"
 #include "Log.h"
 
-RunRecord runRecord;
+bool RunSucceeded(int result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+int RunExitCode(RunMode mode, int result)
+{
+    return mode == RunMode::Unattended ? result : 0;
+}
 
 RunRecord::RunRecord()
 {
     GetSystemTime(&startTime);
 }
 
-void ResetRunRecord()
-{
-    runRecord.pool.clear();
-    runRecord.files.Clear();
-    runRecord.filesWritten = 0;
-    runRecord.hash.Reset();
-    runRecord.hashing = true;
-    runRecord.products.Clear();
-    runRecord.patches.Clear();
-    runRecord.runStarted = false;
-    runRecord.runEnded = false;
-    runRecord.restartRequested = false;
-    runRecord.transaction = TransactionUse::None;
-    runRecord.runResult = 1;
-    runRecord.failedStep = RunStep::None;
-    runRecord.failureCode = 0;
-    runRecord.failureMessage = PooledText();
-}
-
-void* GrowRecordArray(void* data, size_t& capacity, size_t recordSize)
-{
-    size_t grown = capacity == 0 ? 8 : capacity * 2;
-    void* block = data == nullptr ? HeapAlloc(GetProcessHeap(), 0, grown * recordSize)
-                                  : HeapReAlloc(GetProcessHeap(), 0, data, grown * recordSize);
-    // As for any other allocation of the program: a record that could not be kept would let
-    // the result file tell less than the run did.
-    if (block == nullptr)
-        ExitForFatalFailure(L"Out of memory.", ERROR_NOT_ENOUGH_MEMORY);
-    capacity = grown;
-    return block;
-}
-
-static PooledText Pool(const wchar_t* text, size_t length)
+PooledText RunRecord::Pool(const wchar_t* text, size_t length)
 {
     PooledText pooled;
-    pooled.offset = static_cast<uint32_t>(runRecord.pool.size());
+    pooled.offset = static_cast<uint32_t>(pool_.size());
     pooled.length = static_cast<uint32_t>(length);
-    runRecord.pool.append(text, length);
+    pool_.append(text, length);
     return pooled;
 }
 
-std::wstring RecordedText(const PooledText& text)
+std::wstring RunRecord::Text(const PooledText& text) const
 {
-    return runRecord.pool.substr(text.offset, text.length);
+    return pool_.substr(text.offset, text.length);
 }
 
-bool RunResultSucceeded(int result)
-{
-    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
-}
-
-void RecordCarriedFile(const wchar_t* name, size_t nameCapacity, uint32_t size)
+void RunRecord::RecordCarriedFile(const wchar_t* name, size_t nameCapacity, uint32_t size)
 {
     // The name field need not be terminated; it is never read beyond.
     size_t length = 0;
     while (length < nameCapacity && name[length] != L'\0')
         ++length;
-    CarriedFileRecord& file = runRecord.files.Append();
+    CarriedFileRecord& file = files.Append();
     file.name = Pool(name, length);
     file.size = size;
 }
 
-uint8_t* FileDataBuffer(uint8_t* own)
+void RunRecord::RecordFileWritten(const uint8_t (*sha256)[32])
 {
-    return runRecord.hashing ? runRecord.hash.Buffer(own) : own;
-}
-
-void RecordFileData(const void* data, size_t size)
-{
-    if (runRecord.hashing)
-        runRecord.hash.Add(data, size);
-}
-
-void RecordFileWritten()
-{
-    if (runRecord.filesWritten >= runRecord.files.size())
+    if (filesWritten_ >= files.size())
         return;
-    CarriedFileRecord& file = runRecord.files[runRecord.filesWritten++];
-    if (runRecord.hashing)
-        runRecord.hash.Finish(file.sha256);
+    CarriedFileRecord& file = files[filesWritten_++];
     file.written = true;
+    if (sha256 != nullptr) {
+        file.hashed = true;
+        for (size_t i = 0; i < sizeof file.sha256; ++i)
+            file.sha256[i] = (*sha256)[i];
+    }
 }
 
-void RecordPatchTargets(int32_t index, const wchar_t* patchCode, const wchar_t* targets)
+void RunRecord::RecordPatchTargets(int32_t index, const wchar_t* patchCode, const std::vector<std::wstring>& codes)
 {
-    if (index < 0 || static_cast<size_t>(index) >= runRecord.files.size())
+    if (index < 0 || static_cast<size_t>(index) >= files.size())
         return;
-    CarriedFileRecord& file = runRecord.files[static_cast<size_t>(index)];
+    CarriedFileRecord& file = files[static_cast<size_t>(index)];
     file.summaryRead = true;
-    file.targets = Pool(targets, wcslen(targets));
+    file.firstTarget = static_cast<uint32_t>(targets.size());
+    file.targetCount = static_cast<uint32_t>(codes.size());
+    for (const std::wstring& code : codes) {
+        PooledText pooled = Pool(code.data(), code.size());
+        targets.Append() = pooled;
+    }
     StringCchCopyW(file.patchCode, ARRAYSIZE(file.patchCode), patchCode);
 }
 
-std::wstring RecordedPatchCode(int32_t index)
+std::wstring RunRecord::PatchCode(int32_t index) const
 {
-    if (index < 0 || static_cast<size_t>(index) >= runRecord.files.size())
+    if (index < 0 || static_cast<size_t>(index) >= files.size())
         return std::wstring();
-    return runRecord.files[static_cast<size_t>(index)].patchCode;
+    return files[static_cast<size_t>(index)].patchCode;
 }
 
-void RecordPatchRestartAction(int32_t index, const std::wstring& action)
+void RunRecord::RecordPatchRestartAction(int32_t index, const std::wstring& action)
 {
-    if (index >= 0 && static_cast<size_t>(index) < runRecord.files.size())
-        runRecord.files[static_cast<size_t>(index)].restartAction = Pool(action.data(), action.size());
+    if (index >= 0 && static_cast<size_t>(index) < files.size()) {
+        PooledText pooled = Pool(action.data(), action.size());
+        files[static_cast<size_t>(index)].restartAction = pooled;
+    }
 }
 
-std::wstring RecordedPatchRestartAction(int32_t index)
+std::wstring RunRecord::PatchRestartAction(int32_t index) const
 {
-    if (index < 0 || static_cast<size_t>(index) >= runRecord.files.size())
+    if (index < 0 || static_cast<size_t>(index) >= files.size())
         return std::wstring();
-    return RecordedText(runRecord.files[static_cast<size_t>(index)].restartAction);
+    return Text(files[static_cast<size_t>(index)].restartAction);
 }
 
-uint32_t RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
+uint32_t RunRecord::RecordProduct(const std::wstring& code, const std::vector<int32_t>& indexes)
 {
-    uint32_t place = static_cast<uint32_t>(runRecord.products.size());
-    ProductRecord& product = runRecord.products.Append();
-    product.code = Pool(code.data(), code.size());
+    uint32_t place = static_cast<uint32_t>(installations.size());
+    PooledText pooled = Pool(code.data(), code.size());
+    InstallationRecord& product = installations.Append();
+    product.code = pooled;
     product.installed = -1;
-    product.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+    product.firstPatch = static_cast<uint32_t>(patches.size());
     product.patchCount = static_cast<uint32_t>(indexes.size());
     for (int32_t index : indexes) {
-        PatchRecord& patch = runRecord.patches.Append();
+        PatchRecord& patch = patches.Append();
         patch.index = index;
         patch.patchState = -1;
     }
     return place;
 }
 
-void RecordProductNotInstalled(uint32_t product)
+void RunRecord::RecordProductNotInstalled(uint32_t product)
 {
-    ProductRecord& record = runRecord.products[product];
+    InstallationRecord& record = installations[product];
     record.installed = 0;
     // Windows Installer has nothing to apply these patches to.
     for (uint32_t i = 0; i < record.patchCount; ++i)
-        runRecord.patches[record.firstPatch + i].status = PatchStatus::NotApplicable;
+        patches[record.firstPatch + i].status = PatchStatus::NotApplicable;
 }
 
 // The record for the product's next installation: the product's own record for the first, a
 // copy with patches of its own, after the others, for each further one.
-static uint32_t InstallationRecord(uint32_t product, DWORD context, const std::wstring& userSid)
+uint32_t RunRecord::InstallationFor(uint32_t product, DWORD context, const std::wstring& userSid)
 {
     uint32_t place = product;
-    if (runRecord.products[product].installed == 1) {
+    if (installations[product].installed == 1) {
         // Copied before appending: the array may move.
-        ProductRecord first = runRecord.products[product];
-        place = static_cast<uint32_t>(runRecord.products.size());
-        ProductRecord& added = runRecord.products.Append();
+        InstallationRecord first = installations[product];
+        place = static_cast<uint32_t>(installations.size());
+        InstallationRecord& added = installations.Append();
         added = first;
-        added.firstPatch = static_cast<uint32_t>(runRecord.patches.size());
+        added.firstPatch = static_cast<uint32_t>(patches.size());
         added.platform = PackagePlatform::Unknown;
         added.otherAccount = false;
         added.otherContext = false;
         added.transaction = TransactionUse::None;
         for (uint32_t i = 0; i < first.patchCount; ++i) {
-            int32_t index = runRecord.patches[first.firstPatch + i].index;
-            runRecord.patches.Append() = PatchRecord{index, PatchStatus::NotAttempted, false, 0, -1};
+            int32_t index = patches[first.firstPatch + i].index;
+            PatchRecord& patch = patches.Append();
+            patch.index = index;
+            patch.patchState = -1;
         }
     }
-    ProductRecord& record = runRecord.products[place];
+    PooledText sid = Pool(userSid.data(), userSid.size());
+    InstallationRecord& record = installations[place];
     record.installed = 1;
     record.context = context;
-    record.userSid = Pool(userSid.data(), userSid.size());
+    record.userSid = sid;
     return place;
 }
 
-uint32_t RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid, PackagePlatform platform)
+uint32_t RunRecord::RecordInstallation(uint32_t product, DWORD context, const std::wstring& userSid,
+                                       PackagePlatform platform)
 {
-    uint32_t installation = InstallationRecord(product, context, userSid);
-    runRecord.products[installation].platform = platform;
+    uint32_t installation = InstallationFor(product, context, userSid);
+    installations[installation].platform = platform;
     return installation;
 }
 
 // An installation the run leaves alone: every patch of it gets status.
-static ProductRecord& RecordInstallationNotPatched(uint32_t product, DWORD context, const std::wstring& userSid,
-                                                   PatchStatus status)
+InstallationRecord& RunRecord::NotPatched(uint32_t product, DWORD context, const std::wstring& userSid,
+                                          PatchStatus status)
 {
-    ProductRecord& record = runRecord.products[InstallationRecord(product, context, userSid)];
+    InstallationRecord& record = installations[InstallationFor(product, context, userSid)];
     for (uint32_t i = 0; i < record.patchCount; ++i)
-        runRecord.patches[record.firstPatch + i].status = status;
+        patches[record.firstPatch + i].status = status;
     return record;
 }
 
-void RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
+void RunRecord::RecordOtherAccountInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
 {
-    RecordInstallationNotPatched(product, context, userSid, PatchStatus::OtherAccount).otherAccount = true;
+    NotPatched(product, context, userSid, PatchStatus::OtherAccount).otherAccount = true;
 }
 
-void RecordOtherContextInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
+void RunRecord::RecordOtherContextInstallation(uint32_t product, DWORD context, const std::wstring& userSid)
 {
-    RecordInstallationNotPatched(product, context, userSid, PatchStatus::OtherContext).otherContext = true;
+    NotPatched(product, context, userSid, PatchStatus::OtherContext).otherContext = true;
 }
 
-uint32_t InstallationsNotPatched()
+uint32_t RunRecord::InstallationsNotPatched() const
 {
     uint32_t count = 0;
-    for (const ProductRecord& product : runRecord.products)
-        count += product.otherAccount || product.otherContext ? 1 : 0;
+    for (const InstallationRecord& installation : installations)
+        count += installation.otherAccount || installation.otherContext ? 1 : 0;
     return count;
 }
 
-void RecordInstallationName(uint32_t installation, const std::wstring& displayName)
+void RunRecord::RecordInstallationName(uint32_t installation, const std::wstring& displayName)
 {
     // The run names a product by its code when its name cannot be read.
-    ProductRecord& record = runRecord.products[installation];
-    if (!displayName.empty() && displayName != RecordedText(record.code))
-        record.displayName = Pool(displayName.data(), displayName.size());
+    if (!displayName.empty() && displayName != Text(installations[installation].code)) {
+        PooledText pooled = Pool(displayName.data(), displayName.size());
+        installations[installation].displayName = pooled;
+    }
 }
 
-PatchRecord& InstallationPatch(uint32_t installation, size_t position)
+std::wstring RunRecord::InstallationName(uint32_t installation) const
 {
-    return runRecord.patches[runRecord.products[installation].firstPatch + position];
+    const InstallationRecord& record = installations[installation];
+    return Text(record.displayName.length != 0 ? record.displayName : record.code);
 }
 
-void RecordPatchAnswer(uint32_t installation, size_t position, PatchStatus status, uint32_t resultCode)
+PatchRecord& RunRecord::InstallationPatch(uint32_t installation, size_t position)
+{
+    return patches[installations[installation].firstPatch + position];
+}
+
+void RunRecord::RecordPatchAnswer(uint32_t installation, size_t position, PatchStatus status, uint32_t resultCode)
 {
     PatchRecord& patch = InstallationPatch(installation, position);
     patch.status = status;
@@ -238,40 +219,60 @@ void RecordPatchAnswer(uint32_t installation, size_t position, PatchStatus statu
     patch.resultCode = resultCode;
 }
 
-void RecordPatchState(uint32_t installation, size_t position, PatchStatus status, int32_t patchState)
+void RunRecord::RecordPatchState(uint32_t installation, size_t position, PatchStatus status, int32_t patchState)
 {
     PatchRecord& patch = InstallationPatch(installation, position);
     patch.status = status;
     patch.patchState = patchState;
 }
 
-void RecordRunStarted()
+void RunRecord::RecordVerboseLog(uint32_t installation, size_t position, const std::wstring& name)
 {
-    runRecord.runStarted = true;
+    PooledText pooled = Pool(name.data(), name.size());
+    InstallationPatch(installation, position).verboseLog = pooled;
 }
 
-void RecordRunResult(int result)
+void RunRecord::RecordRunResult(int result)
 {
-    runRecord.runEnded = true;
-    runRecord.runResult = result;
+    runEnded = true;
+    runResult = result;
 }
 
-void RecordRestartRequested()
+void RunRecord::RecordExitCode(int code)
 {
-    runRecord.restartRequested = true;
-}
-
-void RecordFailure(RunStep step, uint32_t errorCode, const wchar_t* message)
-{
-    if (runRecord.failedStep != RunStep::None)
+    exitCode = code;
+    // Never a success that a step, the run's result or the exit code contradicts.
+    if (failedStep != RunStep::None || !RunSucceeded(code) || (runStarted && !runEnded) ||
+        (runEnded && !RunSucceeded(runResult))) {
+        outcome = RunOutcome::Failed;
         return;
-    runRecord.failedStep = step;
-    runRecord.failureCode = errorCode;
-    if (message != nullptr)
-        runRecord.failureMessage = Pool(message, wcslen(message));
+    }
+    if (appState.runMode == RunMode::Extract) {
+        outcome = RunOutcome::Succeeded;
+        return;
+    }
+    if (!runStarted) {
+        outcome = RunOutcome::Cancelled;
+        return;
+    }
+    outcome = RunOutcome::NothingToDo;
+    for (const PatchRecord& patch : patches) {
+        if (patch.status == PatchStatus::Applied)
+            outcome = RunOutcome::Succeeded;
+    }
 }
 
-void LogFailure(RunStep step, uint32_t errorCode, const wchar_t* format, ...)
+void RunRecord::RecordFailure(RunStep step, uint32_t errorCode, const wchar_t* message)
+{
+    if (failedStep != RunStep::None)
+        return;
+    failedStep = step;
+    failureCode = errorCode;
+    if (message != nullptr)
+        failureMessage = Pool(message, wcslen(message));
+}
+
+void RunRecord::LogFailure(RunStep step, uint32_t errorCode, const wchar_t* format, ...)
 {
     wchar_t line[512];
     va_list values;

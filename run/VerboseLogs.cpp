@@ -1,6 +1,4 @@
-// The verbose logs' stay in the working folder and their copy into the log folder. The list is
-// written by the worker during the run and read by the window after the worker has reported;
-// the worker's synchronous outcome message orders the two, so no lock is taken.
+// The verbose logs' stay in the working folder and their copy into the log folder.
 #include "VerboseLogs.h"
 
 #include <windows.h>
@@ -8,18 +6,12 @@
 
 #include <cstdint>
 
-#include "AppState.h"
 #include "Files.h"
 #include "UniqueHandle.h"
 #include "Log.h"
 #include "LogFolderFile.h"
 
 namespace {
-
-std::vector<RecordedVerboseLog> recorded;
-// The number of the next name to try; counting on from the last one given keeps two logs of
-// a run apart even before Windows Installer has created the first.
-unsigned nextNumber = 1;
 
 bool CopyFileContent(HANDLE source, HANDLE target)
 {
@@ -37,35 +29,36 @@ bool CopyFileContent(HANDLE source, HANDLE target)
 
 }  // namespace
 
-std::wstring VerboseLogInWorkingFolder(const wchar_t* workingFolder, const std::wstring& logFolderPath)
+std::wstring VerboseLogName(const wchar_t* fileName, const std::wstring& productCode)
 {
-    std::wstring name = logFolderPath;
-    if (name.compare(0, appState.logFolder.size(), appState.logFolder) == 0)
-        name.erase(0, appState.logFolder.size());
+    return std::wstring(fileName) + L" " + productCode + L".log";
+}
 
+std::wstring VerboseLogs::Place(const wchar_t* workingFolder, const std::wstring& name)
+{
     // The carried patches lie in the same folder under names of their own choosing.
     std::wstring path;
     for (;;) {
         wchar_t file[64];
-        StringCchPrintfW(file, ARRAYSIZE(file), L"TessarvaneUpdater-verbose-%u.log", nextNumber++);
+        StringCchPrintfW(file, ARRAYSIZE(file), L"TessarvaneUpdater-verbose-%u.log", nextNumber_++);
         path = std::wstring(workingFolder) + L"\\" + file;
         if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
             break;
     }
-    recorded.push_back(RecordedVerboseLog{path, name});
+    recorded_.push_back(RecordedVerboseLog{path, name});
     return path;
 }
 
-void CopyVerboseLogsToLogFolder()
+void VerboseLogs::CopyToLogFolder()
 {
-    for (const RecordedVerboseLog& log : recorded) {
+    for (const RecordedVerboseLog& log : recorded_) {
         FileHandle source(CreateFileW(log.workingPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!source) {
             LogFormattedMessage(L"The verbose log '%s' was not written.", log.name.c_str());
             continue;
         }
-        FileHandle target(OpenLogFolderFile(log.name.c_str()));
+        FileHandle target = OpenLogFolderFile(log.name.c_str());
         if (!target) {
             LogFormattedMessage(
                 L"The verbose log '%s' was not copied: its place in the log folder is a link or "
@@ -76,16 +69,6 @@ void CopyVerboseLogsToLogFolder()
         if (!CopyFileContent(source.get(), target.get()))
             LogFormattedMessage(L"The verbose log '%s' could not be copied whole.", log.name.c_str());
     }
-    ForgetVerboseLogs();
-}
-
-const std::vector<RecordedVerboseLog>& RecordedVerboseLogs()
-{
-    return recorded;
-}
-
-void ForgetVerboseLogs()
-{
-    recorded.clear();
-    nextNumber = 1;
+    recorded_.clear();
+    nextNumber_ = 1;
 }

@@ -10,20 +10,9 @@
 #include "AboutDialog.h"
 #include "AppState.h"
 #include "CenterWindow.h"
-#include "Elevation.h"
-#include "Log.h"
-#include "ResultFile.h"
-#include "RunRecord.h"
 #include "StringTable.h"
 #include "UpdaterMessages.h"
-#include "VerboseLogs.h"
-#include "WorkingFolder.h"
 #include "resource.h"
-
-int WindowExitCode(RunMode runMode, int runResult)
-{
-    return runMode == RunMode::Unattended ? runResult : 0;
-}
 
 bool UpdaterDialog::Create()
 {
@@ -97,7 +86,7 @@ bool UpdaterDialog::OnCommand(int id, int, HWND)
         OnStart();
         return true;
     case IDCANCEL:
-        // The worker uses the folder, this object and the run state until it reports, so a
+        // The worker uses the run, this object and the run state until it reports, so a
         // close during the run waits for that.
         if (state == WindowState::Running) {
             closeRequested = true;
@@ -136,50 +125,28 @@ void UpdaterDialog::OnStart()
     ShowWindow(progress, SW_SHOW);
     SendMessageW(progress, PBM_SETMARQUEE, TRUE, 0);
 
-    workingFolder = MakeWorkingFolderPath();
     uintptr_t thread = _beginthreadex(nullptr, 0, UpdaterThreadProc, this, 0, nullptr);
     if (thread != 0) {
         CloseHandle(reinterpret_cast<HANDLE>(thread));
         return;
     }
-    LogFailure(RunStep::Worker, GetLastError(), L"Updater thread creation failed.");
-    OnFinished(false, 1);
+    RunEnd end = run.notStarted(run.run, GetLastError());
+    OnFinished(end.succeeded, end.exitCode);
 }
 
 unsigned __stdcall UpdaterDialog::UpdaterThreadProc(void* parameter)
 {
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
     HWND window = dialog->hwnd;
-    RecordRunStarted();
-
-    // Checked before anything is made: without elevation the protected working folder could be
-    // created but neither written nor removed.
-    if (!RunsAsAdministratorOrSystem()) {
-        LogFailure(RunStep::Elevation, ERROR_ACCESS_DENIED,
-                   L"The updater must run elevated, as an administrator or as SYSTEM.");
-        SendMessageW(window, WM_UPDATE_FAILED, ERROR_ACCESS_DENIED, 0);
-        return 0;
-    }
-
-    // A folder that exists already is not this run's: it is neither used nor deleted. There is
-    // no other place to fall back to; CreateWorkingFolder has logged why.
-    if (!CreateWorkingFolder(dialog->workingFolder)) {
-        SendMessageW(window, WM_UPDATE_FAILED, 1, 0);
-        return 0;
-    }
-    dialog->folderCreated.store(true);
-
-    // The result travels in wParam: the window keeps it on the main thread, so nothing
-    // written here is read there afterwards. The window may be destroyed while handling
-    // this; nothing here touches it afterwards.
     UpdateProgress progress;
     progress.watcher = dialog;
     progress.showStatus = ShowRunStatus;
     progress.confirmRestart = ConfirmRestart;
-    int result = dialog->updateRun(dialog->workingFolder.c_str(), progress);
-    RecordRunResult(result);
-    SendMessageW(window, RunResultSucceeded(result) ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED,
-                 static_cast<WPARAM>(result), 0);
+    RunEnd end = dialog->run.start(dialog->run.run, progress);
+    // The outcome travels in the message: the window keeps it on the main thread, so nothing
+    // written here is read there afterwards. The window may be destroyed while handling this;
+    // nothing here touches it afterwards.
+    SendMessageW(window, end.succeeded ? WM_UPDATE_SUCCEEDED : WM_UPDATE_FAILED, static_cast<WPARAM>(end.exitCode), 0);
     return 0;
 }
 
@@ -191,28 +158,19 @@ void UpdaterDialog::ShowRunStatus(void* dialog, const wchar_t* text)
 
 bool UpdaterDialog::ConfirmRestart(void* parameter)
 {
-    // Nobody sees an unattended window; its exit code tells of the restart.
+    // Nobody sees an unattended window: it never shows a box.
     if (appState.runMode == RunMode::Unattended)
         return false;
     UpdaterDialog* dialog = static_cast<UpdaterDialog*>(parameter);
-    if (MessageBoxW(dialog->hwnd,
-                    L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
-                    L"Tessarvane Updater - Reboot Required", MB_YESNO) != IDYES)
-        return false;
-    // Windows may end this process before the window closes: what the window leaves when it
-    // closes (the verbose logs, and through wWinMain the result file) is written now.
-    RecordRestartRequested();
-    RecordRunResult(ERROR_SUCCESS_REBOOT_REQUIRED);
-    CopyVerboseLogsToLogFolder();
-    FinishRun(WindowExitCode(appState.runMode, ERROR_SUCCESS_REBOOT_REQUIRED));
-    return true;
+    return MessageBoxW(dialog->hwnd,
+                       L"Product updates successfully applied, but a reboot is required. Would you like to reboot now?",
+                       L"Tessarvane Updater - Reboot Required", MB_YESNO) == IDYES;
 }
 
-void UpdaterDialog::OnFinished(bool succeeded, int result)
+void UpdaterDialog::OnFinished(bool succeeded, int code)
 {
     state = WindowState::Finished;
-    // A failure never turns into a success code, whatever wParam it came with.
-    runResult = !succeeded && result == 0 ? 1 : result;
+    exitCode = code;
 
     // The bar goes first: whoever sees the outcome text sees the finished window.
     HWND progress = GetDlgItem(hwnd, IDC_PROGRESS);
@@ -233,9 +191,5 @@ void UpdaterDialog::SetStatus(const wchar_t* text)
 void UpdaterDialog::OnDestroy()
 {
     state = WindowState::Closed;
-    if (folderCreated.load()) {
-        CopyVerboseLogsToLogFolder();
-        DeleteWorkingFolder(workingFolder.c_str());
-    }
-    PostQuitMessage(WindowExitCode(appState.runMode, runResult));
+    PostQuitMessage(exitCode);
 }

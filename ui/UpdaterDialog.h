@@ -1,14 +1,12 @@
 // The progress window of the window modes: a modeless dialog made from IDD_UPDATER and
 // driven by one UpdaterDialog, which wWinMain owns and outlives the window. The main thread
-// runs every handler; the worker (UpdaterThreadProc) performs the update run it was given
-// and reaches the window only through SendMessageW of the messages in UpdaterMessages.h, by
-// itself or through the update run's progress (UpdateProgress.h), which the window answers.
+// runs every handler; the worker (UpdaterThreadProc) starts the run it was given and reaches
+// the window only through SendMessageW of the messages in UpdaterMessages.h, by itself or
+// through the run's progress (UpdateProgress.h), which the window answers. The window owns no
+// part of the run: it shows its header, its progress, its one question and its outcome.
 #pragma once
 
 #include <windows.h>
-
-#include <atomic>
-#include <string>
 
 #include "AppState.h"
 #include "UpdateProgress.h"
@@ -21,19 +19,10 @@
 // The About box opens in every state but Closed and changes none.
 enum class WindowState { Idle, Running, Finished, Closed };
 
-// What the message loop ends with once the window has closed. Nobody sees an unattended
-// window, so the run's result is its only report there; an interactive window has shown its
-// outcome and always ends with 0.
-int WindowExitCode(RunMode runMode, int runResult);
-
-// The whole update run, called on the worker with the working folder and the window's side of
-// the run's progress: the program gives ApplyUpdates, the tests a scripted run. Its result is
-// what the outcome message carries (see RunResultSucceeded).
-using UpdateRunFunction = int (*)(const wchar_t* folder, const UpdateProgress& progress);
-
 class UpdaterDialog {
 public:
-    explicit UpdaterDialog(UpdateRunFunction run) : updateRun(run) {}
+    // The run the window starts: the program gives its run object's, the tests a scripted one.
+    explicit UpdaterDialog(RunStarter starter) : run(starter) {}
     UpdaterDialog(const UpdaterDialog&) = delete;
     UpdaterDialog& operator=(const UpdaterDialog&) = delete;
 
@@ -54,24 +43,19 @@ private:
     bool OnSysCommand(int id);
     void OnDestroy();
     void OnStart();
-    void OnFinished(bool succeeded, int result);
+    void OnFinished(bool succeeded, int code);
     void SetStatus(const wchar_t* text);
     void ShowAbout();
 
-    const UpdateRunFunction updateRun;
+    const RunStarter run;
     HWND hwnd = nullptr;  // set while WM_INITDIALOG binds the window, never changed after
-    // Made by OnStart before the worker starts; only read afterwards, on both threads.
-    std::wstring workingFolder;
-    // Set by the worker once its own CreateDirectoryW made the folder; read by OnDestroy.
-    // Only a folder this run created is deleted.
-    std::atomic<bool> folderCreated{false};
 
     // Main thread only.
     WindowState state = WindowState::Idle;
-    // Closed while Running: the worker still uses the folder and this object, so the window
+    // Closed while Running: the worker still uses the run and this object, so the window
     // closes once the outcome has arrived.
     bool closeRequested = false;
-    // The run's result as ApplyUpdates gives it, kept when the outcome arrives. A window that
-    // closes before any outcome arrived has updated nothing.
-    int runResult = 1;
+    // What the message loop ends with, kept when the outcome arrives. A window that closes
+    // before any run has updated nothing and ends with 0.
+    int exitCode = 0;
 };

@@ -5,16 +5,9 @@
 
 #include <windows.h>
 
-// The two outcome messages carry the run's result in wParam (see ApplyUpdates): 0 or 3010
-// with WM_UPDATE_SUCCEEDED, the failure code with WM_UPDATE_FAILED.
+// The two outcome messages carry in wParam the code the process ends with once the window has
+// closed (RunEnd, UpdateProgress.h).
 #define WM_UPDATE_SUCCEEDED (WM_APP + 0)  // the run succeeded
 #define WM_UPDATE_FAILED (WM_APP + 1)     // the run failed or never began
 // WM_APP + 2 is not assigned.
 #define WM_UPDATE_STATUS (WM_APP + 3)  // wParam: const wchar_t*, the new status text
-
-// True for the run's results that mean the patches are in place, which WM_UPDATE_SUCCEEDED
-// carries.
-inline bool UpdateRunSucceeded(int result)
-{
-    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_REQUIRED;
-}

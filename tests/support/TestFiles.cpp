@@ -6,7 +6,6 @@
 #include <cwctype>
 
 #include "AppState.h"
-#include "RunRecord.h"
 
 std::vector<std::wstring> testArguments;
 
@@ -158,18 +157,13 @@ std::vector<std::wstring> ReadLogMessages(const std::wstring& path)
 
 void ResetAppState()
 {
-    if (appState.logFile != INVALID_HANDLE_VALUE)
-        CloseHandle(appState.logFile);
-    if (appState.payloadFile != INVALID_HANDLE_VALUE)
-        CloseHandle(appState.payloadFile);
     appState.runMode = RunMode::Interactive;
-    appState.logFile = INVALID_HANDLE_VALUE;
-    appState.payloadFile = INVALID_HANDLE_VALUE;
+    appState.logFile.reset();
+    appState.payloadFile.reset();
     appState.extractFolder.clear();
     appState.logFolder.clear();
     appState.productName.clear();
     appState.productVersion.clear();
-    ResetRunRecord();
 }
 
 Bytes Utf16Bytes(const std::wstring& text)

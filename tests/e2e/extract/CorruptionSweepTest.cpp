@@ -232,13 +232,14 @@ bool RunCase(const TempFolder& root, const Damaged& damaged, std::map<std::wstri
     appState.logFolder = root.path() + L"\\";
     OpenLogFile();
     EXPECT_TRUE(WriteBehindOwnImage(payloadPath, damaged.payload));
-    appState.payloadFile = CreateFileW(payloadPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    int header = ReadPayloadHeader();
+    appState.payloadFile.reset(CreateFileW(payloadPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    RunRecord record;
+    int header = ReadPayloadHeader(record);
     int extraction = -1;
     UpdateTable table;
     if (header == PayloadHeaderRead)
-        extraction = ExtractUpdates(out.c_str(), &table);
+        extraction = ExtractUpdates(out.c_str(), &table, record, nullptr);
     ResetAppState();
 
     std::vector<std::wstring> logged = ReadLogMessages(logPath);

@@ -161,14 +161,15 @@ TEST(PackedPayload, HeaderReaderAndExtractionReadWhatThePackerWrote)
     ASSERT_TRUE(WriteBehindOwnImage(folder / L"payload.bin", PayloadOf(updater)));
 
     ResetAppState();
-    appState.payloadFile = CreateFileW((folder / L"payload.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_EQ(ReadPayloadHeader(), PayloadHeaderRead);
+    RunRecord record;
+    appState.payloadFile.reset(CreateFileW((folder / L"payload.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_EQ(ReadPayloadHeader(record), PayloadHeaderRead);
     EXPECT_EQ(appState.productName, ProductName);
     EXPECT_EQ(appState.productVersion, ProductVersion);
 
     UpdateTable table;
-    ASSERT_EQ(ExtractUpdates((folder / L"out").c_str(), &table), 0);
+    ASSERT_EQ(ExtractUpdates((folder / L"out").c_str(), &table, record, nullptr), 0);
     ResetAppState();
     std::vector<std::wstring> names;
     for (const PatchFileInfo& entry : table)

@@ -6,6 +6,8 @@
 
 #include <strsafe.h>
 
+#include <memory>
+
 #include "AppState.h"
 #include "ApplyProductUpdates.h"
 #include "Fakes.h"
@@ -25,7 +27,6 @@ protected:
     {
         ResetFake();
         ResetAppState();
-        ForgetVerboseLogs();
         appState.logFolder = logs.path() + L"\\";
         OpenLogFile();
         fake.folder = folder;
@@ -50,28 +51,32 @@ protected:
     int Apply(const std::vector<int32_t>& indexes, const UpdateProgress& progress = {},
               MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_MACHINE)
     {
-        ResetRunRecord();
+        record.reset(new RunRecord);
+        verboseLogs.reset(new VerboseLogs);
         for (size_t i = 0; i < table.size(); ++i) {
-            RecordCarriedFile(table[i].fileName, ARRAYSIZE(table[i].fileName), 0);
-            RecordPatchTargets(static_cast<int32_t>(i), i < patchCodes.size() ? patchCodes[i].c_str() : L"", product);
+            record->RecordCarriedFile(table[i].fileName, ARRAYSIZE(table[i].fileName), 0);
+            record->RecordPatchTargets(static_cast<int32_t>(i), i < patchCodes.size() ? patchCodes[i].c_str() : L"",
+                                       {product});
             if (i < restartActions.size())
-                RecordPatchRestartAction(static_cast<int32_t>(i), restartActions[i]);
+                record->RecordPatchRestartAction(static_cast<int32_t>(i), restartActions[i]);
         }
         std::wstring sid = context == MSIINSTALLCONTEXT_MACHINE ? L"" : RunningSid();
-        installation = RecordInstallation(RecordProduct(product, indexes), context, sid, PackagePlatform::X86);
+        installation =
+            record->RecordInstallation(record->RecordProduct(product, indexes), context, sid, PackagePlatform::X86);
         plan = InstallationPlan();
         plan.installation = installation;
-        if (PlanProductUpdates(folder, table, progress, plan) != 0)
+        RunContext run{folder, *record, *verboseLogs, nullptr};
+        if (PlanProductUpdates(run, table, progress, plan) != 0)
             return 1;
-        return ApplyProductUpdates(folder, table, progress, plan, properties, &rebootRequired);
+        return ApplyProductUpdates(run, table, progress, plan, properties, &rebootRequired);
     }
 
-    const PatchRecord& Patch(size_t position) const { return InstallationPatch(installation, position); }
+    const PatchRecord& Patch(size_t position) const { return record->InstallationPatch(installation, position); }
 
     std::vector<PatchStatus> Statuses() const
     {
         std::vector<PatchStatus> statuses;
-        for (size_t j = 0; j < runRecord.products[installation].patchCount; ++j)
+        for (size_t j = 0; j < record->installations[installation].patchCount; ++j)
             statuses.push_back(Patch(j).status);
         return statuses;
     }
@@ -93,6 +98,8 @@ protected:
     std::vector<std::wstring> patchCodes;      // each carried file's code; none where left out
     std::vector<std::wstring> restartActions;  // what each carried file's transforms add
     InstallationPlan plan;
+    std::unique_ptr<RunRecord> record{new RunRecord};
+    std::unique_ptr<VerboseLogs> verboseLogs{new VerboseLogs};
     uint32_t installation = 0;
     bool rebootRequired = false;
 };
@@ -121,9 +128,9 @@ TEST_F(ProductUpdates, AppliesEachPatchWithItsOwnVerboseLogAndStatusText)
     // Written in the working folder, copied into the log folder under these names at the end.
     std::wstring logA = L"C:\\work\\TessarvaneUpdater-verbose-1.log";
     std::wstring logB = L"C:\\work\\TessarvaneUpdater-verbose-2.log";
-    ASSERT_EQ(RecordedVerboseLogs().size(), 2u);
-    EXPECT_EQ(RecordedVerboseLogs()[0].name, L"a.msp {A}.log");
-    EXPECT_EQ(RecordedVerboseLogs()[1].name, L"b.msp {A}.log");
+    ASSERT_EQ(verboseLogs->Recorded().size(), 2u);
+    EXPECT_EQ(verboseLogs->Recorded()[0].name, L"a.msp {A}.log");
+    EXPECT_EQ(verboseLogs->Recorded()[1].name, L"b.msp {A}.log");
     EXPECT_EQ(fake.calls, (std::vector<std::wstring>{
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 0)",
                               L"MsiGetProductInfoExW({A}, 4, InstalledProductName, 15)",
@@ -172,7 +179,7 @@ TEST_F(ProductUpdates, AProductWithoutAnInstalledNameIsNamedByItsCode)
     EXPECT_EQ(Apply({0}, watcher.get()), 0);
     EXPECT_EQ(CallsStartingWith(L"MsiGetProductInfoExW").size(), 2u);
     EXPECT_EQ(watcher.texts(), std::vector<std::wstring>{L"Installing update 'a.msp' for '{A}'."});
-    EXPECT_EQ(RecordedText(runRecord.products[installation].displayName), L"") << "recorded as no name";
+    EXPECT_EQ(record->Text(record->installations[installation].displayName), L"") << "recorded as no name";
 }
 
 TEST_F(ProductUpdates, ASequencingFailureAppliesNothingAndLogsItsError)
@@ -301,8 +308,8 @@ TEST_F(ProductUpdates, PatchesAllMadeForAnotherBaselineLeaveTheInstallationNotFo
         EXPECT_EQ(std::count(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(), line), c.notFound ? 1 : 0);
         if (c.notFound) {
             EXPECT_TRUE(Applied().empty());
-            EXPECT_EQ(runRecord.failedStep, RunStep::Sequencing);
-            EXPECT_EQ(runRecord.failureCode, 1642u);
+            EXPECT_EQ(record->failedStep, RunStep::Sequencing);
+            EXPECT_EQ(record->failureCode, 1642u);
         }
     }
 }
@@ -478,7 +485,7 @@ TEST_F(ProductUpdates, TheRecordGivesEachPatchItsStatusAndInstallerResult)
     fake.products[product].sequence = {{0, 0}, {ERROR_PATCH_TARGET_NOT_FOUND, none}, {0, 1}};
     fake.applyResults = {ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_SUCCESS};
     EXPECT_EQ(Apply({0, 1, 2}), 0);
-    EXPECT_EQ(RecordedText(runRecord.products[installation].displayName), L"Sample Product");
+    EXPECT_EQ(record->Text(record->installations[installation].displayName), L"Sample Product");
     EXPECT_EQ(Statuses(),
               (std::vector<PatchStatus>{PatchStatus::Applied, PatchStatus::NotApplicable, PatchStatus::Applied}));
     EXPECT_EQ(Patch(0).resultCode, 3010u);

@@ -22,7 +22,7 @@ protected:
         OpenLogFile();
         ScriptTwoPatchesThreeTargets();
         spoil(answer);
-        return ApplyUpdates(folder, {});
+        return RunUpdates({});
     }
 
     // The run ended before any transaction and before any patch, with the line and the step.
@@ -31,8 +31,8 @@ protected:
         EXPECT_TRUE(CallsStartingWith(L"MsiBeginTransactionW").empty());
         EXPECT_TRUE(Applied().empty());
         EXPECT_EQ(Log().back(), line);
-        EXPECT_EQ(runRecord.failedStep, step);
-        EXPECT_EQ(runRecord.failureCode, code);
+        EXPECT_EQ(record->failedStep, step);
+        EXPECT_EQ(record->failureCode, code);
     }
 };
 
@@ -116,7 +116,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiSummaryInfoGetProperty)
     // A patch without a revision number has no code: it is applied, and cannot be found
     // registered afterwards.
     EXPECT_EQ(RunWith([](UINT) { fake.patches[0].revision = L"-"; }, 0), ERROR_INSTALL_FAILURE);
-    EXPECT_EQ(runRecord.failedStep, RunStep::Verifying);
+    EXPECT_EQ(record->failedStep, RunStep::Verifying);
 }
 
 // "MsiEnumProductsEx": ERROR_SUCCESS for each installation, ERROR_NO_MORE_ITEMS at the end;
@@ -150,7 +150,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiGetProductInfoEx)
             RunStep::ReadingProduct, code);
     }
     EXPECT_EQ(RunWith([](UINT c) { fake.products[L"{C}"].packageReadResult = c; }, ERROR_MORE_DATA), 1);
-    EXPECT_EQ(runRecord.failureCode, static_cast<uint32_t>(ERROR_MORE_DATA));
+    EXPECT_EQ(record->failureCode, static_cast<uint32_t>(ERROR_MORE_DATA));
 
     // InstalledProductName: any error, or an empty text, names the product by its code.
     for (UINT code : {ERROR_UNKNOWN_PROPERTY, ERROR_BAD_CONFIGURATION, ERROR_FUNCTION_FAILED}) {
@@ -176,7 +176,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiGetProductInfoEx)
                     L"cannot patch it."),
               1u);
     EXPECT_EQ(Applied(), std::vector<std::wstring>{L"b.msp {C}"});
-    EXPECT_EQ(InstallationsNotPatched(), 1u);
+    EXPECT_EQ(record->InstallationsNotPatched(), 1u);
 }
 
 // "MsiGetPatchInfoEx": State "1" applied, "2" superseded, "4" obsolete; ERROR_UNKNOWN_PATCH for a
@@ -198,7 +198,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiGetPatchInfoEx)
                   ERROR_INSTALL_FAILURE);
         EXPECT_EQ(Applied().front(), L"b.msp {C}") << "not listed before: applied";
         EXPECT_EQ(RecordedPatch(L"{C}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::NotRegistered);
-        EXPECT_EQ(runRecord.failedStep, RunStep::Verifying);
+        EXPECT_EQ(record->failedStep, RunStep::Verifying);
     }
 }
 
@@ -213,10 +213,10 @@ TEST_F(DocumentedAnswer, AnswersOfMsiBeginTransaction)
         EXPECT_TRUE(Applied().empty());
         EXPECT_TRUE(CallsStartingWith(L"MsiEndTransaction").empty());
         EXPECT_EQ(Log().back(), L"Beginning MSI transaction failed with error=" + Text(code) + L".");
-        EXPECT_EQ(runRecord.failedStep, RunStep::Beginning);
+        EXPECT_EQ(record->failedStep, RunStep::Beginning);
     }
     EXPECT_EQ(RunWith([](UINT c) { fake.beginResult = c; }, ERROR_ROLLBACK_DISABLED), 0);
-    EXPECT_EQ(runRecord.transaction, TransactionUse::Outside);
+    EXPECT_EQ(record->transaction, TransactionUse::Outside);
 }
 
 // "MsiEndTransaction": ERROR_ACCESS_DENIED, ERROR_INSTALL_FAILURE, ERROR_INSTALL_ALREADY_RUNNING,
@@ -230,7 +230,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiEndTransaction)
         EXPECT_EQ(RunWith([](UINT c) { fake.commitResult = c; }, code), static_cast<int>(code));
         EXPECT_EQ(CallsStartingWith(L"MsiEndTransaction"),
                   (std::vector<std::wstring>{L"MsiEndTransaction(1)", L"MsiEndTransaction(0)"}));
-        EXPECT_EQ(runRecord.failedStep, RunStep::Committing);
+        EXPECT_EQ(record->failedStep, RunStep::Committing);
         EXPECT_EQ(Log().back(),
                   L"After the failed commit, Windows Installer lists update 'b.msp' as installed for "
                   L"'Product A' (per-machine).")
@@ -296,7 +296,7 @@ TEST_F(DocumentedAnswer, AnswersOfMsiApplyMultiplePatches)
         EXPECT_EQ(RunWith([](UINT c) { fake.applyResults = {ERROR_SUCCESS, c}; }, code), static_cast<int>(code));
         EXPECT_EQ(RecordedPatch(L"{A}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::Failed);
         EXPECT_EQ(RecordedPatch(L"{C}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::RolledBack);
-        EXPECT_EQ(runRecord.failedStep, RunStep::Applying);
+        EXPECT_EQ(record->failedStep, RunStep::Applying);
     }
     EXPECT_EQ(RunWith([](UINT) { fake.patches[1].appliesNothing = true; }, 0), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(RecordedPatch(L"{C}", MSIINSTALLCONTEXT_MACHINE, 0).status, PatchStatus::NotRegistered);

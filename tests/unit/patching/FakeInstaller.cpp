@@ -1,7 +1,6 @@
 // The Windows Installer functions of the update run, answered from `fake` and recorded as
 // text. msi.dll is not linked into this binary, so these definitions are the ones called.
 #include "Fakes.h"
-#include "RunRecord.h"
 
 #include <sddl.h>
 #include <strsafe.h>
@@ -209,8 +208,6 @@ void ResetFake()
     fake = FakeSystem();
     templates.clear();
     ForgetPatchData();
-    // What the run records belongs to the script it ran against.
-    ResetRunRecord();
 }
 
 std::vector<std::wstring> CallsStartingWith(const std::wstring& prefix)
@@ -537,7 +534,17 @@ INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window)
 UINT WINAPI MsiEnableLogW(DWORD mode, LPCWSTR logFile, DWORD attributes)
 {
     fake.calls.push_back(L"MsiEnableLogW(" + Number(mode) + L", " + Text(logFile) + L", " + Number(attributes) + L")");
-    return fake.enableLogResult;
+    if (fake.enableLogResult != ERROR_SUCCESS)
+        return fake.enableLogResult;
+    // Windows Installer writes the log where it is told; where that folder exists, so does this.
+    HANDLE file = logFile == nullptr ? INVALID_HANDLE_VALUE
+                                     : CreateFileW(logFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, "verbose", 7, &written, nullptr);
+        CloseHandle(file);
+    }
+    return ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiApplyMultiplePatchesW(LPCWSTR patchPackages, LPCWSTR productCode, LPCWSTR properties)

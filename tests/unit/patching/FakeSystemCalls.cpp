@@ -1,6 +1,7 @@
 // Stand-ins for the restart: the program calls these user32 and advapi32 functions through
 // their import pointers, and here the pointers lead to fakes. The real ExitWindowsEx is
-// therefore never reachable from this binary. Also StgOpenStorage, which opens for each
+// therefore never reachable from this binary. Also CoCreateGuid and CheckTokenMembership, which
+// fail where a test says so and otherwise answer as the real ones; StgOpenStorage, which opens for each
 // scripted patch a real structured storage made in memory with a transform as the script
 // describes it; the extraction, which fills the update table from the script instead of
 // reading a payload; a free that notes when a patch path copy handed to
@@ -91,7 +92,29 @@ BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
         }
     }
     fake.calls.push_back(line);
+    if (fake.onRestart)
+        fake.onRestart();
     return TRUE;
+}
+
+HRESULT WINAPI FakeCoCreateGuid(GUID* guid)
+{
+    if (fake.guidsFail)
+        return E_FAIL;
+    static auto real = reinterpret_cast<decltype(&FakeCoCreateGuid)>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"ole32.dll"), "CoCreateGuid")));
+    return real(guid);
+}
+
+BOOL WINAPI FakeCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember)
+{
+    if (fake.notElevated) {
+        *isMember = FALSE;
+        return TRUE;
+    }
+    static auto real = reinterpret_cast<decltype(&FakeCheckTokenMembership)>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"advapi32.dll"), "CheckTokenMembership")));
+    return real(token, sid, isMember);
 }
 
 void PutBytes(std::vector<uint8_t>& out, uint32_t value, size_t width)
@@ -180,6 +203,9 @@ decltype(&FakeAdjustTokenPrivileges) fakeAdjustTokenPrivileges __asm__(TV_IMPORT
     FakeAdjustTokenPrivileges;
 decltype(&FakeExitWindowsEx) fakeExitWindowsEx __asm__(TV_IMPORT_STDCALL(ExitWindowsEx, 8)) = FakeExitWindowsEx;
 decltype(&FakeStgOpenStorage) fakeStgOpenStorage __asm__(TV_IMPORT_STDCALL(StgOpenStorage, 24)) = FakeStgOpenStorage;
+decltype(&FakeCoCreateGuid) fakeCoCreateGuid __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4)) = FakeCoCreateGuid;
+decltype(&FakeCheckTokenMembership) fakeCheckTokenMembership __asm__(TV_IMPORT_STDCALL(CheckTokenMembership,
+                                                                                       12)) = FakeCheckTokenMembership;
 
 // The link wraps free (-Wl,--wrap=free): every free of this binary comes through here.
 void __real_free(void* block);
@@ -202,7 +228,8 @@ void __wrap_free(void* block)
 static const bool seamsInPlace =
     RequireSeam("advapi32.dll", "OpenProcessToken") && RequireSeam("advapi32.dll", "LookupPrivilegeValueW") &&
     RequireSeam("advapi32.dll", "AdjustTokenPrivileges") && RequireSeam("user32.dll", "ExitWindowsEx") &&
-    RequireSeam("ole32.dll", "StgOpenStorage");
+    RequireSeam("ole32.dll", "StgOpenStorage") && RequireSeam("ole32.dll", "CoCreateGuid") &&
+    RequireSeam("advapi32.dll", "CheckTokenMembership");
 
 void WatchPatchData(const void* copy)
 {
@@ -214,10 +241,12 @@ size_t LivePatchDataCount()
     return livePatchData.size();
 }
 
-int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
+int ExtractUpdates(const wchar_t* folder, UpdateTable* table, RunRecord& record, Sha256Pipe*)
 {
     fake.calls.push_back(L"ExtractUpdates(" + std::wstring(folder) + L")");
     fake.folder = folder;
+    if (fake.onExtract)
+        fake.onExtract(folder);
     if (fake.extractResult != 0)
         return fake.extractResult;
     for (const FakePatch& patch : fake.patches) {
@@ -227,9 +256,9 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table)
     }
     // What the real extraction tells the run's record, every file written.
     for (const PatchFileInfo& entry : *table)
-        RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), 0);
+        record.RecordCarriedFile(entry.fileName, ARRAYSIZE(entry.fileName), 0);
     for (size_t i = 0; i < table->size(); ++i)
-        RecordFileWritten();
+        record.RecordFileWritten(nullptr);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <msidefs.h>
 #include <msiquery.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -103,6 +104,14 @@ struct FakeSystem {
     // not say what a failed commit undoes, so each test says it.
     std::set<std::wstring> undoneByFailedCommit;
     BOOL openTokenResult = TRUE;
+    // CoCreateGuid fails, so that no working folder can be named; CheckTokenMembership answers
+    // that the token holds no group asked about, as where elevation was refused or bypassed.
+    bool guidsFail = false;
+    bool notElevated = false;
+    // Called when ExitWindowsEx is, to look at what the run has left behind at that moment; and
+    // when the extraction is, with the folder it was given.
+    std::function<void()> onRestart;
+    std::function<void(const std::wstring&)> onExtract;
     BOOL lookupResult = TRUE;
 
     // What the system saw. Calls are one line each, such as
@@ -123,7 +132,7 @@ struct FakeSystem {
 
 extern FakeSystem fake;
 
-// Back to an empty script and an empty run record; closes a token left from an earlier test.
+// Back to an empty script; closes a token left from an earlier test.
 void ResetFake();
 
 // The calls whose lines begin with prefix.

@@ -1,12 +1,13 @@
 // The update run's fixture for its unit tests: a log folder with the log open, the fake of
-// Windows Installer reset before and after, and the checks every run must pass (no handle left
-// open, no patch path copy left, no restart action applied inside a transaction); with the
-// helpers that read back what the run did.
+// Windows Installer reset before and after, a record of the run's own for every run, and the
+// checks every run must pass (no handle left open, no patch path copy left, no restart action
+// applied inside a transaction); with the helpers that read back what the run did.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,6 @@ protected:
     {
         ResetFake();
         ResetAppState();
-        ForgetVerboseLogs();
         appState.logFolder = logs.path() + L"\\";
         OpenLogFile();
     }
@@ -62,13 +62,46 @@ protected:
         return codes;
     }
 
-    TempFolder logs;
-};
+    // One update run in a new process's record, in the working folder: ApplyUpdates's result.
+    int RunUpdatesIn(const wchar_t* workingFolder, const UpdateProgress& progress)
+    {
+        record.reset(new RunRecord);
+        verboseLogs.reset(new VerboseLogs);
+        RunContext context{workingFolder, *record, *verboseLogs, nullptr};
+        return ApplyUpdates(context, progress);
+    }
+    int RunUpdates(const UpdateProgress& progress = {}) { return RunUpdatesIn(folder, progress); }
 
-inline std::wstring Pooled(const PooledText& text)
-{
-    return runRecord.pool.substr(text.offset, text.length);
-}
+    std::wstring Pooled(const PooledText& text) const { return record->Text(text); }
+
+    // The patch at position in the index list of the product's installation in that context.
+    const PatchRecord& RecordedPatch(const std::wstring& code, DWORD context, size_t position)
+    {
+        for (uint32_t i = 0; i < record->installations.size(); ++i) {
+            const InstallationRecord& installation = record->installations[i];
+            if (Pooled(installation.code) == code && installation.context == context && !installation.otherAccount)
+                return record->InstallationPatch(i, position);
+        }
+        ADD_FAILURE() << "no installation recorded in context " << context;
+        static PatchRecord none{};
+        return none;
+    }
+
+    const InstallationRecord& RecordedInstallation(const std::wstring& code, DWORD context)
+    {
+        for (const InstallationRecord& installation : record->installations) {
+            if (Pooled(installation.code) == code && installation.context == context && !installation.otherAccount)
+                return installation;
+        }
+        ADD_FAILURE() << "no installation recorded in context " << context;
+        static InstallationRecord none{};
+        return none;
+    }
+
+    TempFolder logs;
+    std::unique_ptr<RunRecord> record{new RunRecord};
+    std::unique_ptr<VerboseLogs> verboseLogs{new VerboseLogs};
+};
 
 inline const wchar_t properties[] = L"REINSTALL=ALL REINSTALLMODE=omus";
 inline const wchar_t suppressed[] = L"REINSTALL=ALL REINSTALLMODE=omus REBOOT=ReallySuppress";
@@ -94,30 +127,6 @@ inline std::vector<std::wstring> Applied()
 inline const wchar_t committed[] = L"All updates applied successfully and MSI transaction committed.";
 inline const wchar_t nothingToDo[] = L"No update needs applying; no MSI transaction was begun.";
 inline const wchar_t question[] = L"ConfirmRestart";
-
-// The patch at position in the index list of the product's installation in that context.
-inline const PatchRecord& RecordedPatch(const std::wstring& code, DWORD context, size_t position)
-{
-    for (uint32_t i = 0; i < runRecord.products.size(); ++i) {
-        const ProductRecord& product = runRecord.products[i];
-        if (Pooled(product.code) == code && product.context == context && !product.otherAccount)
-            return InstallationPatch(i, position);
-    }
-    ADD_FAILURE() << "no installation recorded in context " << context;
-    static PatchRecord none{};
-    return none;
-}
-
-inline const ProductRecord& RecordedInstallation(const std::wstring& code, DWORD context)
-{
-    for (const ProductRecord& product : runRecord.products) {
-        if (Pooled(product.code) == code && product.context == context && !product.otherAccount)
-            return product;
-    }
-    ADD_FAILURE() << "no installation recorded in context " << context;
-    static ProductRecord none{};
-    return none;
-}
 
 inline size_t Count(const std::vector<std::wstring>& lines, const std::wstring& line)
 {

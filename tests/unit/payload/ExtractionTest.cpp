@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,7 @@ protected:
     void Again()
     {
         ResetAppState();
+        record.reset(new RunRecord);
         appState.logFolder = folder.path() + L"\\";
         OpenLogFile();
     }
@@ -85,22 +87,21 @@ protected:
     void OpenPayload(const Bytes& payload)
     {
         EXPECT_TRUE(WriteAllBytes(folder / L"payload.bin", payload));
-        appState.payloadFile = CreateFileW((folder / L"payload.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        appState.payloadFile.reset(CreateFileW((folder / L"payload.bin").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
     int Extract(const Bytes& payload, const std::wstring& out, UpdateTable* table = nullptr)
     {
         OpenPayload(payload);
-        return ExtractUpdates(out.c_str(), table);
+        return ExtractUpdates(out.c_str(), table, *record, &hash);
     }
 
-    uint32_t Position() const { return SetFilePointer(appState.payloadFile, 0, nullptr, FILE_CURRENT); }
+    uint32_t Position() const { return SetFilePointer(appState.payloadFile.get(), 0, nullptr, FILE_CURRENT); }
 
     std::vector<std::wstring> Logged()
     {
-        CloseHandle(appState.logFile);
-        appState.logFile = INVALID_HANDLE_VALUE;
+        appState.logFile.reset();
         return ReadLogMessages(folder / L"TessarvaneUpdater.log");
     }
 
@@ -112,6 +113,9 @@ protected:
     }
 
     TempFolder folder;
+    // Extraction records into the run's record and hashes what it copies, as for a result file.
+    std::unique_ptr<RunRecord> record{new RunRecord};
+    Sha256Pipe hash;
 };
 
 std::vector<std::wstring> Lines(std::initializer_list<const wchar_t*> lines)
@@ -272,7 +276,7 @@ TEST_F(Extraction, FailedOrShortWritesFailTheExtractionAndRemoveThePartFile)
         OpenPayload(payload);
         {
             ArmedWriteFault fault(c.fault, c.passedWrites);
-            EXPECT_EQ(ExtractUpdates((folder / L"out").c_str(), nullptr), 1);
+            EXPECT_EQ(ExtractUpdates((folder / L"out").c_str(), nullptr, *record, &hash), 1);
         }
         EXPECT_EQ(Logged(), Lines({L"Extracting update files.", L"Failed to extract update."}));
         bool firstComplete = c.passedWrites == 2;
@@ -316,8 +320,8 @@ TEST_F(Extraction, RefusedNamesCreateNothingForTheirEntry)
         RemoveTree(folder / L"out");
         Bytes payload;
         Append32(payload, 2);
-        for (const Bytes& record : {Record(L"first.msp", 4), Record(name, 4, name.size() < 260)})
-            payload.insert(payload.end(), record.begin(), record.end());
+        for (const Bytes& entry : {Record(L"first.msp", 4), Record(name, 4, name.size() < 260)})
+            payload.insert(payload.end(), entry.begin(), entry.end());
         Bytes first = Pattern(4, 18);
         payload.insert(payload.end(), first.begin(), first.end());
         payload.insert(payload.end(), 4, 0x77);

@@ -84,21 +84,21 @@ protected:
     int Read(const Bytes& payload)
     {
         WritePayloadFile(folder / L"updater.bin", payload);
-        appState.payloadFile = CreateFileW((folder / L"updater.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return ReadPayloadHeader();
+        appState.payloadFile.reset(CreateFileW((folder / L"updater.bin").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return ReadPayloadHeader(record);
     }
 
-    uint32_t Position() const { return SetFilePointer(appState.payloadFile, 0, nullptr, FILE_CURRENT); }
+    uint32_t Position() const { return SetFilePointer(appState.payloadFile.get(), 0, nullptr, FILE_CURRENT); }
 
     std::vector<std::wstring> Logged()
     {
-        CloseHandle(appState.logFile);
-        appState.logFile = INVALID_HANDLE_VALUE;
+        appState.logFile.reset();
         return ReadLogMessages(folder / L"TessarvaneUpdater.log");
     }
 
     TempFolder folder;
+    RunRecord record;
 };
 
 }  // namespace
@@ -138,7 +138,7 @@ TEST_F(PayloadHeader, NothingBehindTheImageOrNoFileMeansNothingCarried)
 {
     EXPECT_EQ(Read({}), PayloadMissing);
     ResetAppState();
-    EXPECT_EQ(ReadPayloadHeader(), PayloadMissing);
+    EXPECT_EQ(ReadPayloadHeader(record), PayloadMissing);
 }
 
 TEST_F(PayloadHeader, ReadsNameAndVersionAndStopsAtTheEntryCount)

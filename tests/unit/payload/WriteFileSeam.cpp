@@ -33,9 +33,9 @@ void PlantFile()
 
 BOOL WINAPI SeamWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    if (!plantPath.empty() && file != appState.logFile)
+    if (!plantPath.empty() && file != appState.logFile.get())
         PlantFile();
-    if (armedFault == WriteFault::None || file == appState.logFile)
+    if (armedFault == WriteFault::None || file == appState.logFile.get())
         return RealWriteFile()(file, buffer, size, written, overlapped);
     if (writesToPass > 0) {
         --writesToPass;

@@ -27,7 +27,7 @@ void OpenLogIn(const std::wstring& folder)
 // written.
 void ExpectLoggingOffAndUnchanged(const std::wstring& victim, const Bytes& content)
 {
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(appState.logFile);
     LogMessage(L"must go nowhere");
     ResetAppState();
     Bytes after;
@@ -56,7 +56,7 @@ TEST(Log, WritesStampedLinesInUtf16WithoutByteOrderMark)
 {
     TempFolder folder;
     OpenLogIn(folder.path());
-    ASSERT_NE(appState.logFile, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(appState.logFile);
     std::wstring longText(2000, L'z');
     LogMessage(L"Extracting update files.");
     LogMessage(L"");
@@ -97,14 +97,13 @@ TEST(Log, EachRunStartsAFreshFileAndASecondWriterIsRefused)
     ResetAppState();
 
     OpenLogIn(folder.path());
-    HANDLE firstRun = appState.logFile;
+    HANDLE firstRun = appState.logFile.release();
     ASSERT_NE(firstRun, INVALID_HANDLE_VALUE);
-    appState.logFile = INVALID_HANDLE_VALUE;
     appState.logFolder = folder.path() + L"\\";
     OpenLogFile();  // another instance logging into the same folder at the same time
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(appState.logFile);
     LogMessage(L"goes nowhere");
-    appState.logFile = firstRun;
+    appState.logFile.reset(firstRun);
     LogMessage(L"second run");
     ResetAppState();
 
@@ -122,7 +121,7 @@ TEST(LogFolder, CreatesMissingLevelsShallowestFirst)
     EXPECT_EQ(appState.logFolder, folder / L"a\\b\\c\\");
     EXPECT_TRUE(FileExists(folder / L"a\\b\\c"));
     OpenLogFile();
-    EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(appState.logFile);
     ResetAppState();
     EXPECT_TRUE(FileExists(folder / L"a\\b\\c\\TessarvaneUpdater.log"));
 }
@@ -153,7 +152,7 @@ TEST(LogFolder, RelativeNamesNeedAnExistingParentLevel)
     PrepareLogFolder();  // no backslash, no existing level: nothing is created
     EXPECT_FALSE(FileExists(folder / L"plain"));
     OpenLogFile();
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(appState.logFile);
 
     appState.logFolder = L"fwd/slashes";
     PrepareLogFolder();
@@ -171,7 +170,7 @@ TEST(LogFolder, AFileInThePathMakesLoggingStayOff)
     appState.logFolder = folder / L"file\\sub";
     PrepareLogFolder();
     OpenLogFile();
-    EXPECT_EQ(appState.logFile, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(appState.logFile);
     ResetAppState();
 }
 
@@ -289,7 +288,7 @@ TEST(LogLinks, OrdinarySpellingsOfTheLogFolderAreAccepted)
 
     for (const std::wstring& spelling : spellings) {
         OpenLogIn(spelling);
-        EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE) << testing::PrintToString(spelling);
+        EXPECT_TRUE(appState.logFile) << testing::PrintToString(spelling);
         ResetAppState();
     }
 
@@ -297,7 +296,7 @@ TEST(LogLinks, OrdinarySpellingsOfTheLogFolderAreAccepted)
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
     OpenLogIn(L".\\Long Folder Name\\..\\Long Folder Name");
-    EXPECT_NE(appState.logFile, INVALID_HANDLE_VALUE) << "relative";
+    EXPECT_TRUE(appState.logFile) << "relative";
     ResetAppState();
     SetCurrentDirectoryW(previous);
 }

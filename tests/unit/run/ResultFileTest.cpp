@@ -9,6 +9,7 @@
 
 #include <cwchar>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,13 @@
 #include "Log.h"
 #include "ResultFile.h"
 #include "RunRecord.h"
+#include "Sha256.h"
 #include "TestFiles.h"
+#include "VerboseLogs.h"
 
 namespace {
 
-std::string Document(int exitCode)
+std::string Document(RunRecord& record, int exitCode)
 {
     SYSTEMTIME end{};
     end.wYear = 2026;
@@ -30,8 +33,9 @@ std::string Document(int exitCode)
     end.wMinute = 4;
     end.wSecond = 5;
     end.wMilliseconds = 6;
+    record.RecordExitCode(exitCode);
     JsonWriter json;
-    FormatRunResult(json, exitCode, end);
+    FormatRunResult(json, record, end);
     EXPECT_TRUE(json.Complete());
     return std::string(json.Data(), json.Size());
 }
@@ -66,16 +70,43 @@ struct Carried {
 };
 
 // The update table as extraction records it.
-void RecordFiles(std::initializer_list<Carried> files)
+void RecordFiles(RunRecord& record, std::initializer_list<Carried> files)
 {
     for (const Carried& file : files)
-        RecordCarriedFile(file.name, wcslen(file.name), file.size);
+        record.RecordCarriedFile(file.name, wcslen(file.name), file.size);
+}
+
+// A file's bytes as extraction hashes them.
+void RecordWritten(RunRecord& record, const char* bytes, size_t size)
+{
+    Sha256 hash;
+    hash.Add(bytes, size);
+    uint8_t digest[32];
+    hash.Finish(digest);
+    record.RecordFileWritten(&digest);
+}
+
+// A patch's target list as the run splits it.
+std::vector<std::wstring> Codes(std::initializer_list<const wchar_t*> codes)
+{
+    return std::vector<std::wstring>(codes.begin(), codes.end());
 }
 
 class ResultDocument : public testing::Test {
 protected:
-    void SetUp() override { ResetAppState(); }
+    void SetUp() override { Fresh(); }
     void TearDown() override { ResetAppState(); }
+
+    // A new process: the state and an empty record.
+    void Fresh()
+    {
+        ResetAppState();
+        owned.reset(new RunRecord);
+        record = owned.get();
+    }
+
+    std::unique_ptr<RunRecord> owned;
+    RunRecord* record = nullptr;
 
     // Three carried files, extracted; a.msp and b.msp target {A} (x86) and {C} (x64), c.msp
     // targets {B}, which is not installed. The run reaches both installed products.
@@ -88,22 +119,20 @@ protected:
         appState.runMode = RunMode::Unattended;
         appState.productName = L"Suite";
         appState.productVersion = L"2.0";
-        RecordFiles({{L"a.msp", 3}, {L"b.msp", 0}, {L"c.msp", 1}});
-        RecordFileData("abc", 3);
-        RecordFileWritten();
-        RecordFileWritten();
-        RecordFileData("x", 1);
-        RecordFileWritten();
-        RecordPatchTargets(0, L"{AAAAAAAA-0000-0000-0000-000000000000}", L"{A};{C}");
-        RecordPatchTargets(1, L"", L"{C};{A}");
-        RecordPatchTargets(2, L"{CCCCCCCC-0000-0000-0000-000000000000}", L"{B}");
-        productA = RecordProduct(L"{A}", {0, 1});
-        uint32_t productB = RecordProduct(L"{B}", {2});
-        productC = RecordProduct(L"{C}", {0, 1});
-        RecordInstallation(productA, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
-        RecordProductNotInstalled(productB);
-        RecordInstallation(productC, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X64);
-        RecordRunStarted();
+        RecordFiles(*record, {{L"a.msp", 3}, {L"b.msp", 0}, {L"c.msp", 1}});
+        RecordWritten(*record, "abc", 3);
+        RecordWritten(*record, "", 0);
+        RecordWritten(*record, "x", 1);
+        record->RecordPatchTargets(0, L"{AAAAAAAA-0000-0000-0000-000000000000}", Codes({L"{A}", L"{C}"}));
+        record->RecordPatchTargets(1, L"", Codes({L"{C}", L"{A}"}));
+        record->RecordPatchTargets(2, L"{CCCCCCCC-0000-0000-0000-000000000000}", Codes({L"{B}"}));
+        productA = record->RecordProduct(L"{A}", {0, 1});
+        uint32_t productB = record->RecordProduct(L"{B}", {2});
+        productC = record->RecordProduct(L"{C}", {0, 1});
+        record->RecordInstallation(productA, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
+        record->RecordProductNotInstalled(productB);
+        record->RecordInstallation(productC, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X64);
+        record->RecordRunStarted();
     }
 };
 
@@ -112,8 +141,8 @@ protected:
 TEST_F(ResultDocument, DescribesTheCarriedFilesWithTheirDigestsCodesAndTargets)
 {
     RecordThreePatchesThreeProducts();
-    RecordRunResult(0);
-    std::string document = Document(0);
+    record->RecordRunResult(0);
+    std::string document = Document(*record, 0);
     EXPECT_EQ(document.rfind("{\n  \"schemaVersion\": 1,\n", 0), 0u);
     EXPECT_EQ(Value(document, "flavour"), sizeof(void*) == 8 ? "\"x64\"" : "\"x86\"");
     EXPECT_EQ(Value(document, "mode"), "\"unattended\"");
@@ -132,23 +161,23 @@ TEST_F(ResultDocument, DescribesTheCarriedFilesWithTheirDigestsCodesAndTargets)
     EXPECT_NE(document.find("\"targets\": [\n        \"{A}\",\n        \"{C}\"\n      ]"), std::string::npos);
 }
 
-TEST_F(ResultDocument, SplitsTargetListsAsTheRunDoes)
+TEST_F(ResultDocument, WritesTargetListsAsTheRunSplitThem)
 {
     struct Case {
-        const wchar_t* list;
+        std::vector<std::wstring> codes;  // as SplitProductCodes cuts "A;B;", ";A", "A;;B", ";", ""
         const char* json;
     } cases[] = {
-        {L"A;B;", "[\n        \"A\",\n        \"B\"\n      ]"},
-        {L";A", "[\n        \"\",\n        \"A\"\n      ]"},
-        {L"A;;B", "[\n        \"A\",\n        \"\",\n        \"B\"\n      ]"},
-        {L";", "[\n        \"\"\n      ]"},
-        {L"", "[]"},
+        {{L"A", L"B"}, "[\n        \"A\",\n        \"B\"\n      ]"},
+        {{L"", L"A"}, "[\n        \"\",\n        \"A\"\n      ]"},
+        {{L"A", L"", L"B"}, "[\n        \"A\",\n        \"\",\n        \"B\"\n      ]"},
+        {{L""}, "[\n        \"\"\n      ]"},
+        {{}, "[]"},
     };
     for (const Case& c : cases) {
-        ResetAppState();
-        RecordFiles({{L"a.msp", 0}});
-        RecordPatchTargets(0, L"", c.list);
-        EXPECT_NE(Document(1).find(std::string("\"targets\": ") + c.json), std::string::npos) << c.json;
+        Fresh();
+        RecordFiles(*record, {{L"a.msp", 0}});
+        record->RecordPatchTargets(0, L"", c.codes);
+        EXPECT_NE(Document(*record, 1).find(std::string("\"targets\": ") + c.json), std::string::npos) << c.json;
     }
 }
 
@@ -157,16 +186,18 @@ TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
     RecordThreePatchesThreeProducts();
     // {A}: a.msp applied (restart), then rolled back, b.msp not applicable; {C}: a.msp already
     // applied, b.msp failed, so the run stopped and rolled back what it had applied.
-    RecordInstallationName(productA, L"Product A");
-    RecordPatchAnswer(productA, 0, PatchStatus::RolledBack, ERROR_SUCCESS_REBOOT_REQUIRED);
-    RecordPatchAnswer(productA, 1, PatchStatus::NotApplicable, 1642);
-    RecordInstallationName(productC, L"{C}");  // the run's stand-in for a name it could not read
-    RecordPatchState(productC, 0, PatchStatus::AlreadyApplied, -1);
-    RecordPatchAnswer(productC, 1, PatchStatus::Failed, 1603);
-    LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
-    RecordRunResult(1603);
+    record->RecordInstallationName(productA, L"Product A");
+    record->RecordPatchAnswer(productA, 0, PatchStatus::RolledBack, ERROR_SUCCESS_REBOOT_REQUIRED);
+    record->RecordVerboseLog(productA, 0, VerboseLogName(L"a.msp", L"{A}"));
+    record->RecordPatchAnswer(productA, 1, PatchStatus::NotApplicable, 1642);
+    record->RecordInstallationName(productC, L"{C}");  // the run's stand-in for a name it could not read
+    record->RecordPatchState(productC, 0, PatchStatus::AlreadyApplied, -1);
+    record->RecordPatchAnswer(productC, 1, PatchStatus::Failed, 1603);
+    record->RecordVerboseLog(productC, 1, VerboseLogName(L"b.msp", L"{C}"));
+    record->LogFailure(RunStep::Applying, 1603, L"MsiApplyPatch failed with error=%u", 1603u);
+    record->RecordRunResult(1603);
 
-    std::string document = Document(1603);
+    std::string document = Document(*record, 1603);
     EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{B}\"", "\"{C}\""}));
     EXPECT_EQ(Values(document, "displayName"), (std::vector<std::string>{"\"Product A\"", "null", "null"}));
     EXPECT_EQ(Values(document, "installed"), (std::vector<std::string>{"true", "false", "true"}));
@@ -188,12 +219,12 @@ TEST_F(ResultDocument, GivesEachPatchOfEachProductItsStatusAndVerboseLog)
 TEST_F(ResultDocument, PatchesOfProductsTheRunNeverReachedAreNotAttempted)
 {
     RecordThreePatchesThreeProducts();
-    RecordRunResult(1);
-    runRecord.runResult = 1;
-    LogFailure(RunStep::ReadingProduct, 1610, L"Reading the installed package of product '%s' failed with error=%u.",
-               L"{C}", 1610u);
-    LogFailure(RunStep::Committing, 1, L"a later failure is logged but not recorded");
-    std::string document = Document(1);
+    record->RecordRunResult(1);
+    record->runResult = 1;
+    record->LogFailure(RunStep::ReadingProduct, 1610,
+                       L"Reading the installed package of product '%s' failed with error=%u.", L"{C}", 1610u);
+    record->LogFailure(RunStep::Committing, 1, L"a later failure is logged but not recorded");
+    std::string document = Document(*record, 1);
     EXPECT_EQ(Values(document, "status"),
               (std::vector<std::string>{"\"not-attempted\"", "\"not-attempted\"", "\"not-applicable\"",
                                         "\"not-attempted\"", "\"not-attempted\""}));
@@ -230,21 +261,21 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ResetAppState();
+        Fresh();
         appState.runMode = c.mode;
-        RecordFiles({{L"a.msp", 0}});
-        RecordPatchTargets(0, L"", L"{A}");
-        uint32_t installation =
-            RecordInstallation(RecordProduct(L"{A}", {0}), MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X86);
+        RecordFiles(*record, {{L"a.msp", 0}});
+        record->RecordPatchTargets(0, L"", Codes({L"{A}"}));
+        uint32_t installation = record->RecordInstallation(record->RecordProduct(L"{A}", {0}),
+                                                           MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X86);
         if (c.applied)
-            RecordPatchAnswer(installation, 0, PatchStatus::Applied, 0);
+            record->RecordPatchAnswer(installation, 0, PatchStatus::Applied, 0);
         if (c.started)
-            RecordRunStarted();
+            record->RecordRunStarted();
         if (c.runResult >= 0)
-            RecordRunResult(c.runResult);
+            record->RecordRunResult(c.runResult);
         if (c.failed != RunStep::None)
-            RecordFailure(c.failed, 5, nullptr);
-        std::string document = Document(c.exitCode);
+            record->RecordFailure(c.failed, 5, nullptr);
+        std::string document = Document(*record, c.exitCode);
         EXPECT_EQ(Value(document, "outcome"), c.outcome);
         EXPECT_EQ(Value(document, "restartRequired"), c.restart);
         bool failed = std::string(c.outcome) == "\"failed\"";
@@ -254,15 +285,15 @@ TEST_F(ResultDocument, NeverCallsARunASuccessThatItsStepsResultOrExitCodeContrad
 
 TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
 {
-    RecordFiles({{L"a.msp", 0}, {L"b.msp", 0}});
-    RecordPatchTargets(0, L"", L"{A}");
-    RecordPatchTargets(1, L"", L"{A}");
-    uint32_t product = RecordProduct(L"{A}", {0, 1});
-    uint32_t machine = RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
-    uint32_t user = RecordInstallation(product, MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X64);
-    RecordPatchAnswer(user, 1, PatchStatus::Applied, 0);
-    RecordPatchState(machine, 0, PatchStatus::AlreadyApplied, -1);
-    std::string document = Document(0);
+    RecordFiles(*record, {{L"a.msp", 0}, {L"b.msp", 0}});
+    record->RecordPatchTargets(0, L"", Codes({L"{A}"}));
+    record->RecordPatchTargets(1, L"", Codes({L"{A}"}));
+    uint32_t product = record->RecordProduct(L"{A}", {0, 1});
+    uint32_t machine = record->RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86);
+    uint32_t user = record->RecordInstallation(product, MSIINSTALLCONTEXT_USERUNMANAGED, L"", PackagePlatform::X64);
+    record->RecordPatchAnswer(user, 1, PatchStatus::Applied, 0);
+    record->RecordPatchState(machine, 0, PatchStatus::AlreadyApplied, -1);
+    std::string document = Document(*record, 0);
     EXPECT_EQ(Values(document, "productCode"), (std::vector<std::string>{"\"{A}\"", "\"{A}\""}));
     EXPECT_EQ(Values(document, "context"), (std::vector<std::string>{"\"machine\"", "\"user-unmanaged\""}));
     EXPECT_EQ(Values(document, "platform"), (std::vector<std::string>{"\"x86\"", "\"x64\""}));
@@ -274,35 +305,36 @@ TEST_F(ResultDocument, GivesEachContextAProductIsInstalledInARecordOfItsOwn)
 // list from wherever that now lies.
 TEST_F(ResultDocument, KeepsEveryInstallationsPatchesWhileItsRecordsGrow)
 {
-    RecordFiles({{L"a.msp", 0}, {L"b.msp", 0}, {L"c.msp", 0}});
+    RecordFiles(*record, {{L"a.msp", 0}, {L"b.msp", 0}, {L"c.msp", 0}});
     std::vector<std::wstring> codes;
     std::vector<uint32_t> products;
     for (int i = 0; i < 40; ++i) {
         codes.push_back(L"{P" + std::to_wstring(100 + i) + L"}");
-        products.push_back(RecordProduct(codes.back(), {i % 3, (i + 1) % 3}));
+        products.push_back(record->RecordProduct(codes.back(), {i % 3, (i + 1) % 3}));
     }
     for (uint32_t product : products) {
-        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86), product);
-        EXPECT_EQ(RecordInstallation(product, MSIINSTALLCONTEXT_USERMANAGED, L"", PackagePlatform::X64), 40 + product);
+        EXPECT_EQ(record->RecordInstallation(product, MSIINSTALLCONTEXT_MACHINE, L"", PackagePlatform::X86), product);
+        EXPECT_EQ(record->RecordInstallation(product, MSIINSTALLCONTEXT_USERMANAGED, L"", PackagePlatform::X64),
+                  40 + product);
     }
-    ASSERT_EQ(runRecord.products.size(), 80u);
+    ASSERT_EQ(record->installations.size(), 80u);
     for (size_t i = 0; i < 40; ++i) {
-        const ProductRecord& first = runRecord.products[i];
-        const ProductRecord& second = runRecord.products[40 + i];
-        EXPECT_EQ(runRecord.pool.substr(second.code.offset, second.code.length), codes[i]);
+        const InstallationRecord& first = record->installations[i];
+        const InstallationRecord& second = record->installations[40 + i];
+        EXPECT_EQ(record->Text(second.code), codes[i]);
         EXPECT_EQ(first.context, static_cast<DWORD>(MSIINSTALLCONTEXT_MACHINE));
         EXPECT_EQ(second.context, static_cast<DWORD>(MSIINSTALLCONTEXT_USERMANAGED));
         ASSERT_EQ(second.patchCount, 2u);
-        EXPECT_EQ(runRecord.patches[second.firstPatch].index, static_cast<int32_t>(i % 3));
-        EXPECT_EQ(runRecord.patches[second.firstPatch + 1].index, static_cast<int32_t>((i + 1) % 3));
+        EXPECT_EQ(record->patches[second.firstPatch].index, static_cast<int32_t>(i % 3));
+        EXPECT_EQ(record->patches[second.firstPatch + 1].index, static_cast<int32_t>((i + 1) % 3));
     }
 }
 
 TEST_F(ResultDocument, AFailureNoStepRecordedStillHasTheRunsCode)
 {
-    RecordRunStarted();
-    RecordRunResult(1627);
-    std::string document = Document(1627);
+    record->RecordRunStarted();
+    record->RecordRunResult(1627);
+    std::string document = Document(*record, 1627);
     EXPECT_EQ(Value(document, "step"), "null");
     EXPECT_EQ(Value(document, "errorCode"), "1627");
     EXPECT_EQ(Value(document, "message"), "null");
@@ -323,7 +355,15 @@ protected:
 
     std::wstring Path() const { return folder / L"TessarvaneUpdater.json"; }
 
+    // The end of an extraction that exits with exitCode.
+    void Finish(int exitCode)
+    {
+        record.RecordExitCode(exitCode);
+        WriteResultFile(record);
+    }
+
     TempFolder folder;
+    RunRecord record;
 };
 
 }  // namespace
@@ -331,7 +371,7 @@ protected:
 TEST_F(ResultFile, IsWrittenWholeAsUtf8WithoutAByteOrderMarkAndNoTemporaryFileStays)
 {
     OpenLogFile();
-    EXPECT_EQ(FinishRun(0), 0);
+    Finish(0);
     Bytes bytes;
     ASSERT_TRUE(ReadAllBytes(Path(), bytes));
     ASSERT_FALSE(bytes.empty());
@@ -345,7 +385,7 @@ TEST_F(ResultFile, IsWrittenWholeAsUtf8WithoutAByteOrderMarkAndNoTemporaryFileSt
 
 TEST_F(ResultFile, IsNotWrittenWhenLoggingIsOff)
 {
-    EXPECT_EQ(FinishRun(1), 1);
+    Finish(1);
     EXPECT_FALSE(FileExists(Path()));
 }
 
@@ -356,7 +396,7 @@ TEST_F(ResultFile, ReplacesLinksUnderItsNamesWithoutWritingThroughThem)
     ASSERT_TRUE(CreateHardLinkW(Path().c_str(), (folder / L"victim.txt").c_str(), nullptr));
     ASSERT_TRUE(CreateHardLinkW((Path() + L".tmp").c_str(), (folder / L"victim.txt").c_str(), nullptr));
     OpenLogFile();
-    FinishRun(0);
+    Finish(0);
 
     Bytes victim;
     ASSERT_TRUE(ReadAllBytes(folder / L"victim.txt", victim));
@@ -370,12 +410,13 @@ TEST_F(ResultFile, ReplacesLinksUnderItsNamesWithoutWritingThroughThem)
 TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateOfAPatchNotRegistered)
 {
     RecordThreePatchesThreeProducts();
-    RecordOtherAccountInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
-    RecordPatchState(productA, 0, PatchStatus::Superseded, 2);
-    RecordPatchAnswer(productA, 1, PatchStatus::NotRegistered, 0);
-    RecordFailure(RunStep::Verifying, 1603, L"Windows Installer does not list update 'b.msp' ...");
-    RecordRunResult(1603);
-    std::string document = Document(1603);
+    record->RecordOtherAccountInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
+    record->RecordPatchState(productA, 0, PatchStatus::Superseded, 2);
+    record->RecordPatchAnswer(productA, 1, PatchStatus::NotRegistered, 0);
+    record->RecordVerboseLog(productA, 1, VerboseLogName(L"b.msp", L"{A}"));
+    record->RecordFailure(RunStep::Verifying, 1603, L"Windows Installer does not list update 'b.msp' ...");
+    record->RecordRunResult(1603);
+    std::string document = Document(*record, 1603);
     EXPECT_EQ(Value(document, "installationsNotPatched"), "1");
     EXPECT_EQ(Value(document, "restartRequested"), "false");
     // {A} machine, {B}, {C}, then {A} for the other account with both of its patches.
@@ -401,15 +442,16 @@ TEST_F(ResultDocument, ListsAnotherAccountsInstallationCountsItAndTellsTheStateO
 TEST_F(ResultDocument, TellsWhatWentOutsideTheTransactionWhatWasNotPatchedAndTheNewStatuses)
 {
     RecordThreePatchesThreeProducts();
-    runRecord.transaction = TransactionUse::Outside;
-    runRecord.products[productC].transaction = TransactionUse::Outside;
-    runRecord.products[productC].platform = PackagePlatform::Arm64;
-    RecordOtherContextInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
-    RecordPatchAnswer(productA, 0, PatchStatus::Unknown, 0);
-    RecordPatchAnswer(productA, 1, PatchStatus::TargetNotFound, ERROR_PATCH_TARGET_NOT_FOUND);
-    RecordFailure(RunStep::Committing, 1603, L"Committing MSI transaction failed with error=1603.");
-    RecordRunResult(1603);
-    std::string document = Document(1603);
+    record->transaction = TransactionUse::Outside;
+    record->installations[productC].transaction = TransactionUse::Outside;
+    record->installations[productC].platform = PackagePlatform::Arm64;
+    record->RecordOtherContextInstallation(productA, MSIINSTALLCONTEXT_USERUNMANAGED, L"S-1-5-21-1-2-3-1001");
+    record->RecordPatchAnswer(productA, 0, PatchStatus::Unknown, 0);
+    record->RecordVerboseLog(productA, 0, VerboseLogName(L"a.msp", L"{A}"));
+    record->RecordPatchAnswer(productA, 1, PatchStatus::TargetNotFound, ERROR_PATCH_TARGET_NOT_FOUND);
+    record->RecordFailure(RunStep::Committing, 1603, L"Committing MSI transaction failed with error=1603.");
+    record->RecordRunResult(1603);
+    std::string document = Document(*record, 1603);
     EXPECT_EQ(Values(document, "transaction"), (std::vector<std::string>{"false", "null", "null", "false", "null"}))
         << "the run's, then {A}, {B}, {C} and {A}'s other context";
     EXPECT_EQ(Values(document, "platform"), (std::vector<std::string>{"\"x86\"", "null", "\"arm64\"", "null"}));

@@ -1,50 +1,35 @@
-// The tests' update run, and the test binary's CoCreateGuid, _beginthreadex and
-// CheckTokenMembership. The system calls are
-// reached through their import pointers, which are defined here so that the product code's
-// calls land in these functions; they forward to the real ones unless told to fail.
+// The tests' run, and the test binary's _beginthreadex, reached through its import pointer,
+// which is defined here so that the product code's call lands in this function; it forwards to
+// the real one unless told to fail.
 #include "FakeUpdateRun.h"
 
-#include <objbase.h>
 #include <process.h>
 
-#include "Folders.h"
+#include "AppState.h"
 #include "ImportSeam.h"
+#include "RunRecord.h"
 
 FakeUpdateRun fakeRun;
-bool failGuids = false;
 bool failThreads = false;
-bool notElevated = false;
-
-int FakeApplyUpdates(const wchar_t* folder, const UpdateProgress& progress)
-{
-    ++fakeRun.calls;
-    fakeRun.folder = folder;
-    fakeRun.folderExisted = DirectoryExists(folder);
-    if (progress.showStatus != nullptr && progress.confirmRestart != nullptr)
-        fakeRun.watcher = progress.watcher;
-    return fakeRun.script ? fakeRun.script(folder, progress) : 0;
-}
-
-void ShowStatus(const UpdateProgress& progress, const std::wstring& text)
-{
-    std::wstring buffer = text;
-    progress.ShowStatus(buffer.c_str());
-    buffer.assign(buffer.size(), L'#');
-}
 
 namespace {
 
-using CoCreateGuidFunction = HRESULT(WINAPI*)(GUID*);
-using BeginThreadFunction = uintptr_t(__cdecl*)(void*, unsigned, _beginthreadex_proc_type, void*, unsigned, unsigned*);
-
-HRESULT WINAPI FakeCoCreateGuid(GUID* guid)
+RunEnd Start(void*, const UpdateProgress& progress)
 {
-    if (failGuids)
-        return E_FAIL;
-    static auto real = reinterpret_cast<CoCreateGuidFunction>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"ole32.dll"), "CoCreateGuid")));
-    return real(guid);
+    ++fakeRun.calls;
+    if (progress.showStatus != nullptr && progress.confirmRestart != nullptr)
+        fakeRun.watcher = progress.watcher;
+    int result = fakeRun.script ? fakeRun.script(progress) : 0;
+    return RunEnd{RunSucceeded(result), RunExitCode(appState.runMode, result)};
 }
+
+RunEnd NotStarted(void*, unsigned long)
+{
+    ++fakeRun.notStartedCalls;
+    return RunEnd{false, RunExitCode(appState.runMode, 1)};
+}
+
+using BeginThreadFunction = uintptr_t(__cdecl*)(void*, unsigned, _beginthreadex_proc_type, void*, unsigned, unsigned*);
 
 uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginthreadex_proc_type start, void* argument,
                                     unsigned flags, unsigned* threadId)
@@ -56,31 +41,26 @@ uintptr_t __cdecl FakeBeginThreadEx(void* security, unsigned stackSize, _beginth
     return real(security, stackSize, start, argument, flags, threadId);
 }
 
-using CheckTokenMembershipFunction = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
-
-BOOL WINAPI FakeCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember)
-{
-    if (notElevated) {
-        *isMember = FALSE;
-        return TRUE;
-    }
-    static auto real = reinterpret_cast<CheckTokenMembershipFunction>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"advapi32.dll"), "CheckTokenMembership")));
-    return real(token, sid, isMember);
-}
-
 }  // namespace
 
+RunStarter FakeRunStarter()
+{
+    RunStarter starter;
+    starter.start = Start;
+    starter.notStarted = NotStarted;
+    return starter;
+}
+
+void ShowStatus(const UpdateProgress& progress, const std::wstring& text)
+{
+    std::wstring buffer = text;
+    progress.ShowStatus(buffer.c_str());
+    buffer.assign(buffer.size(), L'#');
+}
+
 extern "C" {
-extern CheckTokenMembershipFunction fakeCheckTokenMembershipPointer __asm__(TV_IMPORT_STDCALL(CheckTokenMembership,
-                                                                                              12));
-CheckTokenMembershipFunction fakeCheckTokenMembershipPointer = FakeCheckTokenMembership;
-extern CoCreateGuidFunction fakeCoCreateGuidPointer __asm__(TV_IMPORT_STDCALL(CoCreateGuid, 4));
-CoCreateGuidFunction fakeCoCreateGuidPointer = FakeCoCreateGuid;
 extern BeginThreadFunction fakeBeginThreadPointer __asm__(TV_IMPORT_CDECL(_beginthreadex));
 BeginThreadFunction fakeBeginThreadPointer = FakeBeginThreadEx;
 }
 
-static const bool seamsInPlace = RequireSeam("advapi32.dll", "CheckTokenMembership") &&
-                                 RequireSeam("ole32.dll", "CoCreateGuid") &&
-                                 RequireSeam("msvcrt.dll", "_beginthreadex");
+static const bool seamsInPlace = RequireSeam("msvcrt.dll", "_beginthreadex");

@@ -1,5 +1,5 @@
-// Test-only stand-ins for the update run and three system calls, so the window tests choose
-// what the worker does and when, and can make a start-up step fail.
+// Test-only stand-ins for the run and for starting a thread, so the window tests choose what the
+// worker does and when, and can keep the worker from starting.
 #pragma once
 
 #include <windows.h>
@@ -9,34 +9,28 @@
 
 #include "UpdateProgress.h"
 
-// What FakeApplyUpdates does and saw. The test writes it before the run starts
-// and reads it after the outcome has been handled: the thread start and SendMessageW order
-// the accesses, so no lock is needed.
+// What the fake run does and saw. The test writes it before the run starts and reads it after
+// the outcome has been handled: the thread start and SendMessageW order the accesses, so no lock
+// is needed.
 struct FakeUpdateRun {
-    // Runs on the worker thread in place of the update run; its result is the run's.
-    std::function<int(const wchar_t* folder, const UpdateProgress& progress)> script;
+    // Runs on the worker thread in place of the run; its result is the run's, whose end the
+    // window is given as the run object gives it (RunSucceeded, RunExitCode).
+    std::function<int(const UpdateProgress& progress)> script;
     int calls = 0;
-    std::wstring folder;
-    bool folderExisted = false;
     void* watcher = nullptr;  // the progress's watcher, once it answers both its functions
+    int notStartedCalls = 0;  // the window reported a worker that could not start
 };
 extern FakeUpdateRun fakeRun;
 
-// The update run that the tests give the window: records its call in fakeRun and runs the
-// script.
-int FakeApplyUpdates(const wchar_t* folder, const UpdateProgress& progress);
+// The run that the tests give the window: records its calls in fakeRun and runs the script.
+RunStarter FakeRunStarter();
 
 // Shows a status line as the update run does, then overwrites the run's copy of it: the
 // window must have taken its own.
 void ShowStatus(const UpdateProgress& progress, const std::wstring& text);
 
-// While set, CoCreateGuid fails (so no working folder name can be made) and _beginthreadex
-// starts no thread.
-extern bool failGuids;
+// While set, _beginthreadex starts no thread.
 extern bool failThreads;
-// While set, CheckTokenMembership answers that the token holds no group asked about, as for a
-// run whose elevation was refused or bypassed (Wine always runs as an administrator).
-extern bool notElevated;
 
 // A manual-reset event that a test and the worker's script signal each other with.
 class Gate {

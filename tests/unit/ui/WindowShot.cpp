@@ -40,19 +40,19 @@ int wmain(int argc, wchar_t** argv)
     appState.productVersion = L"2.0";
 
     if (state == L"running") {
-        fakeRun.script = [](const wchar_t*, const UpdateProgress& progress) {
+        fakeRun.script = [](const UpdateProgress& progress) {
             progress.ShowStatus(L"Installing update 'sample-2.0.msp' for '{6F1D2C3B-5A4E-4B7C-9D8E-0123456789AB}'.");
             runMayEnd.Wait(INFINITE);
             return 0;
         };
     } else {
         int result = state == L"failed" ? 1 : 0;
-        fakeRun.script = [result](const wchar_t*, const UpdateProgress&) { return result; };
+        fakeRun.script = [result](const UpdateProgress&) { return result; };
     }
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    UpdaterDialog dialog(FakeApplyUpdates);
+    UpdaterDialog dialog(FakeRunStarter());
     if (!dialog.Create())
         return 1;
     if (state == L"running") {

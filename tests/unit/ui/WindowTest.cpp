@@ -15,9 +15,7 @@ void WindowTest::SetUp()
     appState.productName = L"A";
     appState.productVersion = L"1.2";
     fakeRun = FakeUpdateRun();
-    failGuids = false;
     failThreads = false;
-    notElevated = false;
 }
 
 void WindowTest::TearDown()
@@ -29,9 +27,7 @@ void WindowTest::TearDown()
         PumpUntil([this] { return !IsWindow(Window()); }, 30000);
     }
     PumpPending();
-    failGuids = false;
     failThreads = false;
-    notElevated = false;
     ResetAppState();
 }
 

@@ -32,7 +32,7 @@ protected:
     void Press(int id) { SendMessageW(Window(), WM_COMMAND, id, 0); }
     void PostKey(HWND target, WPARAM key);
 
-    UpdaterDialog dialog{FakeApplyUpdates};
+    UpdaterDialog dialog{FakeRunStarter()};
     int quitCode = -1;
 };
 

@@ -14,7 +14,6 @@ struct CarriedFileNote {
 struct RunNotes {
     int failuresLogged = 0;
     std::vector<CarriedFileNote> carriedFiles;
-    std::vector<std::vector<uint8_t>> fileData;  // per file from the first: the bytes it was given
     size_t filesWritten = 0;
 };
 

@@ -238,6 +238,8 @@ BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 BOOL WINAPI SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size);
 BOOL WINAPI CloseHandle(HANDLE handle);
+// Declared for the handle owners' header; nothing the fuzzer runs searches a folder.
+BOOL WINAPI FindClose(HANDLE search);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 DWORD WINAPI GetCurrentProcessId();

@@ -1,14 +1,13 @@
-// The working folder of an update run: named on the main thread when the run starts, created
-// by CreateWorkingFolder on the worker, and removed by DeleteWorkingFolder when the window goes
-// away. The window deletes it only when CreateWorkingFolder succeeded, so a folder that existed
-// before the run is never emptied. No function here keeps state.
+// The working folder of an update run: named and created when the run starts, and removed by
+// DeleteWorkingFolder when the run is finished, only where CreateWorkingFolder succeeded, so a
+// folder that existed before the run is never emptied. No function here keeps state.
 #include "WorkingFolder.h"
 
 #include <objbase.h>
 #include <rpc.h>
 
 #include "Folders.h"
-#include "RunRecord.h"
+#include "UniqueHandle.h"
 
 std::wstring MakeWorkingFolderPath()
 {
@@ -40,21 +39,21 @@ std::wstring MakeWorkingFolderPath()
     return path;
 }
 
-bool CreateWorkingFolder(const std::wstring& path)
+bool CreateWorkingFolder(const std::wstring& path, RunRecord& record)
 {
     if (path.empty()) {
-        LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
-                   L"No working folder could be named under the Windows folder's Temp folder.");
+        record.LogFailure(RunStep::WorkingFolder, ERROR_BAD_PATHNAME,
+                          L"No working folder could be named under the Windows folder's Temp folder.");
         return false;
     }
     // Fails for a folder that exists already: that one is not this run's.
     DWORD error = 0;
     switch (CreateProtectedFolder(path.c_str(), error)) {
     case ProtectedFolderResult::NoAccessRules:
-        LogFailure(RunStep::WorkingFolder, error, L"The working folder's access rules could not be prepared.");
+        record.LogFailure(RunStep::WorkingFolder, error, L"The working folder's access rules could not be prepared.");
         return false;
     case ProtectedFolderResult::NotCreated:
-        LogFailure(RunStep::WorkingFolder, error, L"Failed to create the working folder, error=%u", error);
+        record.LogFailure(RunStep::WorkingFolder, error, L"Failed to create the working folder, error=%u", error);
         return false;
     case ProtectedFolderResult::Created:
         break;
@@ -73,13 +72,13 @@ void DeleteWorkingFolder(const wchar_t* path)
         folder += L'\\';
 
     WIN32_FIND_DATAW entry = {};
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
+    FindHandle search(FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (search) {
         do {
             if (!(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_OFFLINE)))
                 DeleteFileW((folder + entry.cFileName).c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &entry));
+        search.reset();
     }
     RemoveDirectoryW(path);
 }

@@ -49,6 +49,8 @@ protected:
         ResetFolderSeams();
         ResetAppState();
     }
+
+    RunRecord record;
 };
 
 TEST_F(WorkingFolder, PathIsTheWindowsFoldersTempAndANewGuidAndCreatesNothing)
@@ -114,7 +116,7 @@ TEST_F(WorkingFolder, PathComesFromTheSystemsWindowsFolderNotAUsersPrivateOne)
 TEST_F(WorkingFolder, LogFolderLevelsThatTheUpdaterCreatesGetTheSameProtection)
 {
     std::wstring working = MakeWorkingFolderPath();
-    ASSERT_TRUE(CreateWorkingFolder(working));
+    ASSERT_TRUE(CreateWorkingFolder(working, record));
     RemoveDirectoryW(working.c_str());
     std::vector<uint8_t> protectedDescriptor = folderSeams.descriptor;
     ASSERT_FALSE(protectedDescriptor.empty());
@@ -139,7 +141,7 @@ TEST_F(WorkingFolder, LogFolderLevelsThatTheUpdaterCreatesGetTheSameProtection)
 TEST_F(WorkingFolder, IsCreatedProtectedWithAccessForSystemAndAdministratorsOnly)
 {
     std::wstring path = MakeWorkingFolderPath();
-    ASSERT_TRUE(CreateWorkingFolder(path));
+    ASSERT_TRUE(CreateWorkingFolder(path, record));
     EXPECT_TRUE(IsFolder(path));
     RemoveDirectoryW(path.c_str());
 
@@ -227,16 +229,15 @@ TEST_F(WorkingFolder, CreationSucceedsOnlyForTheCallThatMadeTheFolderAndLogsWhyN
 
     TempFolder folder;
     std::wstring path = folder / L"work";
-    EXPECT_TRUE(CreateWorkingFolder(path));
+    EXPECT_TRUE(CreateWorkingFolder(path, record));
     EXPECT_TRUE(IsFolder(path));
-    EXPECT_FALSE(CreateWorkingFolder(path)) << "a folder that exists already is not this run's";
-    EXPECT_FALSE(CreateWorkingFolder(folder / L"missing\\work")) << "one level only";
+    EXPECT_FALSE(CreateWorkingFolder(path, record)) << "a folder that exists already is not this run's";
+    EXPECT_FALSE(CreateWorkingFolder(folder / L"missing\\work", record)) << "one level only";
     int calls = folderSeams.createCalls;
-    EXPECT_FALSE(CreateWorkingFolder(L""));
+    EXPECT_FALSE(CreateWorkingFolder(L"", record));
     EXPECT_EQ(folderSeams.createCalls, calls) << "an empty path is never created, nor made relative";
 
-    CloseHandle(appState.logFile);
-    appState.logFile = INVALID_HANDLE_VALUE;
+    appState.logFile.reset();
     const std::vector<std::wstring> expected = {
         L"Failed to create the working folder, error=183",
         L"Failed to create the working folder, error=3",
@@ -247,16 +248,17 @@ TEST_F(WorkingFolder, CreationSucceedsOnlyForTheCallThatMadeTheFolderAndLogsWhyN
 
 TEST(DeleteWorkingFolder, RemovesTheFilesAndTheFolder)
 {
+    RunRecord record;
     TempFolder folder;
     std::wstring work = folder / L"work";
-    ASSERT_TRUE(CreateWorkingFolder(work));
+    ASSERT_TRUE(CreateWorkingFolder(work, record));
     WriteAllBytes(work + L"\\a.msp", {1});
     WriteAllBytes(work + L"\\b.msp", {});
     DeleteWorkingFolder(work.c_str());
     EXPECT_FALSE(FileExists(work));
 
     // Given with a final backslash, the same.
-    ASSERT_TRUE(CreateWorkingFolder(work));
+    ASSERT_TRUE(CreateWorkingFolder(work, record));
     WriteAllBytes(work + L"\\a.msp", {1});
     DeleteWorkingFolder((work + L"\\").c_str());
     EXPECT_FALSE(FileExists(work));
@@ -264,9 +266,10 @@ TEST(DeleteWorkingFolder, RemovesTheFilesAndTheFolder)
 
 TEST(DeleteWorkingFolder, LeavesSubfoldersAndTheFolderAboveThem)
 {
+    RunRecord record;
     TempFolder folder;
     std::wstring work = folder / L"work";
-    ASSERT_TRUE(CreateWorkingFolder(work));
+    ASSERT_TRUE(CreateWorkingFolder(work, record));
     CreateDirectoryW((work + L"\\sub").c_str(), nullptr);
     WriteAllBytes(work + L"\\a.msp", {1});
     WriteAllBytes(work + L"\\sub\\kept.msp", {2});
