@@ -33,14 +33,6 @@ std::wstring MenuItemText(HMENU menu, int position)
     return text;
 }
 
-// The folder that holds the working folders, with a final backslash.
-std::wstring WorkingFolderParent()
-{
-    wchar_t windows[MAX_PATH];
-    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows, length) + L"\\Temp\\";
-}
-
 }  // namespace
 
 TEST_F(WindowTest, IdleShowsTheProductAndWaitsForOk)
