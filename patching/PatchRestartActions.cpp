@@ -1,7 +1,7 @@
 // A patch package is a structured-storage file whose substorages are its transforms; Windows
 // reads it with its own structured storage (ole32), and so does this. Each transform's sequence
-// tables and its string pool are read as TransformFormat.h lays them out, the packer's
-// description of the same rows, and only those small streams: never the cabinet. Every
+// tables and its string pool are read as TransformFormat.h lays them out, the description the
+// packer reads the same rows by, and only those small streams: never the cabinet. Every
 // interface is released on every path.
 #include "PatchRestartActions.h"
 

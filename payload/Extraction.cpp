@@ -23,6 +23,7 @@
 #include "Files.h"
 #include "Folders.h"
 #include "Log.h"
+#include "PayloadLayout.h"
 #include "UpdateFileName.h"
 
 const DWORD CopyBufferSize = Sha256Pipe::BufferSize;
@@ -139,7 +140,7 @@ int ExtractUpdates(const wchar_t* folder, UpdateTable* table, RunRecord& record,
     // A count larger than the rest of the file could hold would run out of entries anyway;
     // refusing it up front keeps a damaged count from growing the table without bound.
     int64_t left = BytesLeft(payload);
-    if (left >= 0 && static_cast<uint64_t>(count) * sizeof(PatchFileInfo) > static_cast<uint64_t>(left)) {
+    if (left >= 0 && static_cast<uint64_t>(count) * payloadlayout::kRecordSize > static_cast<uint64_t>(left)) {
         record.LogFailure(RunStep::Extraction, ERROR_HANDLE_EOF, L"Failed to read update table entry.");
         return 1;
     }

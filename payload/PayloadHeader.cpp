@@ -10,6 +10,7 @@
 
 #include "AppState.h"
 #include "Log.h"
+#include "PayloadLayout.h"
 
 static uint32_t ReadU32(const uint8_t* at)
 {
@@ -29,16 +30,28 @@ static uint16_t ReadU16(const uint8_t* at)
 // PE32+ for the x64 one. The section table is taken at the fixed distance of the flavour's NT
 // headers (248 or 264 bytes), whatever the file header's optional-header size says; the
 // packer checks that the two agree before it appends a payload.
+#ifdef _WIN64
+constexpr payloadlayout::ImageFlavour OwnFlavour = payloadlayout::kPe32Plus;
+#else
+constexpr payloadlayout::ImageFlavour OwnFlavour = payloadlayout::kPe32;
+#endif
+static_assert(sizeof(IMAGE_NT_HEADERS) == OwnFlavour.ntHeadersSize &&
+                  offsetof(IMAGE_NT_HEADERS, OptionalHeader.NumberOfRvaAndSizes) == OwnFlavour.directoryCountOffset &&
+                  offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory) +
+                          payloadlayout::kDataDirectorySize * IMAGE_DIRECTORY_ENTRY_SECURITY ==
+                      OwnFlavour.securityDirectoryOffset,
+              "the platform's NT headers as PayloadLayout.h lays them out");
+
+// The layout's offsets under the names the SDK gives their fields.
 enum : uint32_t {
-    DosNewHeaderOffset = 0x3C,
-    NumberOfSectionsOffset = 6,
-    NtHeadersSize = sizeof(IMAGE_NT_HEADERS),
-    SectionHeaderSize = 40,
-    SizeOfRawDataOffset = 16,
-    PointerToRawDataOffset = 20,
-    NumberOfRvaAndSizesOffset = offsetof(IMAGE_NT_HEADERS, OptionalHeader.NumberOfRvaAndSizes),
-    SecurityDirectoryOffset =
-        offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory) + 8 * IMAGE_DIRECTORY_ENTRY_SECURITY,
+    DosNewHeaderOffset = payloadlayout::kNtHeadersPointerOffset,
+    NumberOfSectionsOffset = payloadlayout::kSectionCountOffset,
+    NtHeadersSize = OwnFlavour.ntHeadersSize,
+    SectionHeaderSize = payloadlayout::kSectionHeaderSize,
+    SizeOfRawDataOffset = payloadlayout::kSectionRawSizeOffset,
+    PointerToRawDataOffset = payloadlayout::kSectionRawPointerOffset,
+    NumberOfRvaAndSizesOffset = OwnFlavour.directoryCountOffset,
+    SecurityDirectoryOffset = OwnFlavour.securityDirectoryOffset,
 };
 
 uint32_t PayloadOffsetOfImage(const uint8_t* image)
@@ -63,7 +76,7 @@ uint32_t PayloadOffsetOfImage(const uint8_t* image)
 uint32_t CertificateTableOffsetOfImage(const uint8_t* image)
 {
     const uint8_t* nt = image + ReadU32(image + DosNewHeaderOffset);
-    if (ReadU32(nt + NumberOfRvaAndSizesOffset) <= IMAGE_DIRECTORY_ENTRY_SECURITY)
+    if (ReadU32(nt + NumberOfRvaAndSizesOffset) <= payloadlayout::kSecurityDirectoryIndex)
         return 0;
     uint32_t offset = ReadU32(nt + SecurityDirectoryOffset);
     uint32_t size = ReadU32(nt + SecurityDirectoryOffset + 4);
@@ -84,7 +97,7 @@ uint32_t GetPayloadOffset()
 // byte too, but it belongs to no character.
 static bool ReadCountedText(HANDLE file, std::wstring& text)
 {
-    uint8_t buffer[256];
+    uint8_t buffer[payloadlayout::kMaxTextBytes];
     DWORD read = 0;
     if (!ReadFile(file, buffer, 1, &read, nullptr) || read != 1)
         return false;

@@ -10,8 +10,9 @@
 // program's own image on the first call and cached.
 uint32_t GetPayloadOffset();
 
-// P for the PE32 image whose DOS header is at the given address (section table right after
-// the 248 bytes of PE32 NT headers; ties go to the earlier section).
+// P for the image of this program's own flavour whose DOS header is at the given address
+// (section table right after the NT headers: 248 bytes for PE32, 264 for PE32+; ties go to the
+// earlier section).
 uint32_t PayloadOffsetOfImage(const uint8_t* image);
 
 // The file offset of the image's certificate table (security data directory), or 0.

@@ -34,12 +34,12 @@ static bool IsDeviceName(const wchar_t* name, size_t length)
     return (digit >= L'1' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
-bool IsValidUpdateFileName(const wchar_t (&fileName)[260])
+bool IsValidUpdateFileName(const wchar_t (&fileName)[payloadlayout::kFileNameUnits])
 {
     size_t length = 0;
-    while (length < 260 && fileName[length] != L'\0')
+    while (length < payloadlayout::kFileNameUnits && fileName[length] != L'\0')
         ++length;
-    if (length == 0 || length == 260)
+    if (length == 0 || length == payloadlayout::kFileNameUnits)
         return false;
     if (!wcscmp(fileName, L".") || !wcscmp(fileName, L".."))
         return false;

@@ -8,4 +8,4 @@
 // True when fileName ends with a NUL within its 260 units and the name before it is a bare
 // Windows file name: not empty, not "." or "..", no control character and none of \ / : * ? " < > |,
 // not ending in a dot or a space, and not a reserved device name such as CON or COM1.
-bool IsValidUpdateFileName(const wchar_t (&fileName)[260]);
+bool IsValidUpdateFileName(const wchar_t (&fileName)[payloadlayout::kFileNameUnits]);

@@ -9,6 +9,7 @@
 #include "OutputFile.h"
 #include "PatchTargets.h"
 #include "PayloadFormat.h"
+#include "PayloadLayout.h"
 #include "PeChecksum.h"
 #include "PeImage.h"
 #include "Utf.h"
@@ -24,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
-
 bool CheckText(const char* option, const std::string& text, std::u16string& out, std::string& error)
 {
     std::string which = std::string(option) + " \"" + text + "\": ";
@@ -33,8 +32,9 @@ bool CheckText(const char* option, const std::string& text, std::u16string& out,
         error = which + "is not valid UTF-8";
         return false;
     }
-    if (out.size() > kMaxTextUnits) {
-        error = which + "is " + std::to_string(out.size()) + " UTF-16 code units long; the payload holds at most 127";
+    if (out.size() > payloadlayout::kMaxTextUnits) {
+        error = which + "is " + std::to_string(out.size()) + " UTF-16 code units long; the payload holds at most " +
+                std::to_string(payloadlayout::kMaxTextUnits);
         return false;
     }
     return true;
@@ -109,7 +109,7 @@ bool CheckFile(const std::string& argument, const BuildRequest& request, Input& 
         error = which + error;
         return false;
     }
-    if (file.Size() > kMaxFileSize) {
+    if (file.Size() > payloadlayout::kMaxFileSize) {
         error = which + "is 4 GiB or larger; the update table holds 32-bit sizes";
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include "FileName.h"
 #include "PatchTargets.h"
+#include "PayloadLayout.h"
 #include "Sha256.h"
 #include "Utf.h"
 
@@ -72,7 +73,8 @@ void CollectWarnings(UpdaterReport& report)
         const EntryReport& entry = report.entries[i];
         std::string which = "entry " + std::to_string(i) + ": ";
         if (!entry.record.terminated)
-            report.warnings.push_back(which + "its file name has no NUL within 260 units");
+            report.warnings.push_back(which + "its file name has no NUL within " +
+                                      std::to_string(payloadlayout::kFileNameUnits) + " units");
         std::string nameProblem = CheckWindowsFileName(entry.record.fileName);
         if (!nameProblem.empty())
             report.warnings.push_back(which + nameProblem);

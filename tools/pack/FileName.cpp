@@ -4,6 +4,8 @@
 // would also keep apart or, rarely, miss a clash in another script.
 #include "FileName.h"
 
+#include "PayloadLayout.h"
+
 #include <cstdint>
 
 namespace pack {
@@ -70,9 +72,9 @@ std::string CheckWindowsFileName(const std::u16string& name)
 {
     if (name.empty())
         return "the file name is empty";
-    if (name.size() > kMaxFileNameUnits)
-        return "the file name is " + std::to_string(name.size()) +
-               " UTF-16 units long; at most 259 fit the update table";
+    if (name.size() > payloadlayout::kMaxFileNameUnits)
+        return "the file name is " + std::to_string(name.size()) + " UTF-16 units long; at most " +
+               std::to_string(payloadlayout::kMaxFileNameUnits) + " fit the update table";
     for (char16_t c : name) {
         if (c < 0x20)
             return "the file name holds a control character";

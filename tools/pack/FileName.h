@@ -7,8 +7,6 @@
 
 namespace pack {
 
-constexpr size_t kMaxFileNameUnits = 259;  // 260 units in the record, one for the NUL
-
 // Empty when Windows accepts the name as a plain file name, otherwise the reason.
 std::string CheckWindowsFileName(const std::u16string& name);
 

@@ -1,20 +1,17 @@
-// The payload that follows the updater's image: N1 and the product name, N2 and the version
-// (UTF-16LE, no terminators), the entry count C, C records of 528 bytes (file name in 260
-// UTF-16 units ended by a NUL, file size, a reserved zero), then every file's bytes in record
-// order. Nothing in it holds an offset; positions follow from the sizes alone.
+// The packer's writing and reading of the payload that follows the updater's image, laid out
+// as PayloadLayout.h describes it: the counted product name and version, the entry count, the
+// update table, then every file's bytes in table order.
 #pragma once
 
 #include "ByteOrder.h"
 #include "InputFile.h"
+#include "PayloadLayout.h"
 
 #include <string>
 #include <vector>
 
 namespace pack {
 
-constexpr size_t kRecordSize = 528;
-constexpr size_t kFileNameUnits = 260;
-constexpr size_t kMaxTextUnits = 127;  // the length byte counts bytes, at most 254 of them
 constexpr uint8_t kCompoundSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 struct PayloadEntry {

@@ -5,6 +5,7 @@
 #include "ByteOrder.h"
 #include "HexText.h"
 #include "InputFile.h"
+#include "PayloadLayout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,21 +14,9 @@ namespace pack {
 
 namespace {
 
-constexpr uint32_t kFileHeaderOffset = 4;       // behind "PE\0\0"
-constexpr uint32_t kOptionalHeaderOffset = 24;  // signature + file header
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint16_t kPe32OptionalHeaderSize = 224;
-constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
-// Offsets inside the optional header, which grows by 16 bytes on PE32+ (64-bit image base and
-// stack and heap sizes) before the data directories.
+// What signing and inspect read besides the facts that place the payload (PayloadLayout.h).
 constexpr uint32_t kChecksumInOptionalHeader = 64;  // the same in both flavours
-constexpr uint32_t kPe32DataDirectoryCountOffset = 92;
-constexpr uint32_t kPe32PlusDataDirectoryCountOffset = 108;
-// The data directories follow their count, 8 bytes (address, size) each.
-constexpr uint32_t kDataDirectorySize = 8;
 constexpr uint32_t kResourceDirectoryIndex = 2;
-constexpr uint32_t kSecurityDirectoryIndex = 4;
 // Real images keep their headers in the first few kilobytes; the bound keeps a hostile
 // e_lfanew from making the reader allocate gigabytes.
 constexpr uint64_t kMaxHeaderSpan = 16u << 20;
@@ -40,13 +29,13 @@ uint64_t PeHeaderSpan(const uint8_t* data, size_t size)
         return 0x40;
     if (data[0] != 'M' || data[1] != 'Z')
         return size;  // nothing more to read: not an image
-    uint64_t ntOffset = GetU32(data + 0x3C);
+    uint64_t ntOffset = GetU32(data + payloadlayout::kNtHeadersPointerOffset);
     // Enough for either flavour; the parser decides which one the image is.
-    uint64_t fixedEnd = ntOffset + kPe32PlusNtHeadersSize;
-    if (size < ntOffset + kFileHeaderOffset + 4)
+    uint64_t fixedEnd = ntOffset + payloadlayout::kPe32Plus.ntHeadersSize;
+    if (size < ntOffset + payloadlayout::kSectionCountOffset + 2)
         return fixedEnd;
-    uint16_t sections = GetU16(data + ntOffset + kFileHeaderOffset + 2);
-    return fixedEnd + uint64_t(sections) * kSectionHeaderSize;
+    uint16_t sections = GetU16(data + ntOffset + payloadlayout::kSectionCountOffset);
+    return fixedEnd + uint64_t(sections) * payloadlayout::kSectionHeaderSize;
 }
 
 bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string& error)
@@ -56,66 +45,63 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
         error = "is not a PE image (no MZ header)";
         return false;
     }
-    uint64_t nt = GetU32(data + 0x3C);
-    if (nt + kOptionalHeaderOffset + 2 > size || data[nt] != 'P' || data[nt + 1] != 'E' || data[nt + 2] != 0 ||
-        data[nt + 3] != 0) {
+    uint64_t nt = GetU32(data + payloadlayout::kNtHeadersPointerOffset);
+    if (nt + payloadlayout::kOptionalHeaderOffset + 2 > size || data[nt] != 'P' || data[nt + 1] != 'E' ||
+        data[nt + 2] != 0 || data[nt + 3] != 0) {
         error = "is not a PE image (no PE signature where the MZ header points)";
         return false;
     }
-    const uint8_t* fileHeader = data + nt + kFileHeaderOffset;
-    const uint8_t* optional = data + nt + kOptionalHeaderOffset;
-    uint16_t magic = GetU16(optional);
-    if (magic != kPe32Magic && magic != kPe32PlusMagic) {
+    const uint8_t* headers = data + nt;
+    uint16_t magic = GetU16(headers + payloadlayout::kOptionalHeaderOffset);
+    if (magic != payloadlayout::kPe32.magic && magic != payloadlayout::kPe32Plus.magic) {
         error = "is not a PE32 or PE32+ image (optional header magic " + Hex(magic) + ")";
         return false;
     }
-    bool plus = magic == kPe32PlusMagic;
-    uint16_t expectedSize = plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
-    uint32_t ntHeadersSize = plus ? kPe32PlusNtHeadersSize : kPe32NtHeadersSize;
-    uint16_t optionalSize = GetU16(fileHeader + 16);
-    if (optionalSize != expectedSize) {
+    bool plus = magic == payloadlayout::kPe32Plus.magic;
+    const payloadlayout::ImageFlavour& flavour = plus ? payloadlayout::kPe32Plus : payloadlayout::kPe32;
+    uint16_t optionalSize = GetU16(headers + payloadlayout::kOptionalHeaderSizeOffset);
+    if (optionalSize != flavour.optionalHeaderSize) {
         // The updater reads the section table at a fixed distance, so any other size would
         // make it compute a different payload offset than the one written here.
         error = "has a " + std::to_string(optionalSize) + "-byte optional header instead of " +
-                std::to_string(expectedSize) + "; the updater would misread its section table";
+                std::to_string(flavour.optionalHeaderSize) + "; the updater would misread its section table";
         return false;
     }
-    uint16_t sections = GetU16(fileHeader + 2);
+    uint16_t sections = GetU16(headers + payloadlayout::kSectionCountOffset);
     if (sections == 0) {
         error = "is a PE image without sections";
         return false;
     }
-    uint64_t tableEnd = nt + ntHeadersSize + uint64_t(sections) * kSectionHeaderSize;
+    uint64_t tableEnd = nt + flavour.ntHeadersSize + uint64_t(sections) * payloadlayout::kSectionHeaderSize;
     if (tableEnd > size) {
         error = "is truncated inside its PE section table";
         return false;
     }
 
+    // Every offset below lies inside the NT headers, which the section table follows.
     info.ntOffset = static_cast<uint32_t>(nt);
     info.machine = plus ? PeMachine::X64 : PeMachine::X86;
-    uint32_t countOffset = plus ? kPe32PlusDataDirectoryCountOffset : kPe32DataDirectoryCountOffset;
-    uint32_t directoryCount = GetU32(optional + countOffset);
-    uint32_t directories = countOffset + 4;  // from the optional header's start
-    uint32_t security = directories + kSecurityDirectoryIndex * kDataDirectorySize;
-    info.checksumOffset = nt + kOptionalHeaderOffset + kChecksumInOptionalHeader;
+    uint32_t directoryCount = GetU32(headers + flavour.directoryCountOffset);
+    uint32_t directories = flavour.directoryCountOffset + 4;
+    info.checksumOffset = nt + payloadlayout::kOptionalHeaderOffset + kChecksumInOptionalHeader;
     // Signing tools leave this entry out of the digest whatever the directory count says.
-    info.certificateDirectoryOffset = nt + kOptionalHeaderOffset + security;
+    info.certificateDirectoryOffset = nt + flavour.securityDirectoryOffset;
     if (directoryCount > kResourceDirectoryIndex)
-        info.resourceRva = GetU32(optional + directories + kResourceDirectoryIndex * kDataDirectorySize);
-    if (directoryCount > kSecurityDirectoryIndex) {
-        info.certificateOffset = GetU32(optional + security);
-        info.certificateSize = GetU32(optional + security + 4);
+        info.resourceRva = GetU32(headers + directories + kResourceDirectoryIndex * payloadlayout::kDataDirectorySize);
+    if (directoryCount > payloadlayout::kSecurityDirectoryIndex) {
+        info.certificateOffset = GetU32(headers + flavour.securityDirectoryOffset);
+        info.certificateSize = GetU32(headers + flavour.securityDirectoryOffset + 4);
     }
 
-    const uint8_t* table = data + nt + ntHeadersSize;
+    const uint8_t* table = headers + flavour.ntHeadersSize;
     info.sections.resize(sections);
     for (uint32_t i = 0; i < sections; ++i) {
-        const uint8_t* header = table + i * kSectionHeaderSize;
+        const uint8_t* header = table + i * payloadlayout::kSectionHeaderSize;
         PeSection& section = info.sections[i];
         section.virtualSize = GetU32(header + 8);
         section.virtualAddress = GetU32(header + 12);
-        section.rawSize = GetU32(header + 16);
-        section.rawPointer = GetU32(header + 20);
+        section.rawSize = GetU32(header + payloadlayout::kSectionRawSizeOffset);
+        section.rawPointer = GetU32(header + payloadlayout::kSectionRawPointerOffset);
     }
 
     // The updater's rule: the strictly greatest PointerToRawData wins, ties keep the earlier
@@ -127,7 +113,7 @@ bool ParsePeHeaders(const uint8_t* data, size_t size, PeInfo& info, std::string&
     }
     const PeSection& best = info.sections[bestIndex];
     uint64_t end = uint64_t(best.rawPointer) + best.rawSize;
-    if (end > 0x7FFFFFFF) {
+    if (end > payloadlayout::kMaxPayloadOffset) {
         error = "has its last section ending at " + Hex(end) + ", beyond the 2 GiB that the updater can seek to";
         return false;
     }

@@ -2,8 +2,9 @@
 // is a 32-bit (PE32) or 64-bit (PE32+) image, where the updater believes its payload begins, where
 // its certificate table lies, where the fields that signing and checksumming skip are, and its
 // section table. The payload offset is computed exactly as the updater computes it at run time,
-// including its fixed section-table position, so that the packer and the updater always agree
-// on it. The rest of the packer takes its header facts from here.
+// including its fixed section-table position, from the same facts (PayloadLayout.h), so that
+// the packer and the updater always agree on it. The rest of the packer takes its header facts
+// from here.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +13,6 @@
 #include <vector>
 
 namespace pack {
-
-// The updater takes the section table from a fixed distance behind the NT headers: the size of
-// its own flavour's NT headers (signature, file header, and a 224-byte PE32 or a 240-byte
-// PE32+ optional header).
-constexpr uint32_t kPe32NtHeadersSize = 248;
-constexpr uint32_t kPe32PlusNtHeadersSize = 264;
-constexpr uint32_t kSectionHeaderSize = 40;
 
 enum class PeMachine { X86, X64 };
 

@@ -23,6 +23,7 @@
 #include "Fault.h"
 #include "MemoryFiles.h"
 #include "PayloadHeader.h"
+#include "PayloadLayout.h"
 #include "PayloadModel.h"
 #include "RunStandIns.h"
 #include "UpdateFileName.h"
@@ -34,7 +35,6 @@ const wchar_t outputFolder[] = L"C:\\Updates";
 // What the payload code records into: RunStandIns.cpp's notes stand behind it.
 RunRecord record;
 const uint32_t stubPayloadOffset = 0x400;
-const uint32_t sectionHeaderSize = 40;
 std::vector<uint8_t> stubImage;
 
 void PutU32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value)
@@ -50,7 +50,7 @@ std::vector<uint8_t> MakeStubImage()
     const uint32_t ntOffset = 0x40;
     image[0] = 'M';
     image[1] = 'Z';
-    PutU32(image, 0x3C, ntOffset);
+    PutU32(image, payloadlayout::kNtHeadersPointerOffset, ntOffset);
     IMAGE_NT_HEADERS headers = {};
     bool pe32 = sizeof headers == sizeof(IMAGE_NT_HEADERS32);
     headers.Signature = 0x00004550;
@@ -60,11 +60,12 @@ std::vector<uint8_t> MakeStubImage()
     headers.OptionalHeader.Magic = pe32 ? 0x10B : 0x20B;
     headers.OptionalHeader.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
     memcpy(&image[ntOffset], &headers, sizeof headers);
-    size_t sections = ntOffset + sizeof headers;
-    PutU32(image, sections + 16, 0x100);  // SizeOfRawData
-    PutU32(image, sections + 20, 0x200);  // PointerToRawData
-    PutU32(image, sections + sectionHeaderSize + 16, 0x100);
-    PutU32(image, sections + sectionHeaderSize + 20, stubPayloadOffset - 0x100);
+    size_t first = ntOffset + sizeof headers;
+    size_t second = first + payloadlayout::kSectionHeaderSize;
+    PutU32(image, first + payloadlayout::kSectionRawSizeOffset, 0x100);
+    PutU32(image, first + payloadlayout::kSectionRawPointerOffset, 0x200);
+    PutU32(image, second + payloadlayout::kSectionRawSizeOffset, 0x100);
+    PutU32(image, second + payloadlayout::kSectionRawPointerOffset, stubPayloadOffset - 0x100);
     return image;
 }
 

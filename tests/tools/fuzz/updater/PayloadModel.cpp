@@ -1,12 +1,17 @@
 // The payload as its format describes it: N1 and N1 bytes of UTF-16LE name (an odd last byte
 // belongs to no unit), N2 and the version likewise, the 32-bit entry count, the 528-byte
 // entries (260 UTF-16 units of name, 32-bit size, 32-bit reserved), then the files' data in
-// table order. All numbers are little-endian.
+// table order. All numbers are little-endian. Only the numbers come from PayloadLayout.h, which
+// the updater compiles too; the reading is this file's own.
 #include "PayloadModel.h"
 
 #include <cstring>
 
+#include "PayloadLayout.h"
 #include "WindowsNames.h"
+
+using payloadlayout::kFileNameUnits;
+using payloadlayout::kRecordSize;
 
 static std::wstring Utf16(const uint8_t* bytes, size_t units)
 {
@@ -43,21 +48,21 @@ PayloadModel ReadPayloadModel(const uint8_t* payload, size_t size)
     model.count = static_cast<uint32_t>(payload[offset] | payload[offset + 1] << 8 | payload[offset + 2] << 16 |
                                         static_cast<uint32_t>(payload[offset + 3]) << 24);
     offset += 4;
-    model.tableFits = uint64_t(model.count) * sizeof(PatchFileInfo) <= size - offset;
+    model.tableFits = uint64_t(model.count) * kRecordSize <= size - offset;
 
-    uint64_t dataOffset = offset + uint64_t(model.count) * sizeof(PatchFileInfo);
-    for (uint32_t i = 0; i < model.count && size - offset >= sizeof(PatchFileInfo); ++i) {
+    uint64_t dataOffset = offset + uint64_t(model.count) * kRecordSize;
+    for (uint32_t i = 0; i < model.count && size - offset >= kRecordSize; ++i) {
         ModelEntry entry;
         memcpy(&entry.raw, payload + offset, sizeof entry.raw);
         size_t units = 0;
-        while (units < 260 && (payload[offset + 2 * units] | payload[offset + 2 * units + 1]) != 0)
+        while (units < kFileNameUnits && (payload[offset + 2 * units] | payload[offset + 2 * units + 1]) != 0)
             ++units;
         entry.name = Utf16(payload + offset, units);
-        entry.terminated = units < 260;
+        entry.terminated = units < kFileNameUnits;
         entry.dataOffset = dataOffset;
         dataOffset += entry.raw.fileSize;
         model.entries.push_back(entry);
-        offset += sizeof(PatchFileInfo);
+        offset += kRecordSize;
     }
     return model;
 }
