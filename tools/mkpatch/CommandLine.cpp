@@ -8,7 +8,7 @@ namespace mkpatch {
 
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
-    "                          [--sequence FAMILY=X.Y.Z]\n"
+    "                          [--sequence FAMILY=X.Y.Z] [--allow-removal]\n"
     "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add "
     "FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
@@ -53,6 +53,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         }
         if (arg == "--broken-cabinet") {
             options.brokenCabinet = true;
+            continue;
+        }
+        if (arg == "--allow-removal") {
+            options.allowRemoval = true;
             continue;
         }
         if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&

@@ -149,6 +149,8 @@ bool MsiDatabase::LoadSchema(std::string* error)
     if (!reader_.Find(reader_.Root(), compound::EncodeMsiStreamName("_Tables", true)) ||
         !reader_.Find(reader_.Root(), compound::EncodeMsiStreamName("_Columns", true)))
         return Fail(error, "not a Windows Installer package: no _Tables or _Columns");
+    tableNames_.clear();
+    schema_.clear();
     Table tables, columns;
     if (!Decode("_Tables", tablesColumns, tables, error) || !Decode("_Columns", columnsColumns, columns, error))
         return false;

@@ -44,7 +44,8 @@ struct Table {
 
 class MsiDatabase {
 public:
-    // False with a one-line reason when the file is not a Windows Installer database.
+    // False with a one-line reason when the file is not a Windows Installer database. Opening
+    // another file forgets the one before.
     bool Open(compound::Bytes bytes, std::string* error);
 
     bool HasTable(const std::string& name) const;

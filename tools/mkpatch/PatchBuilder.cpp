@@ -3,9 +3,10 @@
 // defines and fills PatchPackage, adds the patch's Media row, marks the files PatchAdded with
 // sequence numbers after the product's last and inserts the File rows of added files. All products share one cabinet, PATCH_CAB.
 // The rows follow Windows Installer's documentation of the tables (File, Media, PatchPackage,
-// MsiFileHash, MsiPatchSequence) and of a patch's summary information: Template lists the
-// target product codes, LastSavedBy the transforms as ":T1;:#T1", Revision Number begins with
-// the patch code; a Media row's Cabinet "#PATCH_CAB" names a stream of the patch itself.
+// MsiFileHash, MsiPatchSequence, MsiPatchMetadata) and of a patch's summary information:
+// Template lists the target product codes, LastSavedBy the transforms as ":T1;:#T1", Revision
+// Number begins with the patch code; a Media row's Cabinet "#PATCH_CAB" names a stream of the
+// patch itself.
 #include "PatchBuilder.h"
 
 #include "CompoundFile.h"
@@ -332,10 +333,29 @@ void PutLE(compound::Bytes& b, uint32_t v, uint32_t width)
         b.push_back(uint8_t(v >> (8 * i)));
 }
 
-// The patch's own database: empty, or with the MsiPatchSequence table that names the patch's
-// family and its sequence in it. A database stores its tables column by column.
+// The patch's own database: empty but for its string pool, or with the tables asked for.
+// MsiPatchMetadata's row {Null, AllowRemoval, 1} lets Windows Installer remove the patch
+// again; MsiPatchSequence names the patch's family and its sequence in it. The metadata
+// table comes first so that _Tables and _Columns are in key order by string id and by name
+// alike. A database stores its tables column by column.
 void AddRootDatabase(const PatchOptions& options, compound::Writer& writer)
 {
+    struct OwnTable {
+        const char* name;
+        std::vector<Column> columns;
+        std::vector<std::vector<Value>> rows;
+    };
+    std::vector<OwnTable> own;
+    if (options.allowRemoval)
+        own.push_back({"MsiPatchMetadata",
+                       {{"Company", 0x3D48}, {"Property", 0x2D48}, {"Value", 0x0F00}},
+                       {{Null(), Text("AllowRemoval"), Text("1")}}});
+    if (!options.patchFamily.empty())
+        // One row for every target: family, no product code, sequence, no attributes.
+        own.push_back({"MsiPatchSequence",
+                       {{"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}},
+                       {{Text(options.patchFamily), Null(), Text(options.familySequence), Null()}}});
+
     std::vector<std::string> strings;
     std::vector<uint32_t> refs;
     auto id = [&strings, &refs](const std::string& text) {
@@ -349,28 +369,40 @@ void AddRootDatabase(const PatchOptions& options, compound::Writer& writer)
         refs.push_back(1);
         return uint32_t(strings.size());
     };
-    if (!options.patchFamily.empty()) {
-        const char* const table = "MsiPatchSequence";
-        const std::pair<const char*, uint32_t> columns[] = {
-            {"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}};
-        compound::Bytes tables, columnRows, sequence;
-        PutLE(tables, id(table), 2);
-        for (size_t i = 0; i < 4; i++)
-            PutLE(columnRows, id(table), 2);
-        for (uint32_t i = 1; i <= 4; i++)
-            PutLE(columnRows, 0x8000 + i, 2);
-        for (const auto& column : columns)
-            PutLE(columnRows, id(column.first), 2);
-        for (const auto& column : columns)
-            PutLE(columnRows, 0x8000 + column.second, 2);
-        // One row for every target: family, no product code, sequence, no attributes.
-        PutLE(sequence, id(options.patchFamily), 2);
-        PutLE(sequence, 0, 2);
-        PutLE(sequence, id(options.familySequence), 2);
-        PutLE(sequence, 0, 4);
+    auto put = [&id](compound::Bytes& b, const Column& column, const Value& value) {
+        if (column.IsString())
+            PutLE(b, value.isNull ? 0 : id(value.text), 2);
+        else if (column.IntegerWidth() == 2)
+            PutLE(b, value.isNull ? 0 : uint32_t(value.integer + 0x8000) & 0xFFFF, 2);
+        else
+            PutLE(b, value.isNull ? 0 : uint32_t(value.integer) ^ 0x80000000u, 4);
+    };
+    if (!own.empty()) {
+        compound::Bytes tables, columnRows;
+        for (const OwnTable& t : own)
+            PutLE(tables, id(t.name), 2);
+        // _Columns (Table, Number, Name, Type), one row per column of every table.
+        for (const OwnTable& t : own)
+            for (size_t i = 0; i < t.columns.size(); i++)
+                PutLE(columnRows, id(t.name), 2);
+        for (const OwnTable& t : own)
+            for (size_t i = 0; i < t.columns.size(); i++)
+                PutLE(columnRows, uint32_t(0x8000 + i + 1), 2);
+        for (const OwnTable& t : own)
+            for (const Column& c : t.columns)
+                PutLE(columnRows, id(c.name), 2);
+        for (const OwnTable& t : own)
+            for (const Column& c : t.columns)
+                PutLE(columnRows, 0x8000 + c.type, 2);
         writer.AddStream(0, compound::EncodeMsiStreamName("_Tables", true), tables);
         writer.AddStream(0, compound::EncodeMsiStreamName("_Columns", true), columnRows);
-        writer.AddStream(0, compound::EncodeMsiStreamName(table, true), sequence);
+        for (const OwnTable& t : own) {
+            compound::Bytes data;
+            for (size_t c = 0; c < t.columns.size(); c++)
+                for (const std::vector<Value>& row : t.rows)
+                    put(data, t.columns[c], row[c]);
+            writer.AddStream(0, compound::EncodeMsiStreamName(t.name, true), data);
+        }
     }
     compound::Bytes pool = {0xE4, 0x04, 0x00, 0x00}, data;
     for (size_t i = 0; i < strings.size(); i++) {

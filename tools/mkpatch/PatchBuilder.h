@@ -28,6 +28,9 @@ struct PatchOptions {
     // The patch's family and its place in it (MsiPatchSequence), by which Windows Installer
     // orders the patches of one family; both empty: no such table.
     std::string patchFamily, familySequence;
+    // MsiPatchMetadata's AllowRemoval = 1: Windows Installer may remove the patch again
+    // (without it the patch stays until the product is uninstalled).
+    bool allowRemoval = false;
     std::vector<TargetSpec> targets;
 };
 

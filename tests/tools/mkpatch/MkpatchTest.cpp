@@ -97,15 +97,17 @@ TEST(MkpatchCommandLine, AcceptsTheDocumentedForms)
     EXPECT_EQ(options.targets[0].replacements[0].fileName, "app.txt");
     EXPECT_EQ(options.targets[0].replacements[0].newFile, "new.txt");
     EXPECT_FALSE(options.restart);
+    EXPECT_FALSE(options.allowRemoval);
 
     ASSERT_TRUE(mkpatch::ParseCommandLine(
         {"--output", "p.msp", "--product-version", "1.2.3", "--restart", "--broken-cabinet", "--target", "a.msi",
-         "--replace", "x=1", "--replace", "y=a=b", "--target", "b.msi", "--replace", "z=2"},
+         "--replace", "x=1", "--replace", "y=a=b", "--target", "b.msi", "--replace", "z=2", "--allow-removal"},
         options, &error))
         << error;
     EXPECT_EQ(options.productVersion, "1.2.3");
     EXPECT_TRUE(options.restart);
     EXPECT_TRUE(options.brokenCabinet);
+    EXPECT_TRUE(options.allowRemoval);
     ASSERT_EQ(options.targets.size(), 2u);
     EXPECT_EQ(options.targets[0].replacements.size(), 2u);
     EXPECT_EQ(options.targets[0].replacements[1].newFile, "a=b");
@@ -325,6 +327,67 @@ TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase)
 
     EXPECT_FALSE(mkpatch::ParseCommandLine(
         {"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace", "x=y"}, options, &error));
+}
+
+TEST(MkpatchStructure, MarksThePatchRemovableOnlyWhenAsked)
+{
+    const std::string folder = Folder("allow-removal");
+    const std::string replace = "app.txt=" + folder + "/new.txt";
+    ASSERT_EQ(
+        RunTool("--output " + folder + "/removable.msp --allow-removal --target " + kFirst + " --replace " + replace),
+        0);
+    std::string error;
+    mkpatch::MsiDatabase database;
+    ASSERT_TRUE(database.Open(Load(folder + "/removable.msp"), &error)) << error;
+    mkpatch::Table table;
+    ASSERT_TRUE(database.ReadTable("MsiPatchMetadata", table, &error)) << error;
+    // The columns as Windows Installer documents the table: Company (Identifier, key,
+    // nullable), Property (Identifier, key), Value (Text, never null).
+    ASSERT_EQ(table.columns.size(), 3u);
+    const std::pair<const char*, uint32_t> columns[] = {{"Company", 0x3D48}, {"Property", 0x2D48}, {"Value", 0x0F00}};
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(table.columns[i].name, columns[i].first);
+        EXPECT_EQ(table.columns[i].type, columns[i].second) << columns[i].first;
+    }
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_TRUE(table.rows[0][0].isNull);
+    EXPECT_EQ(table.rows[0][1].text, "AllowRemoval");
+    EXPECT_EQ(table.rows[0][2].text, "1");
+
+    // Beside a sequence: both tables read back from the one _Tables and _Columns.
+    PatchOptions options = OnePatch(folder);
+    options.allowRemoval = true;
+    options.patchFamily = "Fixes", options.familySequence = "2.0";
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    ASSERT_TRUE(database.Open(Load(options.output), &error)) << error;
+    ASSERT_TRUE(database.ReadTable("MsiPatchMetadata", table, &error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(table.rows[0][1].text, "AllowRemoval");
+    ASSERT_TRUE(database.ReadTable("MsiPatchSequence", table, &error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(table.rows[0][0].text, "Fixes");
+    EXPECT_EQ(table.rows[0][2].text, "2.0");
+
+    // Without the option Windows Installer may not remove the patch: no such table, and a plain
+    // patch's own database stays empty, as it always was.
+    options.allowRemoval = false;
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    ASSERT_TRUE(database.Open(Load(options.output), &error)) << error;
+    EXPECT_FALSE(database.HasTable("MsiPatchMetadata"));
+    EXPECT_TRUE(database.HasTable("MsiPatchSequence"));
+    options.patchFamily.clear(), options.familySequence.clear();
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    compound::Reader reader;
+    ASSERT_TRUE(reader.Open(Load(options.output), &error)) << error;
+    EXPECT_FALSE(HasTable(reader, reader.Root(), "_Tables"));
+    EXPECT_FALSE(HasTable(reader, reader.Root(), "_Columns"));
+    compound::Bytes pool, data;
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(reader.Root(), compound::EncodeMsiStreamName("_StringPool", true)), pool,
+                                  &error));
+    ASSERT_TRUE(reader.ReadStream(*reader.Find(reader.Root(), compound::EncodeMsiStreamName("_StringData", true)), data,
+                                  &error));
+    EXPECT_EQ(pool, (compound::Bytes{0xE4, 0x04, 0x00, 0x00}));
+    EXPECT_TRUE(data.empty());
 }
 
 TEST(MkpatchStructure, TargetsTwoProductsWithATransformPairEach)

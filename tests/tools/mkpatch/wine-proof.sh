@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves under Wine's Windows Installer, in a fresh prefix of its own, that the patches
 # tessarvane-mkpatch writes really patch installed products: one file (x86 and x64), two
-# products in one patch, a restart patch (3010) and a refused patch (1603, file unchanged).
+# products in one patch, a restart patch (3010), a refused patch (1603, file unchanged) and a
+# patch registered as removable (--allow-removal).
 # Usage: wine-proof.sh MKPATCH PRODUCT_WXS WORK_DIR
 set -uo pipefail
 mkpatch=$(readlink -f "$1")
@@ -77,6 +78,14 @@ registered() {  # registered PRODUCT_INDEX PATCH: the patch is listed for the pr
     wine reg query "HKCR\\Installer\\Products\\$product\\Patches" 2>/dev/null | grep -q "$patch"
 }
 
+uninstallable() {  # uninstallable PRODUCT_INDEX PATCH: the registered Uninstallable value (0x0, 0x1)
+  local product patch
+  product=$(squash "{7E550000-0000-4000-8000-0000000000$1}")
+  patch=$(squash "$(msiinfo suminfo "$2" | sed -n 's/^Revision number (UUID): //p')")
+  wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\$product\\Patches\\$patch" \
+    /v Uninstallable /reg:64 2>/dev/null | tr -d '\r' | awk '$1 == "Uninstallable" { print $3 }'
+}
+
 check_file() {  # check_file WHAT PATH EXPECTED_FILE
   if cmp -s "$2" "$3"; then pass "$1"; else fail "$1: $(cat "$2" 2>&1)"; fi
 }
@@ -88,6 +97,7 @@ make_product PairB 04 x64
 make_product Reboot 05 x86
 make_product Refused 06 x86
 make_product Absent 07 x86 noinstall
+make_product Removable 08 x86
 
 echo "One app, version 2" >one-app.txt
 echo "Wide app, version 2" >wide-app.txt
@@ -95,6 +105,7 @@ echo "PairA app, version 2" >paira-app.txt
 echo "PairB notes, version 2" >pairb-notes.txt
 echo "Reboot app, version 2" >reboot-app.txt
 echo "Refused app, version 2" >refused-app.txt
+echo "Removable app, version 2" >removable-app.txt
 
 # One file, x86 and x64.
 "$mkpatch" --output one.msp --target One.msi --replace app.txt=one-app.txt || fail "mkpatch one"
@@ -103,6 +114,8 @@ rc=$(apply one.msp)
 check_file "one-file patch replaced app.txt" "$(installed One x86 app.txt)" one-app.txt
 check_file "one-file patch left notes.txt" "$(installed One x86 notes.txt)" src-One/notes.txt
 registered 01 one.msp && pass "one-file patch registered" || fail "one-file patch not registered"
+value=$(uninstallable 01 one.msp)
+[[ $value == 0x0 ]] && pass "one-file patch registered as not removable" || fail "one-file patch Uninstallable '$value'"
 
 "$mkpatch" --output wide.msp --target Wide.msi --replace app.txt=wide-app.txt || fail "mkpatch wide"
 rc=$(apply wide.msp)
@@ -135,6 +148,16 @@ rc=$(apply refused.msp)
 [[ $rc -eq 1603 ]] && pass "broken-cabinet patch rc 1603" || fail "broken-cabinet patch rc $rc"
 check_file "broken-cabinet patch left app.txt" "$(installed Refused x86 app.txt)" src-Refused/app.txt
 registered 06 refused.msp && fail "broken-cabinet patch registered" || pass "broken-cabinet patch not registered"
+
+# Removable: Windows Installer reads AllowRemoval from the patch's own MsiPatchMetadata table
+# and registers it as the patch's Uninstallable value.
+"$mkpatch" --output removable.msp --allow-removal --target Removable.msi --replace app.txt=removable-app.txt ||
+  fail "mkpatch removable"
+rc=$(apply removable.msp)
+[[ $rc -eq 0 ]] && pass "removable patch rc 0" || fail "removable patch rc $rc"
+check_file "removable patch replaced app.txt" "$(installed Removable x86 app.txt)" removable-app.txt
+value=$(uninstallable 08 removable.msp)
+[[ $value == 0x1 ]] && pass "removable patch registered as removable" || fail "removable patch Uninstallable '$value'"
 
 # A patch for a product that is not installed, and a patch applied twice.
 "$mkpatch" --output absent.msp --target Absent.msi --replace app.txt=one-app.txt || fail "mkpatch absent"
