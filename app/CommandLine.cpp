@@ -83,9 +83,8 @@ static bool TakeWaitSeconds(int argc, wchar_t** argv, int& index)
 
 // The grammar's pass: appState's mode and folders. Stops at a rejected argument, or after an
 // option whose value was left out.
-static void ParseOptions(int argc, wchar_t** argv)
+static void ParseOptions(int argc, wchar_t** argv, bool& waitGiven)
 {
-    bool waitGiven = false;
     for (int i = 1; i < argc; ++i) {
         const wchar_t* argument = argv[i];
         if (wcscmp(argument, L"-a") == 0 && appState.runMode == RunMode::Interactive) {
@@ -120,12 +119,6 @@ static void ParseOptions(int argc, wchar_t** argv)
         appState.runMode = RunMode::Invalid;
         return;
     }
-    // Extraction never waits for Windows Installer: it does not use it. Nor does it, or a check,
-    // remove anything.
-    if (waitGiven && appState.runMode == RunMode::Extract)
-        appState.runMode = RunMode::Invalid;
-    if (appState.removal && appState.runMode != RunMode::Interactive && appState.runMode != RunMode::Unattended)
-        appState.runMode = RunMode::Invalid;
 }
 
 static bool OnLine(int argc, wchar_t** argv, const wchar_t* option)
@@ -141,7 +134,14 @@ bool ParseCommandLine(int argc, wchar_t** argv)
 {
     if (argv == nullptr)
         return false;
-    ParseOptions(argc, argv);
+    bool waitGiven = false;
+    ParseOptions(argc, argv, waitGiven);
+    // Extraction never waits for Windows Installer: it does not use it. Nor does it, or a check,
+    // remove anything.
+    if (waitGiven && appState.runMode == RunMode::Extract)
+        appState.runMode = RunMode::Invalid;
+    if (appState.removal && appState.runMode != RunMode::Interactive && appState.runMode != RunMode::Unattended)
+        appState.runMode = RunMode::Invalid;
     // A check or a removal asked for anywhere is that run or a rejected line, never an update
     // run: an option without a value ends parsing, and "-l -q" or "-l -u" would otherwise patch
     // the machine.

@@ -27,7 +27,7 @@ struct ChangeTexts {
     // of the features the patch touched, itself.
     const wchar_t* insideProperties;
     const wchar_t* ownProperties;
-    PatchStatus changed;  // the status of a patch the change reached
+    PatchStatus changed;   // the status of a patch the change reached
     const wchar_t* doing;  // as the log lines say it
     const wchar_t* done;
 };
@@ -231,9 +231,10 @@ int ChangeInstallations(RunContext& run, const UpdatePlan& update, const UpdateP
             // Installer keeps no transaction; msiexec /p still patches there, and so does the
             // run, one installation after the other, stopping at the first failure. Nothing
             // can undo what was changed before it.
-            LogFormattedMessage(L"Beginning MSI transaction failed with error=1653: rollback is disabled on this "
-                                L"machine. The updates are %s one at a time without a transaction.",
-                                texts.done);
+            LogFormattedMessage(
+                L"Beginning MSI transaction failed with error=1653: rollback is disabled on this "
+                L"machine. The updates are %s one at a time without a transaction.",
+                texts.done);
             record.transaction = TransactionUse::Outside;
             for (const InstallationPlan* plan : onTheirOwn)
                 inside.push_back(plan);

@@ -779,3 +779,97 @@ TEST_F(PlantedDlls, AreNotLoadedWhenExtracting)
     EXPECT_EQ(ListFolder(out), std::vector<std::wstring>{L"planted.msp"});
     EXPECT_EQ(Markers(), std::vector<std::wstring>());
 }
+
+// Taking a patch back (-u). Wine's Windows Installer removes no patch: its MsiRemovePatchesW
+// answers success and changes nothing (so do MSIPATCHREMOVE and msiexec). What these runs prove
+// under Wine is what the updater does with Windows Installer's own answers: a removal that
+// leaves the patch listed is a failure, never a success; one patch that may not be removed keeps
+// every other one in place; and where nothing is listed nothing is begun. The removal itself is
+// proved against Windows' documented answers in unit_patching (Removal.*).
+namespace {
+
+DWORD RunRemoval(const std::wstring& updater, const std::wstring& logs)
+{
+    DrivenProcess process;
+    EXPECT_TRUE(process.Start(Work() + L"\\" + updater, {L"-u", L"-a", L"-l", logs}));
+    DWORD exitCode = 0xFFFFFFFF;
+    EXPECT_TRUE(process.WaitForExit(Timeout, exitCode)) << "the removal did not end";
+    return exitCode;
+}
+
+}  // namespace
+
+TEST(RealInstaller, ARemovalThatWindowsInstallerAnswersButDoesNotMakeIsAFailure)
+{
+    const std::wstring code = Code(L"0000000000E5");
+    // The window of a removal says so; closed before OK, it changes nothing.
+    {
+        DrivenProcess process;
+        ASSERT_TRUE(process.Start(Work() + L"\\taken.exe", {L"-u"}));
+        HWND window = process.WaitForWindow(L"Tessarvane Updater", Timeout);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(ControlText(window, IDC_HEADER_TEXT),
+                  L"This utility will remove the updates of Tess Suite version 3.3.");
+        PressButton(window, IDCANCEL);
+        DWORD exitCode = 0xFFFFFFFF;
+        ASSERT_TRUE(process.WaitForExit(Timeout, exitCode));
+        EXPECT_EQ(exitCode, 0u);
+    }
+
+    EXPECT_EQ(RunUnattended(L"taken.exe", Work() + L"\\logs-taken-apply"), 0u);
+    ASSERT_TRUE(Patched(L"Taken"));
+    std::vector<std::wstring> registered = AppliedPatches(code);
+    ASSERT_EQ(registered.size(), 1u);
+    wchar_t removable[8] = L"";
+    DWORD length = 8;
+    EXPECT_EQ(MsiGetPatchInfoExW(registered[0].c_str(), code.c_str(), nullptr, MSIINSTALLCONTEXT_MACHINE,
+                                 INSTALLPROPERTY_UNINSTALLABLE, removable, &length),
+              static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_STREQ(removable, L"1") << "made with --allow-removal";
+
+    std::wstring logs = Work() + L"\\logs-taken";
+    EXPECT_EQ(RunRemoval(L"taken.exe", logs), static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+    EXPECT_TRUE(Patched(L"Taken")) << "Wine removes nothing";
+    EXPECT_EQ(AppliedPatches(code), registered);
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"Removing update 'taken.msp' from 'Tess Taken'."));
+    EXPECT_TRUE(Contains(lines, L"MsiRemovePatches succeeded."));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              L"Windows Installer still lists update 'taken.msp' for 'Tess Taken' (per-machine) after "
+              L"the commit.");
+    KeepResultFile(logs);
+}
+
+TEST(RealInstaller, OnePatchThatCannotBeRemovedKeepsEveryPatchInPlace)
+{
+    EXPECT_EQ(RunUnattended(L"kept.exe", Work() + L"\\logs-kept-apply"), 0u);
+    ASSERT_TRUE(Patched(L"Kept"));
+    ASSERT_TRUE(Patched(L"Freed"));
+    std::wstring logs = Work() + L"\\logs-kept";
+    EXPECT_EQ(RunRemoval(L"kept.exe", logs), static_cast<DWORD>(ERROR_PATCH_REMOVAL_UNSUPPORTED));
+    EXPECT_TRUE(Patched(L"Kept"));
+    EXPECT_TRUE(Patched(L"Freed"));
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000E6")).size(), 1u);
+    EXPECT_EQ(AppliedPatches(Code(L"0000000000E7")).size(), 1u);
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines,
+                         L"Update 'kept.msp' cannot be removed from 'Tess Kept' (per-machine): its "
+                         L"MsiPatchMetadata does not allow removal."));
+    EXPECT_FALSE(Contains(lines, L"Removing update 'freed.msp' from 'Tess Freed'."));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), L"Nothing was removed: not every update can be removed.");
+    KeepResultFile(logs);
+}
+
+TEST(RealInstaller, ARemovalWhereNothingIsListedBeginsNothingAndSucceeds)
+{
+    std::wstring logs = Work() + L"\\logs-untouched";
+    EXPECT_EQ(RunRemoval(L"untouched.exe", logs), 0u);
+    EXPECT_FALSE(Patched(L"Untouched"));
+    std::vector<std::wstring> lines = ReadLogMessages(logs + L"\\TessarvaneUpdater.log");
+    EXPECT_TRUE(Contains(lines, L"Update 'untouched.msp' is not installed for 'Tess Untouched'."));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), L"No update needs removing; no MSI transaction was begun.");
+    KeepResultFile(logs);
+}

@@ -58,6 +58,10 @@ products=(
   "Checked 0000000000E2 x86 yes"
   "Waited 0000000000E3 x86 yes"
   "Uncached 0000000000E4 x86 yes"
+  "Taken 0000000000E5 x86 yes"
+  "Kept 0000000000E6 x86 yes"
+  "Freed 0000000000E7 x86 yes"
+  "Untouched 0000000000E8 x86 yes"
 )
 for entry in "${products[@]}"; do
   read -r name code arch install scope <<<"$entry"
@@ -81,6 +85,8 @@ VALUES ('ScheduleReboot', '', 6590)" || die "Booter's ScheduleReboot"
   flags=()
   [[ $name == Refused ]] && flags=(--broken-cabinet)
   [[ $name == Restarter ]] && flags=(--restart)
+  # Patches that allow their removal, for the removal runs.
+  [[ $name == Taken || $name == Freed || $name == Untouched ]] && flags=(--allow-removal)
   lower=$(echo "$name" | tr 'A-Z' 'a-z')
   "$mkpatch" --output "$work/$lower.msp" "${flags[@]}" --target "$work/$name.msi" \
     --replace "app.txt=$work/new/$name-app.txt" >/dev/null || die "mkpatch $name"
@@ -114,6 +120,10 @@ pack_updater restarts 2.9 "$work/booter.msp" "$work/restarter.msp" "$work/plain.
 pack_updater checked 3.0 "$work/checked.msp"
 pack_updater waited 3.1 "$work/waited.msp"
 pack_updater uncached 3.2 "$work/uncached.msp"
+# Removal runs: a removable patch, a plain one beside a removable one, and one never applied.
+pack_updater taken 3.3 "$work/taken.msp"
+pack_updater kept 3.4 "$work/kept.msp" "$work/freed.msp"
+pack_updater untouched 3.5 "$work/untouched.msp"
 
 # Shared, installed per-machine, is also registered as another account's per-user (managed)
 # installation, and Advert, installed per-machine, as advertised per-user for this account:

@@ -21,7 +21,8 @@ const wchar_t* const UsageText =
     L"       -a: no interaction mode\n"
     L"       -l: enable logging\n"
     L"       -q: check only, change nothing\n"
-    L"       -w: seconds to wait for another installation\n";
+    L"       -w: seconds to wait for another installation\n"
+    L"       -u: remove the updates\n";
 const wchar_t* const EmptyText = L"Error: either the updater is empty, or the contained update data are inaccessible.";
 const DWORD Timeout = 30000;
 

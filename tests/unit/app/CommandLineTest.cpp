@@ -175,6 +175,38 @@ TEST(CommandLine, TheCheckAndTheWaitAndTheirRejectedLines)
     ResetAppState();
 }
 
+// The removal: with or without -a, never with -x or -q, and never mistaken for an update run.
+TEST(CommandLine, TheRemovalAndItsRejectedLines)
+{
+    struct RemovalCase {
+        std::vector<std::wstring> arguments;
+        RunMode mode;
+    };
+    const std::vector<RemovalCase> accepted = {
+        {{L"-u"}, RunMode::Interactive},
+        {{L"-u", L"-a"}, RunMode::Unattended},
+        {{L"-a", L"-u", L"-l", L"C:\\logs"}, RunMode::Unattended},
+        {{L"-l", L"C:\\logs", L"-u", L"-w", L"30"}, RunMode::Interactive},
+    };
+    for (const RemovalCase& c : accepted) {
+        Parse(c.arguments);
+        SCOPED_TRACE(Describe(c.arguments));
+        EXPECT_EQ(appState.runMode, c.mode);
+        EXPECT_TRUE(appState.removal);
+    }
+    Parse({L"-a"});
+    EXPECT_FALSE(appState.removal);
+    const std::vector<std::vector<std::wstring>> rejected = {
+        {L"-u", L"-x"}, {L"-x", L"out", L"-u"}, {L"-u", L"-q"}, {L"-q", L"-u"},
+        {L"-u", L"-u"}, {L"-l", L"-u"},         {L"-x", L"-u"}, {L"-U"},
+    };
+    for (const auto& arguments : rejected) {
+        Parse(arguments);
+        EXPECT_EQ(appState.runMode, RunMode::Invalid) << Describe(arguments);
+    }
+    ResetAppState();
+}
+
 // Only a line with -a or -q is refused without a box: both are run by tools where nobody can
 // answer one.
 TEST(CommandLine, ALineWithTheCheckOrUnattendedOptionNeverAsksForABox)

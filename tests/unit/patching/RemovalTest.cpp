@@ -179,3 +179,23 @@ TEST_F(Removal, AnInstallationThatRestartsWindowsIsChangedAfterTheTransactionOnI
     EXPECT_GT(own, commit);
     EXPECT_EQ(RecordedInstallation(L"{C}", MSIINSTALLCONTEXT_MACHINE).transaction, TransactionUse::Outside);
 }
+
+// "MsiDeterminePatchSequence" may fail (its page lists a dozen errors); a removal does not need
+// the order to be safe, only to be tidy: it goes on in the reverse of the carried order.
+TEST_F(Removal, WithoutWindowsInstallersOrderRemovesInTheReverseCarriedOrder)
+{
+    ScriptAppliedRemovablePatches();
+    fake.products[L"{A}"].sequence = {{ERROR_SUCCESS, 1}, {ERROR_SUCCESS, 0}};
+    EXPECT_EQ(RunRemoval(), 0);
+    EXPECT_EQ(Removed(), (std::vector<std::wstring>{b + L", {C}", a + L", {A}", b + L", {A}"}))
+        << "b.msp applied first on {A} by Windows Installer's order, so removed last";
+
+    SetUp();
+    ScriptAppliedRemovablePatches();
+    fake.products[L"{A}"].sequence = {{ERROR_SUCCESS, 1}, {ERROR_SUCCESS, 0}};
+    fake.products[L"{A}"].sequenceResult = ERROR_FUNCTION_FAILED;
+    EXPECT_EQ(RunRemoval(), 0);
+    EXPECT_EQ(Removed(), (std::vector<std::wstring>{b + L", {C}", b + L", {A}", a + L", {A}"}));
+    EXPECT_EQ(Count(Log(), L"MsiDeterminePatchSequence failed with error=1627; removing in the reverse carried order."),
+              1u);
+}
