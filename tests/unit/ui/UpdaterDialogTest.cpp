@@ -189,6 +189,37 @@ TEST_F(WindowTest, InteractiveRunsShowEachResultAsFinishedOrFailedAndQuitWithZer
     }
 }
 
+// A removal (-u) says so from its header to its outcome; the rest of the window is the same.
+TEST_F(WindowTest, ARemovalSaysSoInItsHeaderItsRunningTextAndItsOutcome)
+{
+    appState.removal = true;
+    struct Case {
+        int result;
+        const wchar_t* status;
+    };
+    for (Case c : {Case{0, L"Finished removing updates."}, Case{1646, L"Removal failed."}}) {
+        SCOPED_TRACE(c.result);
+        fakeRun = FakeUpdateRun();
+        std::wstring running;
+        UpdaterDialog removal(FakeRunStarter());
+        ASSERT_TRUE(removal.Create());
+        HWND window = removal.GetHwnd();
+        fakeRun.script = [&](const UpdateProgress&) {
+            running = ControlText(window, IDC_STATUS_TEXT);
+            return c.result;
+        };
+        EXPECT_EQ(ControlText(window, IDC_HEADER_TEXT), L"This utility will remove the updates of A version 1.2.");
+        SendMessageW(window, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(PumpUntil([&] { return ControlText(window, IDCANCEL) == L"Close"; }));
+        EXPECT_EQ(running, L"Removing updates...");
+        EXPECT_EQ(ControlText(window, IDC_STATUS_TEXT), c.status);
+        SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        quitCode = -1;
+        ASSERT_TRUE(PumpUntilQuit());
+    }
+    appState.removal = false;
+}
+
 // The restart question comes from the run once its transaction has committed; the window asks
 // it in a box of its own and hands the answer back (what the run keeps before a restart is the
 // run's: UpdateRunTest.cpp).
