@@ -8,7 +8,7 @@ namespace mkpatch {
 
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
-    "                          [--sequence FAMILY=X.Y.Z]\n"
+    "                          [--sequence FAMILY=X.Y.Z [--supersede]]\n"
     "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add "
     "FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
@@ -55,6 +55,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
             options.brokenCabinet = true;
             continue;
         }
+        if (arg == "--supersede") {
+            options.supersedeEarlier = true;
+            continue;
+        }
         if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&
             arg != "--add" && arg != "--sequence")
             return Fail(error, "unknown argument '" + arg + "'");
@@ -92,6 +96,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         return Fail(error, "--output is missing");
     if (options.targets.empty())
         return Fail(error, "--target is missing");
+    if (options.supersedeEarlier && options.patchFamily.empty())
+        return Fail(error, "--supersede needs --sequence");
     for (const TargetSpec& target : options.targets)
         if (target.replacements.empty() && target.additions.empty())
             return Fail(error, "--target '" + target.product + "' has no --replace or --add");

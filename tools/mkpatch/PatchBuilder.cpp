@@ -363,11 +363,13 @@ void AddRootDatabase(const PatchOptions& options, compound::Writer& writer)
             PutLE(columnRows, id(column.first), 2);
         for (const auto& column : columns)
             PutLE(columnRows, 0x8000 + column.second, 2);
-        // One row for every target: family, no product code, sequence, no attributes.
+        // One row for every target: family, no product code, sequence, and attributes 1
+        // (msidbPatchSequenceSupersedeEarlier) or none. A 4-byte integer is stored XOR
+        // 0x80000000; 0 is NULL.
         PutLE(sequence, id(options.patchFamily), 2);
         PutLE(sequence, 0, 2);
         PutLE(sequence, id(options.familySequence), 2);
-        PutLE(sequence, 0, 4);
+        PutLE(sequence, options.supersedeEarlier ? (1u ^ 0x80000000u) : 0, 4);
         writer.AddStream(0, compound::EncodeMsiStreamName("_Tables", true), tables);
         writer.AddStream(0, compound::EncodeMsiStreamName("_Columns", true), columnRows);
         writer.AddStream(0, compound::EncodeMsiStreamName(table, true), sequence);

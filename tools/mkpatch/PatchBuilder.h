@@ -28,6 +28,9 @@ struct PatchOptions {
     // The patch's family and its place in it (MsiPatchSequence), by which Windows Installer
     // orders the patches of one family; both empty: no such table.
     std::string patchFamily, familySequence;
+    // The family's row says msidbPatchSequenceSupersedeEarlier: Windows Installer then marks
+    // the family's patches with lower sequences superseded once this one is applied.
+    bool supersedeEarlier = false;
     std::vector<TargetSpec> targets;
 };
 
