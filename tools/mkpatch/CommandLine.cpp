@@ -8,7 +8,7 @@ namespace mkpatch {
 
 const char* const kUsage =
     "usage: tessarvane-mkpatch --output PATCH.msp [--product-version X.Y.Z] [--restart] [--broken-cabinet]\n"
-    "                          [--sequence FAMILY=X.Y.Z] [--allow-removal]\n"
+    "                          [--sequence FAMILY=X.Y.Z [--supersede]] [--allow-removal]\n"
     "                          --target PRODUCT.msi --replace FILENAME=NEWFILE [--replace ...] [--add "
     "FILENAME=NEWFILE]\n"
     "                          [--target PRODUCT2.msi --replace ...]\n";
@@ -59,6 +59,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
             options.allowRemoval = true;
             continue;
         }
+        if (arg == "--supersede") {
+            options.supersedeEarlier = true;
+            continue;
+        }
         if (arg != "--output" && arg != "--product-version" && arg != "--target" && arg != "--replace" &&
             arg != "--add" && arg != "--sequence")
             return Fail(error, "unknown argument '" + arg + "'");
@@ -96,6 +100,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, PatchOptions& option
         return Fail(error, "--output is missing");
     if (options.targets.empty())
         return Fail(error, "--target is missing");
+    if (options.supersedeEarlier && options.patchFamily.empty())
+        return Fail(error, "--supersede needs --sequence");
     for (const TargetSpec& target : options.targets)
         if (target.replacements.empty() && target.additions.empty())
             return Fail(error, "--target '" + target.product + "' has no --replace or --add");

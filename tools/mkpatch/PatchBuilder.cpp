@@ -351,10 +351,12 @@ void AddRootDatabase(const PatchOptions& options, compound::Writer& writer)
                        {{"Company", 0x3D48}, {"Property", 0x2D48}, {"Value", 0x0F00}},
                        {{Null(), Text("AllowRemoval"), Text("1")}}});
     if (!options.patchFamily.empty())
-        // One row for every target: family, no product code, sequence, no attributes.
+        // One row for every target: family, no product code, sequence, and the attribute
+        // msidbPatchSequenceSupersedeEarlier (1) or none.
         own.push_back({"MsiPatchSequence",
                        {{"PatchFamily", 0x2D48}, {"ProductCode", 0x3D26}, {"Sequence", 0x0D48}, {"Attributes", 0x1104}},
-                       {{Text(options.patchFamily), Null(), Text(options.familySequence), Null()}}});
+                       {{Text(options.patchFamily), Null(), Text(options.familySequence),
+                         options.supersedeEarlier ? Integer(1) : Null()}}});
 
     std::vector<std::string> strings;
     std::vector<uint32_t> refs;

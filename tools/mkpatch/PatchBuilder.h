@@ -31,6 +31,9 @@ struct PatchOptions {
     // MsiPatchMetadata's AllowRemoval = 1: Windows Installer may remove the patch again
     // (without it the patch stays until the product is uninstalled).
     bool allowRemoval = false;
+    // The family's row says msidbPatchSequenceSupersedeEarlier: Windows Installer then marks
+    // the family's patches with lower sequences superseded once this one is applied.
+    bool supersedeEarlier = false;
     std::vector<TargetSpec> targets;
 };
 

@@ -9,6 +9,7 @@ const char kUsage[] =
     "                             --output OUT.exe [--allow-any-file] [--strict] [PATCH.msp...]\n"
     "       tessarvane-pack inspect UPDATER.exe [--json]\n"
     "       tessarvane-pack verify UPDATER.exe [--require-signature] [--json]\n"
+    "       tessarvane-pack detection UPDATER.exe [--json]\n"
     "       tessarvane-pack --help | --version\n"
     "\n"
     "build    writes OUT.exe: a copy of the updater stub followed by the product name,\n"
@@ -24,6 +25,11 @@ const char kUsage[] =
     "         file, with nothing hidden behind it. It does not check the certificate chain\n"
     "         (osslsigncode verify, signtool verify do). --require-signature fails an\n"
     "         unsigned updater. Exit code 0 only when every check passed.\n"
+    "detection prints the rules by which Intune or Configuration Manager detects that the\n"
+    "         carried patches are installed: for each patch on each product it targets, the\n"
+    "         registry value Windows Installer keeps for it (State 1, 2 or 4) and Intune's\n"
+    "         registry rules for it; and one PowerShell detection script for every patch,\n"
+    "         product and installation context.\n"
     "Sign an updater only after packing it.\n";
 
 namespace {
@@ -179,6 +185,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
     if (args[0] == "verify") {
         line.command = Command::Verify;
+        return ParseInspect(args, line, error);
+    }
+    if (args[0] == "detection") {
+        line.command = Command::Detection;
         return ParseInspect(args, line, error);
     }
     error = "unknown command " + args[0];

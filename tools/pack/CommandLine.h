@@ -1,4 +1,4 @@
-// tessarvane-pack's command line: `build`, `inspect` and `verify` with their options.
+// tessarvane-pack's command line: `build`, `inspect`, `verify` and `detection` with their options.
 #pragma once
 
 #include "Builder.h"
@@ -8,12 +8,12 @@
 
 namespace pack {
 
-enum class Command { Help, Version, Build, Inspect, Verify };
+enum class Command { Help, Version, Build, Inspect, Verify, Detection };
 
 struct CommandLine {
     Command command = Command::Help;
     BuildRequest build;
-    std::string inspectPath;  // the updater that inspect or verify reads
+    std::string inspectPath;  // the updater that inspect, verify or detection reads
     bool json = false;
     bool requireSignature = false;  // verify only
 };

@@ -1,8 +1,9 @@
 // tessarvane-pack: makes an updater from the updater stub and Windows Installer patches, shows
-// what an updater carries, and verifies a packed and signed one. Exit codes: 0 done (verify:
-// every check passed), 1 an input failed a check (one line on standard error, nothing
-// written), 2 a usage error.
+// what an updater carries, verifies a packed and signed one, and writes the rules that detect
+// its patches once installed. Exit codes: 0 done (verify: every check passed), 1 an input
+// failed a check (one line on standard error, nothing written), 2 a usage error.
 #include "CommandLine.h"
+#include "Detection.h"
 #include "Examiner.h"
 #include "ReportFormat.h"
 #include "TessarvaneVersion.h"
@@ -34,6 +35,23 @@ int RunVerify(const pack::CommandLine& line)
     return report.ok ? 0 : 1;
 }
 
+int RunDetection(const pack::CommandLine& line)
+{
+    pack::InputFile input;
+    pack::UpdaterReport report;
+    pack::Detection detection;
+    std::string error;
+    if (!input.Open(std::filesystem::u8path(line.inspectPath), error) || !pack::InspectUpdater(input, report, error) ||
+        !pack::DescribeDetection(report, detection, error)) {
+        std::fprintf(stderr, "tessarvane-pack: %s: %s\n", line.inspectPath.c_str(), error.c_str());
+        return 1;
+    }
+    std::string text = line.json ? pack::FormatDetectionJson(line.inspectPath, detection)
+                                 : pack::FormatDetectionText(line.inspectPath, detection);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args)
 {
     pack::CommandLine line;
@@ -63,6 +81,8 @@ int Run(const std::vector<std::string>& args)
     }
     if (line.command == pack::Command::Verify)
         return RunVerify(line);
+    if (line.command == pack::Command::Detection)
+        return RunDetection(line);
     pack::InputFile input;
     pack::UpdaterReport report;
     if (!input.Open(std::filesystem::u8path(line.inspectPath), error) || !pack::InspectUpdater(input, report, error)) {

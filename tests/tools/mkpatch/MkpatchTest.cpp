@@ -325,8 +325,24 @@ TEST(MkpatchStructure, WritesTheFamilyAndSequenceIntoThePatchsOwnDatabase)
     EXPECT_EQ(table.rows[0][size_t(table.ColumnIndex("Sequence"))].text, "1.2.0");
     EXPECT_TRUE(table.rows[0][size_t(table.ColumnIndex("Attributes"))].isNull);
 
+    // --supersede: the row says msidbPatchSequenceSupersedeEarlier (1).
+    ASSERT_TRUE(mkpatch::ParseCommandLine({"--output", options.output, "--sequence", "Fixes=1.3.0", "--supersede",
+                                           "--target", kFirst, "--replace", "app.txt=" + folder + "/new.txt"},
+                                          options, nullptr));
+    ASSERT_TRUE(mkpatch::BuildPatch(options, &error)) << error;
+    mkpatch::MsiDatabase superseding;
+    ASSERT_TRUE(superseding.Open(Load(options.output), &error)) << error;
+    ASSERT_TRUE(superseding.ReadTable("MsiPatchSequence", table, &error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    const mkpatch::Value& attributes = table.rows[0][size_t(table.ColumnIndex("Attributes"))];
+    EXPECT_FALSE(attributes.isNull);
+    EXPECT_EQ(attributes.integer, 1);
+
     EXPECT_FALSE(mkpatch::ParseCommandLine(
         {"--output", "p", "--sequence", "Fixes=one", "--target", "a", "--replace", "x=y"}, options, &error));
+    EXPECT_FALSE(mkpatch::ParseCommandLine({"--output", "p", "--supersede", "--target", "a", "--replace", "x=y"},
+                                           options, &error));
+    EXPECT_EQ(error, "--supersede needs --sequence");
 }
 
 TEST(MkpatchStructure, MarksThePatchRemovableOnlyWhenAsked)
