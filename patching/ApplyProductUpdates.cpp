@@ -128,6 +128,23 @@ void NameInstallation(RunRecord& record, InstallationPlan& plan, const std::wstr
     LogFormattedMessage(L"Product '%s' is installed %s.", plan.displayName.c_str(), InstallContextName(context));
 }
 
+// The first restart action that a patch to change adds keeps the installation out of the
+// transaction (done: "applied" or "removed", as the log says it).
+void NoteRestartAction(const RunRecord& record, const UpdateTable& table, InstallationPlan& plan, const wchar_t* done)
+{
+    for (uint32_t j : plan.toApply) {
+        int32_t index = record.patches[record.installations[plan.installation].firstPatch + j].index;
+        std::wstring action = record.PatchRestartAction(index);
+        if (action.empty() || !plan.restartAction.empty())
+            continue;
+        plan.restartAction = action;
+        LogFormattedMessage(
+            L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
+            L"the updates of '%s' are %s after the transaction, on their own.",
+            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str(), done);
+    }
+}
+
 }  // namespace
 
 int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
@@ -212,17 +229,7 @@ int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdatePr
         LogMessage(L"No updates required.");
     }
 
-    for (uint32_t j : order) {
-        int32_t index = record.InstallationPatch(installation, j).index;
-        std::wstring action = record.PatchRestartAction(index);
-        if (action.empty() || !plan.restartAction.empty())
-            continue;
-        plan.restartAction = action;
-        LogFormattedMessage(
-            L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
-            L"the updates of '%s' are %s after the transaction, on their own.",
-            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str(), L"applied");
-    }
+    NoteRestartAction(record, table, plan, L"applied");
     return 0;
 }
 
@@ -328,17 +335,7 @@ int PlanProductRemoval(RunContext& run, const UpdateTable& table, const UpdatePr
         removal[k] = listed[order[count - 1 - k]];
     listed.swap(removal);
 
-    for (uint32_t j : plan.toApply) {
-        int32_t index = record.InstallationPatch(installation, j).index;
-        std::wstring action = record.PatchRestartAction(index);
-        if (action.empty() || !plan.restartAction.empty())
-            continue;
-        plan.restartAction = action;
-        LogFormattedMessage(
-            L"Update '%s' adds %s, which Windows Installer does not run inside an MSI transaction; "
-            L"the updates of '%s' are %s after the transaction, on their own.",
-            table[static_cast<size_t>(index)].fileName, action.c_str(), plan.displayName.c_str(), L"removed");
-    }
+    NoteRestartAction(record, table, plan, L"removed");
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "OtherInstallation.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
 #include "resource.h"
@@ -515,46 +516,6 @@ TEST(RealInstaller, ACheckTellsWhatTheUpdateWouldApplyAndChangesNothingBeforeOrA
 }
 
 namespace {
-
-// Holds Windows Installer's execution mutex, as another installation in progress does, until
-// released or for the given time; on a thread of its own, so that the test goes on meanwhile.
-class OtherInstallation {
-public:
-    explicit OtherInstallation(DWORD holdMs) : holdMs_(holdMs)
-    {
-        taken_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
-        WaitForSingleObject(taken_, Timeout);
-    }
-    ~OtherInstallation()
-    {
-        SetEvent(release_);
-        WaitForSingleObject(thread_, Timeout);
-        CloseHandle(thread_);
-        CloseHandle(release_);
-        CloseHandle(taken_);
-    }
-    OtherInstallation(const OtherInstallation&) = delete;
-    OtherInstallation& operator=(const OtherInstallation&) = delete;
-
-private:
-    static DWORD WINAPI Hold(void* parameter)
-    {
-        auto self = static_cast<OtherInstallation*>(parameter);
-        HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
-        SetEvent(self->taken_);
-        WaitForSingleObject(self->release_, self->holdMs_);
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-        return 0;
-    }
-
-    DWORD holdMs_;
-    HANDLE taken_ = nullptr;
-    HANDLE release_ = nullptr;
-    HANDLE thread_ = nullptr;
-};
 
 // The value Session Manager keeps the files to replace at the next start in, as it stood.
 struct SavedRenames {

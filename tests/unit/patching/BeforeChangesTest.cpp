@@ -7,49 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "OtherInstallation.h"
 #include "UpdateRunFixture.h"
 
 namespace {
-
-// Holds Windows Installer's execution mutex, as an installation in progress does, until
-// released or for the given time.
-class OtherInstallation {
-public:
-    explicit OtherInstallation(DWORD holdMs) : holdMs_(holdMs)
-    {
-        taken_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
-        WaitForSingleObject(taken_, 5000);
-    }
-    ~OtherInstallation()
-    {
-        SetEvent(release_);
-        WaitForSingleObject(thread_, 10000);
-        CloseHandle(thread_);
-        CloseHandle(release_);
-        CloseHandle(taken_);
-    }
-    OtherInstallation(const OtherInstallation&) = delete;
-    OtherInstallation& operator=(const OtherInstallation&) = delete;
-
-private:
-    static DWORD WINAPI Hold(void* parameter)
-    {
-        auto self = static_cast<OtherInstallation*>(parameter);
-        HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
-        SetEvent(self->taken_);
-        WaitForSingleObject(self->release_, self->holdMs_);
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-        return 0;
-    }
-
-    DWORD holdMs_;
-    HANDLE taken_ = nullptr;
-    HANDLE release_ = nullptr;
-    HANDLE thread_ = nullptr;
-};
 
 const wchar_t waiting[] = L"Another installation is in progress; waiting up to 1 seconds for it to end.";
 
