@@ -1,7 +1,7 @@
 // One product installation's patches, on the worker thread: name lookup, sequencing by
 // Windows Installer in the context the product is installed in and each patch's state before
 // the transaction; then one MsiApplyMultiplePatchesW per patch to apply, in the order Windows
-// Installer gave. Owns the heap copies of the patch paths in the sequence array for the length
+// Installer gave, or one MsiRemovePatchesW per patch to remove, in the reverse of it. Owns the heap copies of the patch paths in the sequence array for the length
 // of one sequencing.
 #include "ApplyProductUpdates.h"
 
@@ -233,42 +233,56 @@ int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdatePr
     return 0;
 }
 
-int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
-                        const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired)
+int ChangeProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                         const InstallationPlan& plan, InstallationChange change, const wchar_t* properties,
+                         bool* rebootRequired)
 {
+    const bool removal = change == InstallationChange::Remove;
+    const wchar_t* const call = removal ? L"MsiRemovePatches" : L"MsiApplyPatch";
     RunRecord& record = run.record;
     const uint32_t installation = plan.installation;
     const std::wstring productCode = record.Text(record.installations[installation].code);
     for (uint32_t j : plan.toApply) {
-        const wchar_t* fileName = table[static_cast<size_t>(record.InstallationPatch(installation, j).index)].fileName;
-        std::wstring path = std::wstring(run.folder) + L"\\" + fileName;
+        int32_t index = record.InstallationPatch(installation, j).index;
+        const wchar_t* fileName = table[static_cast<size_t>(index)].fileName;
         if (!appState.logFolder.empty()) {
-            std::wstring name = VerboseLogName(fileName, productCode);
+            std::wstring name = VerboseLogName(fileName, productCode, removal);
             record.RecordVerboseLog(installation, j, name);
             MsiEnableLogW(INSTALLLOGMODE_VERBOSE, run.verboseLogs.Place(run.folder, name).c_str(), 0);
         }
 
-        ReportStatus(IDS_INSTALLING_FORMAT, fileName, plan.displayName, progress);
+        ReportStatus(removal ? IDS_REMOVING_FORMAT : IDS_INSTALLING_FORMAT, fileName, plan.displayName, progress);
 
-        // To this product only: MsiApplyPatchW without a product applies the patch to every
-        // product it names at once, which would patch an x86 product during an x64 product's
-        // turn, out of the 64-bit-first order, and leave the second turn nothing to do but to
-        // overwrite the first turn's verbose log. The path holds no ';', which would split this
-        // list of one (the run refuses such a name before it begins).
-        UINT result = MsiApplyMultiplePatchesW(path.c_str(), productCode.c_str(), properties);
+        UINT result;
+        if (removal) {
+            // By its code, from this product only; Windows Installer removes it with the copy it
+            // cached when the patch was applied.
+            result = MsiRemovePatchesW(record.PatchCode(index).c_str(), productCode.c_str(),
+                                       INSTALLTYPE_SINGLE_INSTANCE, properties);
+        } else {
+            // To this product only: MsiApplyPatchW without a product applies the patch to every
+            // product it names at once, which would patch an x86 product during an x64 product's
+            // turn, out of the 64-bit-first order, and leave the second turn nothing to do but to
+            // overwrite the first turn's verbose log. The path holds no ';', which would split this
+            // list of one (the run refuses such a name before it begins). The log lines keep the
+            // name MsiApplyPatch, which scripts that read the log look for.
+            std::wstring path = std::wstring(run.folder) + L"\\" + fileName;
+            result = MsiApplyMultiplePatchesW(path.c_str(), productCode.c_str(), properties);
+        }
         // 1641 means Windows Installer began a restart itself, which it never does inside a
-        // transaction nor with REBOOT=ReallySuppress: should it come all the same, the patch is
-        // in and a restart is due, as with 3010.
+        // transaction nor with REBOOT=ReallySuppress: should it come all the same, the change is
+        // made and a restart is due, as with 3010.
         if (result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
             *rebootRequired = true;
         } else if (result != ERROR_SUCCESS) {
             // The failure line goes to the log only; the window learns of it from the run's end.
             record.RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
-            record.LogFailure(RunStep::Applying, result, L"MsiApplyPatch failed with error=%u", result);
+            record.LogFailure(removal ? RunStep::Removing : RunStep::Applying, result, L"%s failed with error=%u", call,
+                              result);
             return static_cast<int>(result);
         }
-        record.RecordPatchAnswer(installation, j, PatchStatus::Applied, result);
-        LogMessage(L"MsiApplyPatch succeeded.");
+        record.RecordPatchAnswer(installation, j, removal ? PatchStatus::Removed : PatchStatus::Applied, result);
+        LogFormattedMessage(L"%s succeeded.", call);
     }
     return 0;
 }
@@ -336,40 +350,5 @@ int PlanProductRemoval(RunContext& run, const UpdateTable& table, const UpdatePr
     listed.swap(removal);
 
     NoteRestartAction(record, table, plan, L"removed");
-    return 0;
-}
-
-int RemoveProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
-                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired)
-{
-    RunRecord& record = run.record;
-    const uint32_t installation = plan.installation;
-    const std::wstring productCode = record.Text(record.installations[installation].code);
-    for (uint32_t j : plan.toApply) {
-        int32_t index = record.InstallationPatch(installation, j).index;
-        const wchar_t* fileName = table[static_cast<size_t>(index)].fileName;
-        if (!appState.logFolder.empty()) {
-            std::wstring name = VerboseLogName(fileName, productCode, true);
-            record.RecordVerboseLog(installation, j, name);
-            MsiEnableLogW(INSTALLLOGMODE_VERBOSE, run.verboseLogs.Place(run.folder, name).c_str(), 0);
-        }
-
-        ReportStatus(IDS_REMOVING_FORMAT, fileName, plan.displayName, progress);
-
-        // By its code, from this product only; Windows Installer removes it with the copy it
-        // cached when the patch was applied.
-        std::wstring patchCode = record.PatchCode(index);
-        UINT result =
-            MsiRemovePatchesW(patchCode.c_str(), productCode.c_str(), INSTALLTYPE_SINGLE_INSTANCE, properties);
-        if (result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED) {
-            *rebootRequired = true;
-        } else if (result != ERROR_SUCCESS) {
-            record.RecordPatchAnswer(installation, j, PatchStatus::Failed, result);
-            record.LogFailure(RunStep::Removing, result, L"MsiRemovePatches failed with error=%u", result);
-            return static_cast<int>(result);
-        }
-        record.RecordPatchAnswer(installation, j, PatchStatus::Removed, result);
-        LogMessage(L"MsiRemovePatches succeeded.");
-    }
     return 0;
 }

@@ -38,13 +38,6 @@ struct InstallationPlan {
 int PlanProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                        InstallationPlan& plan);
 
-// The second turn: applies plan.toApply in order, with properties as the command line, each to
-// the installation's product only, with its verbose log and its status line. Sets
-// *rebootRequired when a patch asks for a restart and never clears it. 0 when every one was
-// applied, or the error of the first that failed (later ones are not started).
-int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
-                        const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);
-
 // The first turn of a removal: logs the product's name and context, reads which of the
 // installation's patches Windows Installer lists (applied, superseded or obsolete) and puts them
 // into plan.toApply in the reverse of the order Windows Installer applies them in (its sequence;
@@ -53,8 +46,14 @@ int ApplyProductUpdates(RunContext& run, const UpdateTable& table, const UpdateP
 int PlanProductRemoval(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
                        InstallationPlan& plan);
 
-// The second turn of a removal: removes plan.toApply in order, each from the installation's
-// product only, with its verbose log and its status line. Sets *rebootRequired when a removal
-// asks for a restart. 0 when every one was removed, or the error of the first that failed.
-int RemoveProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
-                         const InstallationPlan& plan, const wchar_t* properties, bool* rebootRequired);
+// What the second turn does to each installation's patches.
+enum class InstallationChange { Apply, Remove };
+
+// The second turn, of an update and of a removal: applies or removes plan.toApply in order, with
+// properties as the command line, each on the installation's product only, with its verbose log
+// and its status line. Sets *rebootRequired when a patch asks for a restart and never clears it.
+// 0 when every one was changed, or the error of the first that failed (later ones are not
+// started).
+int ChangeProductUpdates(RunContext& run, const UpdateTable& table, const UpdateProgress& progress,
+                         const InstallationPlan& plan, InstallationChange change, const wchar_t* properties,
+                         bool* rebootRequired);

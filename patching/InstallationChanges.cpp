@@ -57,9 +57,7 @@ int ChangePlans(RunContext& run, const UpdateTable& table, const UpdateProgress&
 {
     for (const InstallationPlan* plan : plans) {
         run.record.installations[plan->installation].transaction = use;
-        int result = change == InstallationChange::Remove
-                         ? RemoveProductUpdates(run, table, progress, *plan, properties, rebootRequired)
-                         : ApplyProductUpdates(run, table, progress, *plan, properties, rebootRequired);
+        int result = ChangeProductUpdates(run, table, progress, *plan, change, properties, rebootRequired);
         if (result != 0)
             return result;
     }

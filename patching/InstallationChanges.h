@@ -9,9 +9,6 @@
 #include "UpdatePlan.h"
 #include "UpdateProgress.h"
 
-// What the run does to each installation's patches (plan.installations[].toApply, in order).
-enum class InstallationChange { Apply, Remove };
-
 // Applies or removes every planned patch: 0, 3010 when a patch or the commit asks for a
 // restart, or the failure code (ApplyUpdates.h). Nothing to change: 0, and no transaction.
 int ChangeInstallations(RunContext& run, const UpdatePlan& plan, const UpdateProgress& progress,

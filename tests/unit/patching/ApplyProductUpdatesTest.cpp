@@ -68,7 +68,7 @@ protected:
         RunContext run{folder, *record, *verboseLogs, nullptr};
         if (PlanProductUpdates(run, table, progress, plan) != 0)
             return 1;
-        return ApplyProductUpdates(run, table, progress, plan, properties, &rebootRequired);
+        return ChangeProductUpdates(run, table, progress, plan, InstallationChange::Apply, properties, &rebootRequired);
     }
 
     const PatchRecord& Patch(size_t position) const { return record->InstallationPatch(installation, position); }
