@@ -1,5 +1,6 @@
-# Sourced by the demo and the Windows Installer scenarios: sample products built with wixl
-# from tests/e2e/products/product.wxs, installed into the current WINEPREFIX.
+# Sourced by the demo and the Windows Installer scenarios: a private Wine prefix, and sample
+# products built with wixl from tests/e2e/products/product.wxs, installed into the current
+# WINEPREFIX.
 # Each product NAME installs app.txt and notes.txt into "Program Files[ (x86)]\Tess NAME".
 
 products_wxs="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/e2e/products/product.wxs"
@@ -30,6 +31,19 @@ product_code() {  # product_code CODE: the full product code
 }
 
 products_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# private_prefix DIR: creates a fresh Wine prefix in DIR and makes it the current one, with its
+# wineserver kept running until the sourcing shell exits (the shell's EXIT trap stops it).
+# Xvfb has no window manager: Wine is told not to wait for one each time a window closes.
+private_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1 &
+  trap 'wineserver -k >/dev/null 2>&1; wait' EXIT
+  sleep 0.5
+  wineboot -i >/dev/null 2>&1 </dev/null
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+}
 
 # install_product DIR NAME: a silent install; 0 when msiexec installed the product. msiexec
 # runs on Wine's 64-bit loader, which installs x86 and x64 packages alike and is never

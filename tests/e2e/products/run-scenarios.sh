@@ -17,17 +17,7 @@ source "$here/../../../scripts/products.sh"
 rm -rf "$work"
 mkdir -p "$work/new"
 work=$(readlink -f "$work")
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
-mkdir -p "$WINEPREFIX"
-wineserver -p >/dev/null 2>&1 &
-trap 'wineserver -k >/dev/null 2>&1; wait' EXIT
-sleep 0.5
-wineboot -i >/dev/null 2>&1 </dev/null
-# No window manager under Xvfb: without this each windowed run waits 2 s for one.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null
+private_prefix "$work/prefix"
 
 die() { echo "scenario set-up: $*"; exit 1; }
 
